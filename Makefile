@@ -1,0 +1,36 @@
+# Two set-up commands for a fresh Debian 12 machine: `make run` and `make test`.
+BUILD      ?= build
+SANITIZE   ?= build-sanitize
+BENCHDIR   ?= build-bench
+GENERATOR  := -G Ninja
+
+.PHONY: all deps build run test bench sanitize clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD)
+
+run: build
+	$(BUILD)/quindelle
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+bench: deps
+	@cmake -S . -B $(BENCHDIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DQUINDELLE_BENCH=ON >/dev/null
+	@cmake --build $(BENCHDIR)
+	$(BENCHDIR)/quindelle_bench
+	@if [ -x $(BENCHDIR)/quindelle_ui_bench ]; then QT_QPA_PLATFORM=offscreen $(BENCHDIR)/quindelle_ui_bench; fi
+
+sanitize: deps
+	@cmake -S . -B $(SANITIZE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQUINDELLE_SANITIZE=ON -DQUINDELLE_CORE_ONLY=ON >/dev/null
+	@cmake --build $(SANITIZE)
+	cd $(SANITIZE) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure
+
+clean:
+	rm -rf $(BUILD) $(SANITIZE) $(BENCHDIR)

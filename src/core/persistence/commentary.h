@@ -1,0 +1,19 @@
+#pragma once
+// The commentary file beside each configuration.
+#include <string>
+
+namespace qd {
+
+// The configuration name without its last four characters (when it has at
+// least four), followed by ".txt". `currentName` itself is not changed.
+std::string CommentaryFileName(const std::string& currentName);
+
+// The whole file with every lone CR and lone LF turned into CR LF. Throws
+// FileError / std::runtime_error with "Cannot open file "%s". %s".
+std::string ReadCommentary(const std::string& path);
+
+// Writes the text byte for byte. Throws FileError, or std::runtime_error with
+// "Cannot create file "%s". %s".
+void WriteCommentary(const std::string& path, const std::string& text);
+
+}  // namespace qd

@@ -1,0 +1,36 @@
+#pragma once
+// File operations with the user-facing error texts of the program.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qd {
+
+inline constexpr const char* kFileNotFound = "File not found";
+inline constexpr const char* kInvalidFilename = "Invalid filename";
+inline constexpr const char* kTooManyOpenFiles = "Too many open files";
+inline constexpr const char* kFileAccessDenied = "File access denied";
+inline constexpr const char* kReadBeyondEnd = "Read beyond end of file";
+inline constexpr const char* kDiskFull = "Disk full";
+
+// The text for an errno value ("I/O error N" for the unlisted ones).
+std::string FileErrorText(int err);
+// Throws FileError with FileErrorText(err).
+[[noreturn]] void ThrowFileError(int err);
+
+// Reads exactly `size` bytes from the start of the file, opened read-only.
+// A shorter file fails with "Read beyond end of file".
+std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size);
+
+// Replaces the file's contents without ever losing the old ones: the data go
+// to a temporary file in the same folder which is flushed and renamed over
+// the target (behind a symbolic link; permission bits kept). Where that is
+// impossible (not a regular file, or a folder that takes no new file while the
+// file itself is writable) it writes in place. Throws FileError.
+void WriteFileSafely(const std::string& path, const void* data, std::size_t size);
+
+// True when the file can be opened for reading; never throws.
+bool CanOpenForReading(const std::string& path);
+
+}  // namespace qd
