@@ -1,0 +1,34 @@
+#pragma once
+// The picture area of the main window: an image the size of the area that is
+// blitted on paint. Mouse presses and releases are handed on to the window.
+#include <QImage>
+#include <QWidget>
+
+namespace qd {
+
+class PictureCanvas : public QWidget {
+  Q_OBJECT
+ public:
+  explicit PictureCanvas(QWidget* parent = nullptr);
+  // The image drawn on; it always has the widget's size.
+  QImage& image() { return image_; }
+  const QImage& image() const { return image_; }
+  // Shows the image now (our own drawing: no repaint of the window itself).
+  void blit();
+
+ signals:
+  // Positions are in the canvas' coordinates.
+  void mousePressed(Qt::MouseButton button, QPoint pos);
+  void mouseReleased(Qt::MouseButton button, QPoint pos);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  QImage image_;
+};
+
+}  // namespace qd
