@@ -45,6 +45,7 @@ void SetBold(QWidget* w) {
   QFont f = w->font();
   f.setBold(true);
   w->setFont(f);
+  if (auto* label = qobject_cast<QLabel*>(w)) label->adjustSize();  // bold text is wider
 }
 
 void SetTextColour(QWidget* w, const QColor& c, QPalette::ColorRole role) {
@@ -119,7 +120,6 @@ void TEditDlg::BuildControls() {
     QLabel* stars = AddLabel(kStars, 8, starsY[k], QStringLiteral("Stars%1").arg(k + 1));
     SetBold(stars);
     SetTextColour(stars, kBlue, QPalette::WindowText);
-    stars->adjustSize();
   }
 
   // The slot being edited.
