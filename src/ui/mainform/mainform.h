@@ -252,6 +252,13 @@ class TMainForm : public QMainWindow {
   void Null00Click();
   // A configuration named on the command line, after start-up.
   void OpenFromCommandLine(const QString& path);
+  // Open's steps after the user has chosen `path`.
+  void OpenConfiguration(const QString& path);
+  // Called after every step of a run, once its events have been processed
+  // (tests and benchmarks stop a run from here).
+  std::function<void()> AfterStep;
+  // True while a run's loop is on the stack.
+  bool RunActive() const { return runDepth_ > 0; }
 
   // ---- editing (mainform_editing.cpp) -----------------------------------------
   void New1Click();
@@ -280,11 +287,20 @@ class TMainForm : public QMainWindow {
   void RequestFormPaint();
   // Start-up steps 5 to 8; throws on a file failure.
   void LoadStartConfiguration();
+  // The run's looks of Go, the lamps, Images and Null00.
+  void SetRunningLook();
+  void SetIdleLook();
+  void ShowStepCountCaption();
+  // Closes the window once no run is left on the stack, when a close was
+  // asked for during the run.
+  void FinishPendingClose();
 
   SimState& state_;
   bool exposeFilterInstalled_ = false;
   bool formPaintPending_ = false;
   int formPaintCount_ = 0;
+  int runDepth_ = 0;
+  bool closePending_ = false;
 };
 
 }  // namespace qd

@@ -1,24 +1,272 @@
+// The run loop and the commands of the File and Show Images menus, the
+// zero-velocity button and the commentary memo.
+#include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolButton>
 
+#include "core/dynamics/step.h"
+#include "core/persistence/commentary.h"
+#include "core/persistence/config_record.h"
+#include "core/persistence/file_io.h"
+#include "core/persistence/start_pointer.h"
+#include "core/structures/structures.h"
+#include "ui/common/dialogs.h"
+#include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 
 namespace qd {
+namespace {
 
-void TMainForm::GoClick() {}
-void TMainForm::RunSteps(int) {}
-void TMainForm::LTimeDblClick() {}
-void TMainForm::Open1Click() {}
-void TMainForm::Save1Click() {}
-void TMainForm::Saveas1Click() {}
-void TMainForm::Exit1Click() {}
-void TMainForm::SaveConfigWithDialog() {}
-void TMainForm::CommentChange() {}
-void TMainForm::CommentExit() {}
-void TMainForm::Spiral1Click() {}
-void TMainForm::Daons1Click() {}
-void TMainForm::Null00Click() {}
-void TMainForm::OpenFromCommandLine(const QString&) {}
+const QColor kMaroon(128, 0, 0);
+const QColor kRed(255, 0, 0);
+const QColor kGreen(0, 128, 0);
+const QColor kLime(0, 255, 0);
 
-void TMainForm::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+void SetButtonTextColour(QWidget* w, const QColor& c) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::ButtonText, c);
+  p.setColor(QPalette::WindowText, c);
+  w->setPalette(p);
+}
+
+// File names travel as the file system's bytes; the window shows them decoded.
+std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+}  // namespace
+
+// ---- the run ----------------------------------------------------------------
+
+void TMainForm::SetRunningLook() {
+  SetGoCancelLook();
+  ShapeRed->setBrushColor(kRed);
+  ShapeLime->setBrushColor(kGreen);
+  Images->setEnabled(false);
+  Null00->setEnabled(false);
+  Null00->setText(QStringLiteral("0"));
+  SetButtonTextColour(Null00, kMaroon);
+}
+
+void TMainForm::SetIdleLook() {
+  SetGoOkLook();
+  ShapeRed->setBrushColor(kMaroon);
+  ShapeLime->setBrushColor(kLime);
+  state_.Stopped = true;
+  Images->setEnabled(true);
+  Null00->setEnabled(true);
+}
+
+void TMainForm::GoClick() {
+  if (!state_.Stopped) {
+    // Reached from the event processing inside the loop: the loop leaves
+    // after the step it is in.
+    SetIdleLook();
+    return;
+  }
+  SetRunningLook();
+  state_.Stopped = false;
+  ++runDepth_;
+  try {
+    RunSteps(state_.StepCount);
+  } catch (const std::exception& e) {
+    // A fault ends the run at once. The user sees why, and the window goes
+    // back to idle, so that the next press of Go starts a new run.
+    --runDepth_;
+    ReportError(e);
+    SetIdleLook();
+    FinishPendingClose();
+    return;
+  }
+  --runDepth_;
+  FinishPendingClose();
+}
+
+void TMainForm::RunSteps(int n) {
+  SimState& s = state_;
+  // The loop's own count: a configuration opened during the run resets
+  // StepCount, and the run's next step overwrites it again.
+  std::int32_t counter = n;
+  for (;;) {
+    counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
+    // The window's choices are read afresh for every step.
+    AdvanceStep(s, CurrentStepOptions(), counter);
+    if (s.ShowStepCount) ShowStepCountCaption();
+    DrawParticles();
+    if (ShowList->isChecked()) FillListing();
+    QCoreApplication::processEvents();
+    if (AfterStep) AfterStep();
+    if (s.Stopped) break;
+  }
+}
+
+void TMainForm::ShowStepCountCaption() {
+  LTime->setText(QString::number(state_.StepCount));
+  // The label grows with its number; it never shrinks below its text.
+  if (LTime->width() < LTime->sizeHint().width()) LTime->adjustSize();
+}
+
+void TMainForm::LTimeDblClick() { state_.ShowStepCount = !state_.ShowStepCount; }
+
+void TMainForm::FinishPendingClose() {
+  if (runDepth_ > 0 || !closePending_) return;
+  closePending_ = false;
+  SetIdleLook();
+  close();
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (runDepth_ > 0) {
+    // The run's loop is still on the stack: let it finish the step in
+    // progress, then close from where it returns.
+    state_.Stopped = true;
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+// ---- File menu --------------------------------------------------------------
+
+void TMainForm::Open1Click() {
+  const std::optional<QString> chosen = AppDialogs().OpenFile(this, FileDialogSpec{});
+  if (!chosen) return;
+  OpenConfiguration(*chosen);
+}
+
+void TMainForm::OpenConfiguration(const QString& path) {
+  SimState& s = state_;
+  s.ImageMode = false;
+  Go->setEnabled(true);
+  Null00->setEnabled(true);
+  s.CurrentName = PathBytes(path);
+  FName->setText(path);
+  FName->setCursorPosition(0);
+  ReadConfigFile(s, s.CurrentName);
+  RememberStartName(s, StartPointerPath());
+  ApplyConfigRecord(s);
+  s.StepCount = 0;
+  LTime->setText(QStringLiteral("0"));
+  Redraw();
+  FillListing();
+  ShowParameters();
+  LoadCommentary();
+}
+
+void TMainForm::OpenFromCommandLine(const QString& path) {
+  // The start-pointer file must name the file wherever the program is
+  // started from next time.
+  OpenConfiguration(QFileInfo(path).absoluteFilePath());
+}
+
+void TMainForm::Save1Click() {
+  SimState& s = state_;
+  if (s.ImageMode) return;
+  // With no name to write to (the easy square from an empty start-pointer
+  // file), ask for one instead of failing on an empty path.
+  if (s.CurrentName.empty()) {
+    SaveConfigWithDialog();
+    return;
+  }
+  FillConfigRecord(s);
+  WriteConfigFile(s, s.CurrentName);
+}
+
+void TMainForm::Saveas1Click() {
+  if (state_.ImageMode) return;
+  SaveConfigWithDialog();
+}
+
+void TMainForm::SaveConfigWithDialog() {
+  SimState& s = state_;
+  const std::optional<QString> chosen = AppDialogs().SaveFile(this, FileDialogSpec{});
+  if (!chosen) return;
+  s.CurrentName = PathBytes(*chosen);
+  FName->setText(*chosen);
+  FName->setCursorPosition(0);
+  FillConfigRecord(s);
+  WriteConfigFile(s, s.CurrentName);
+  RememberStartName(s, StartPointerPath());
+}
+
+void TMainForm::Exit1Click() { close(); }
+
+// ---- the commentary memo ------------------------------------------------------
+
+void TMainForm::CommentChange() { state_.CommentModified = true; }
+
+void TMainForm::CommentExit() {
+  SimState& s = state_;
+  if (!s.CommentModified) return;
+  s.CommentModified = false;
+  if (!AppDialogs().AskYesNo(this, QStringLiteral("The text was changed. Save now?"))) return;
+  // The memo separates lines with LF; the file with CR LF.
+  QString text = Comment->toPlainText();
+  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  WriteCommentary(CommentaryFileName(s.CurrentName), text.toLocal8Bit().toStdString());
+}
+
+// ---- Show Images menu -----------------------------------------------------------
+
+void TMainForm::Spiral1Click() {
+  SimState& s = state_;
+  s.ImageMode = true;
+  StructureBuilder(s);
+  Go->setEnabled(false);
+  Null00->setEnabled(false);
+  DrawFigure();
+}
+
+void TMainForm::Daons1Click() {
+  SimState& s = state_;
+  s.ImageMode = false;
+  Go->setEnabled(true);
+  Null00->setEnabled(true);
+  const std::string pointer = StartPointerPath();
+  if (!StartPointerExists(pointer)) {
+    AppDialogs().Information(this, QStringLiteral("The start File not found."));
+    return;
+  }
+  s.StartFileName = ReadStartPointer(pointer);
+  if (s.StartFileName.empty()) {
+    StructureBuilder(s);
+    s.CurrentName = kEasySquareCaption;
+    FillListing();
+    FName->setText(PathText(s.CurrentName));
+    FName->setCursorPosition(0);
+    DrawParticles();
+    return;
+  }
+  s.CurrentName = s.StartFileName;
+  FName->setText(PathText(s.CurrentName));
+  FName->setCursorPosition(0);
+  if (!CanOpenForReading(s.CurrentName)) {
+    StructureBuilder(s);
+    return;
+  }
+  ReadConfigFile(s, s.CurrentName);
+  ApplyConfigRecord(s);
+  DrawParticles();
+  FillListing();
+}
+
+// ---- zero velocity ----------------------------------------------------------------
+
+void TMainForm::Null00Click() {
+  SimState& s = state_;
+  if (s.ImageMode || !s.Stopped) return;
+  ZeroVelocities(s);
+  Null00->setText(QStringLiteral("Yes Null"));
+  SetButtonTextColour(Null00, kMaroon);
+  FillListing();
+  SaveConfigWithDialog();
+}
 
 }  // namespace qd
