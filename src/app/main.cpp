@@ -1,11 +1,104 @@
+// Program entry: the three windows in their order, the command-line options
+// and the start of the event loop.
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
 #include <QApplication>
-#include <QMainWindow>
+#include <QCommandLineParser>
+#include <QPixmap>
+#include <QTimer>
+
+#include "core/state/sim_state.h"
+#include "ui/common/app_globals.h"
+#include "ui/editing/edit_dlg.h"
+#include "ui/help/about_box.h"
+#include "ui/mainform/mainform.h"
+
+namespace {
+
+// The whole simulation state lives as long as the process.
+qd::SimState g_state;
+
+const char kUsage[] =
+    "Usage: quindelle [options] [FILE.pln]\n"
+    "Simulates up to 60 particles under a pairwise interaction law.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help               Show this help and exit.\n"
+    "  -v, --version            Show the version and exit.\n"
+    "  --screenshot FILE.png    Start as usual, save a picture of the main\n"
+    "                           window to FILE.png after its first paint, exit.\n"
+    "\n"
+    "FILE.pln                   A configuration to open after start-up.\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before any window system is touched.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+      std::printf("quindelle %s\n", QUINDELLE_VERSION);
+      return 0;
+    }
+  }
+
   QApplication app(argc, argv);
+  // Numbers are shown and read with the user's decimal separator.
+  std::setlocale(LC_ALL, "");
   QApplication::setApplicationName(QStringLiteral("Pellarin"));
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("Quindelle"));
-  window.show();
-  return app.exec();
+  QApplication::setApplicationVersion(QStringLiteral(QUINDELLE_VERSION));
+
+  QString screenshot;
+  QString fileToOpen;
+  const QStringList args = QApplication::arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    if (args[i] == QLatin1String("--screenshot")) {
+      if (i + 1 >= args.size()) {
+        std::fputs("quindelle: --screenshot needs a file name\n", stderr);
+        return 2;
+      }
+      screenshot = args[++i];
+    } else if (args[i].startsWith(QLatin1String("--screenshot="))) {
+      screenshot = args[i].mid(int(std::strlen("--screenshot=")));
+    } else if (args[i].startsWith(QLatin1Char('-'))) {
+      std::fprintf(stderr, "quindelle: unknown option %s\n%s", args[i].toLocal8Bit().constData(), kUsage);
+      return 2;
+    } else if (fileToOpen.isEmpty()) {
+      fileToOpen = args[i];
+    }
+  }
+
+  auto* mainForm = new qd::TMainForm(g_state);
+  qd::MainForm = mainForm;
+  qd::EditDlg = new qd::TEditDlg(g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
+  qd::AboutBox = new qd::TAboutBox(mainForm);
+  mainForm->show();
+
+  if (!fileToOpen.isEmpty()) mainForm->RunHandler([&] { mainForm->OpenFromCommandLine(fileToOpen); });
+
+  if (!screenshot.isEmpty()) {
+    int result = 0;
+    // Let the first paint happen, then take the picture and leave.
+    QTimer::singleShot(300, mainForm, [&] {
+      QApplication::processEvents();
+      const QPixmap shot = mainForm->grab();
+      if (!shot.save(screenshot)) {
+        std::fprintf(stderr, "quindelle: cannot write %s\n", screenshot.toLocal8Bit().constData());
+        result = 1;
+      }
+      QApplication::exit(result);
+    });
+    app.exec();
+    delete mainForm;
+    return result;
+  }
+
+  const int rc = app.exec();
+  delete mainForm;
+  return rc;
 }

@@ -1,0 +1,290 @@
+#pragma once
+// The main window: the picture area on top, the bottom panel with the listing,
+// the commentary, the parameter fields, the formula and option choices and the
+// view buttons. Every control is a public member named as on the window, so
+// that the handlers (spread over several files) and the tests reach it.
+//
+// Handlers may throw (file errors, conversion errors, floating-point faults):
+// every signal connection runs its handler through RunHandler(), which shows
+// the error text in the error box and lets the event loop go on.
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+#include <string>
+
+#include "core/dynamics/options.h"
+#include "core/state/sim_state.h"
+#include "ui/view/scene.h"
+
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QCloseEvent;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QSlider;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+
+namespace qd {
+
+class PictureCanvas;
+class StringGrid;
+class TShape;
+class TClickLabel;
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  // Builds the designed window, then runs the start-up (FormCreate).
+  explicit TMainForm(SimState& state, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  SimState& State() { return state_; }
+  const SimState& State() const { return state_; }
+
+  // Designed client size and frame.
+  static constexpr int kClientWidth = 596;
+  static constexpr int kClientHeight = 377;
+  static constexpr int kFrameWidth = 8;
+  // The window's outer width: client width plus the designed frame (604).
+  int OuterWidth() const;
+
+  // ---- controls placed on the window (client area), bottom to top --------
+  PictureCanvas* Canvas = nullptr;  // the picture area, below everything
+  QFrame* Bevel = nullptr;
+  QFrame* Pan = nullptr;
+  QCheckBox* Blockade = nullptr;
+  QRadioButton* Thermos3X3 = nullptr;
+  QRadioButton* Thermos20X20 = nullptr;
+  QRadioButton* ThermosNXN = nullptr;
+  QRadioButton* Thermosout = nullptr;
+
+  // ---- on Pan ----------------------------------------------------------------
+  QFrame* Panel1 = nullptr;
+  QLineEdit* FName = nullptr;
+  QTabWidget* PageControl = nullptr;
+  QWidget* TabSheet1 = nullptr;  // "Listing"
+  QWidget* TabSheet2 = nullptr;  // "Commentary"
+  QGroupBox* RadioGroup2 = nullptr;
+  QRadioButton* Taoscope = nullptr;
+  QRadioButton* Gravoscope = nullptr;
+
+  // ---- on the page "Listing" -----------------------------------------------
+  StringGrid* DaonsTable = nullptr;
+  QGroupBox* Colours = nullptr;
+  QRadioButton* Ak = nullptr;
+  QLineEdit* Edit7 = nullptr;
+  QLineEdit* Edit8 = nullptr;
+  QRadioButton* Bk = nullptr;
+  QRadioButton* Ck = nullptr;
+
+  // ---- on the page "Commentary" --------------------------------------------
+  QPlainTextEdit* Comment = nullptr;
+
+  // ---- on Panel1, bottom to top ----------------------------------------------
+  QToolButton* DaoTeta1 = nullptr;
+  QToolButton* DaoStop = nullptr;
+  QToolButton* DaoPsi = nullptr;
+  QToolButton* DaoPsi1 = nullptr;
+  QToolButton* DaoTeta = nullptr;
+  QToolButton* DaoPhi1 = nullptr;
+  QToolButton* DaoPhi = nullptr;
+  QToolButton* DaoForvard = nullptr;
+  QToolButton* DaoBack = nullptr;
+  TShape* ShapeLime = nullptr;
+  TShape* ShapeRed = nullptr;
+  TClickLabel* LTime = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* DtLabel = nullptr;
+  QToolButton* Null00 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* Label8 = nullptr;
+  QLabel* Label10 = nullptr;
+  QLabel* Label11 = nullptr;
+  QSlider* TrackBar = nullptr;
+  QPushButton* Go = nullptr;
+  QCheckBox* ShowList = nullptr;
+  QLineEdit* EditDT = nullptr;
+  QGroupBox* RadioGroup1 = nullptr;
+  QRadioButton* PolyExpon = nullptr;
+  QRadioButton* Exponential = nullptr;
+  QRadioButton* PolyExpSum = nullptr;
+  QLineEdit* EditA1 = nullptr;
+  QLineEdit* EditB1 = nullptr;
+  QLineEdit* EditC1 = nullptr;
+  QLineEdit* EditD1 = nullptr;
+  QLineEdit* EditB2 = nullptr;
+  QLineEdit* EditD2 = nullptr;
+  QLineEdit* EditC2 = nullptr;
+  QLineEdit* EditA2 = nullptr;
+  QCheckBox* CheckBox1 = nullptr;
+  QCheckBox* CheckBox2 = nullptr;
+  QCheckBox* CheckBox3 = nullptr;
+  QLineEdit* EditF2 = nullptr;
+  QLineEdit* EditF1 = nullptr;
+  QCheckBox* Cool = nullptr;
+  QCheckBox* Warm = nullptr;
+  QRadioButton* ExpoPolyExpSum = nullptr;
+  QRadioButton* EPESminus = nullptr;
+
+  // Exclusive groups: formulas (Panel1), sign mode (Pan), walls (window),
+  // kind split (page "Listing").
+  QButtonGroup* FormulaGroup = nullptr;
+  QButtonGroup* SignGroup = nullptr;
+  QButtonGroup* ThermosGroup = nullptr;
+  QButtonGroup* KindGroup = nullptr;
+
+  // ---- menus -----------------------------------------------------------------
+  QMenuBar* MainMenu = nullptr;
+  QMenu* File1 = nullptr;
+  QAction* New1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Save1 = nullptr;
+  QAction* Saveas1 = nullptr;
+  QAction* N1 = nullptr;
+  QAction* Exit1 = nullptr;
+  QMenu* View1 = nullptr;
+  QMenu* ImagesMenu = nullptr;  // the submenu "Show Images"
+  QAction* Images = nullptr;    // its entry in "View" (enabled/disabled by the run)
+  QAction* Daons1 = nullptr;
+  QAction* Spiral1 = nullptr;
+  QAction* ShowSpin = nullptr;
+  QAction* ShowNumbersOfPoints = nullptr;
+  QAction* MoveToCenter = nullptr;
+  QMenu* Manager1 = nullptr;  // invisible; its items work through their shortcuts
+  QAction* Left1 = nullptr;
+  QAction* Right1 = nullptr;
+  QAction* Up1 = nullptr;
+  QAction* Down1 = nullptr;
+  QMenu* Help0 = nullptr;
+  QAction* Help1 = nullptr;
+  QAction* RusHelp = nullptr;
+  QAction* PolHelp = nullptr;
+  QAction* About1 = nullptr;
+
+  QTimer* Timer = nullptr;  // 300 ms, running from start-up
+
+  // ---- the window's choices as the core reads them -----------------------------
+  StepOptions CurrentStepOptions() const;
+  SignMode CurrentSignMode() const;
+  int SecondKindCount() const;  // Ak 30, Bk 15, Ck 10
+  SceneStyle CurrentSceneStyle() const;
+
+  // Go's two looks: the OK look with "Go", the Cancel look with "Stop".
+  void SetGoOkLook();
+  void SetGoCancelLook();
+
+  // Runs a handler; an exception it throws is shown in the error box.
+  void RunHandler(const std::function<void()>& handler);
+  void ReportError(const std::exception& e);
+
+  // ---- start-up and painting (mainform_startup.cpp) ----------------------------
+  void FormCreate();
+  // The window's own repaint: centre, then the figure, or the particles and
+  // the listing (restoring CurrentName first).
+  void FormPaint();
+  // Loads the commentary beside CurrentName into Comment (CurrentName loses
+  // its last four characters); a file that does not open is skipped.
+  void LoadCommentary();
+  // The eleven parameter values into their fields, as number text.
+  void ShowParameters();
+
+  // ---- drawing wrappers: draw onto the canvas image, then show it ----------------
+  void ClearPicture();
+  void DrawParticles();
+  void DrawFigure();
+  void Redraw();
+  void FillListing();
+
+  // ---- view controls (mainform_view.cpp) ------------------------------------
+  void DaoTetaClick();
+  void DaoTeta1Click();
+  void DaoPhiClick();
+  void DaoPhi1Click();
+  void DaoPsiClick();
+  void DaoPsi1Click();
+  void DaoStopClick();
+  void DaoBackClick();
+  void DaoForvardClick();
+  void TrackBarChange(int position);
+  // Positions are window client coordinates.
+  void FormMouseDown(Qt::MouseButton button, QPoint pos);
+  void FormMouseUp(Qt::MouseButton button, QPoint pos);
+  // Where the last press of the right button, and of any other button, was.
+  std::int32_t RightDownX = 0, RightDownY = 0, LeftDownX = 0, LeftDownY = 0;
+  void TimerTimer();
+  void ShowSpinClick();
+  void ShowNumbersOfPointsClick();
+  void MoveToCenterClick();
+  void Left1Click();
+  void Right1Click();
+  void Up1Click();
+  void Down1Click();
+  void FormResize();
+  void DaonsTableDblClick();
+  void EditDTExit();
+
+  // ---- run, files and structures (mainform_commands.cpp) -----------------------
+  void GoClick();
+  void RunSteps(int n);
+  void LTimeDblClick();
+  void Open1Click();
+  void Save1Click();
+  void Saveas1Click();
+  void Exit1Click();
+  void SaveConfigWithDialog();
+  void CommentChange();
+  void CommentExit();
+  void Spiral1Click();
+  void Daons1Click();
+  void Null00Click();
+  // A configuration named on the command line, after start-up.
+  void OpenFromCommandLine(const QString& path);
+
+  // ---- editing (mainform_editing.cpp) -----------------------------------------
+  void New1Click();
+
+  // ---- help (mainform_help.cpp) -------------------------------------------------
+  void Help1Click();
+  void RusHelpClick();
+  void PolHelpClick();
+  void About1Click();
+
+  // Counts the window's own repaints that ran FormPaint (for tests).
+  int FormPaintCount() const { return formPaintCount_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildWindow();
+  void BuildPan();
+  void BuildPanel1();
+  void BuildMenus();
+  void ConnectHandlers();
+  void LayoutClient();
+  void RequestFormPaint();
+  // Start-up steps 5 to 8; throws on a file failure.
+  void LoadStartConfiguration();
+
+  SimState& state_;
+  bool exposeFilterInstalled_ = false;
+  bool formPaintPending_ = false;
+  int formPaintCount_ = 0;
+};
+
+}  // namespace qd
