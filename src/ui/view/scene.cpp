@@ -1,6 +1,7 @@
 #include "ui/view/scene.h"
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QPainter>
 #include <algorithm>
 #include <cstdint>
@@ -69,17 +70,64 @@ void PutDot(QImage& image, const QRect& clip, std::int64_t x, std::int64_t y, co
   }
 }
 
-// Text with its top-left corner at (x, y) on an opaque black box, as the
-// window canvas draws it with the black brush ClearPicture leaves behind.
-void PutText(QPainter& p, const QFontMetrics& fm, const QRect& clip, std::int64_t x, std::int64_t y,
-             const QString& text, const QColor& colour) {
-  const int w = fm.horizontalAdvance(text);
-  const int h = fm.height();
-  if (x + w <= clip.left() || x > clip.right() || y + h <= clip.top() || y > clip.bottom()) return;
-  const QRect box(int(x), int(y), w, h);
-  p.fillRect(box, kSceneBlack);
-  p.setPen(colour);
-  p.drawText(box.left(), box.top() + fm.ascent(), text);
+// A number as the window canvas draws it: the text in its colour on an
+// opaque black box as wide as the text and as high as the font. Rendering
+// text is by far the dearest part of a redraw, so every number is rendered
+// once per font and colour and then only copied.
+class LabelSprites {
+ public:
+  // Selects the font of the labels that follow; a new font drops the old labels.
+  void Use(const QFont& font) {
+    const QString key = font.key();
+    if (key == fontKey_) return;
+    fontKey_ = key;
+    font_ = font;
+    sprites_.clear();
+  }
+  const QImage& Get(int number, const QColor& colour) {
+    const quint64 id = (quint64(colour.rgb()) << 32) | quint32(number);
+    auto it = sprites_.find(id);
+    if (it != sprites_.end()) return it.value();
+    const QFontMetrics fm(font_);
+    const QString text = QString::number(number);
+    QImage sprite(std::max(fm.horizontalAdvance(text), 1), std::max(fm.height(), 1), QImage::Format_RGB32);
+    sprite.fill(kSceneBlack);
+    {
+      QPainter p(&sprite);
+      p.setFont(font_);
+      p.setPen(colour);
+      p.drawText(0, fm.ascent(), text);
+    }
+    return sprites_.insert(id, sprite).value();
+  }
+
+ private:
+  QString fontKey_;
+  QFont font_;
+  QHash<quint64, QImage> sprites_;
+};
+
+LabelSprites& Sprites() {
+  static LabelSprites sprites;
+  return sprites;
+}
+
+// Copies a label with its top-left corner at (x, y), cut to `clip`.
+void PutLabel(QImage& image, const QRect& clip, std::int64_t x, std::int64_t y, const QImage& sprite) {
+  if (x + sprite.width() <= clip.left() || x > clip.right() || y + sprite.height() <= clip.top() || y > clip.bottom())
+    return;
+  const QRect target = QRect(int(x), int(y), sprite.width(), sprite.height()).intersected(clip);
+  if (!Is32Bit(image.format())) {
+    QPainter p(&image);
+    p.drawImage(target.topLeft(), sprite, target.translated(-int(x), -int(y)));
+    return;
+  }
+  const int sx = target.left() - int(x);
+  for (int ty = target.top(); ty <= target.bottom(); ++ty) {
+    const QRgb* from = reinterpret_cast<const QRgb*>(sprite.constScanLine(ty - int(y))) + sx;
+    QRgb* to = reinterpret_cast<QRgb*>(image.scanLine(ty)) + target.left();
+    std::copy(from, from + target.width(), to);
+  }
 }
 
 }  // namespace
@@ -123,15 +171,12 @@ void DrawParticles(QImage& image, SimState& s, const SceneStyle& style) {
   }
 
   if (!style.numbersOn || clip.isEmpty()) return;
-  QPainter p(&image);
-  p.setClipRect(clip);
-  const QFont font = CrispFont(style.font);
-  p.setFont(font);
-  const QFontMetrics fm(font, &image);
+  LabelSprites& sprites = Sprites();
+  sprites.Use(CrispFont(style.font));
   for (int slot = 1; slot <= count; ++slot) {
     if (!s.Present[slot]) continue;
-    PutText(p, fm, clip, std::int64_t(s.ScreenX[slot]) + 2, std::int64_t(s.ScreenY[slot]) + 2,
-            QString::number(slot), SlotColour(slot, s.TaonCount, style));
+    PutLabel(image, clip, std::int64_t(s.ScreenX[slot]) + 2, std::int64_t(s.ScreenY[slot]) + 2,
+             sprites.Get(slot, SlotColour(slot, s.TaonCount, style)));
   }
 }
 
@@ -154,12 +199,12 @@ void DrawFigure(QImage& image, SimState& s, const SceneStyle& style) {
     p.drawLine(QPoint(s.ScreenX[e.from], s.ScreenY[e.from]), QPoint(s.ScreenX[e.to], s.ScreenY[e.to]));
   }
 
+  p.end();
+
   if (!style.numbersOn) return;
-  const QFont font = CrispFont(style.font);
-  p.setFont(font);
-  const QFontMetrics fm(font, &image);
-  for (int k = 1; k <= kFigurePoints; ++k)
-    PutText(p, fm, clip, s.ScreenX[k], s.ScreenY[k], QString::number(k), kSceneLime);
+  LabelSprites& sprites = Sprites();
+  sprites.Use(CrispFont(style.font));
+  for (int k = 1; k <= kFigurePoints; ++k) PutLabel(image, clip, s.ScreenX[k], s.ScreenY[k], sprites.Get(k, kSceneLime));
 }
 
 }  // namespace qd
