@@ -225,7 +225,8 @@ class Progress {
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(width, ' ');
     char line[160];
-    const double left = rate > 0 ? (total_ - done) / rate : 0;
+    double left = rate > 0 ? (total_ - done) / rate : 0;
+    if (left > 359999) left = 359999;  // shown as at most 5999:59
     std::snprintf(line, sizeof line, "\r[%s] %d/%d steps  %.1f steps/s  %d:%02d left ", bar.c_str(),
                   done, total_, rate, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
     c_.err << line << std::flush;
@@ -276,16 +277,17 @@ int Run(const Options& o, Console& console) {
 
   CsvWriter csv(o.csv);
   Progress progress(console, o.progress, o.steps);
-  std::int32_t n = 0;
+  std::int64_t n = 0;  // wide enough to step past the largest count
   try {
     if (!o.csv.empty()) {
       csv.Open();
       csv.Rows(s, o.step.force, 0);
     }
     for (n = 1; n <= o.steps; ++n) {
-      AdvanceStep(s, o.step, n);
-      if (!o.csv.empty() && (n % o.every == 0 || n == o.steps)) csv.Rows(s, o.step.force, n);
-      progress.Update(n);
+      const auto step = static_cast<std::int32_t>(n);
+      AdvanceStep(s, o.step, step);
+      if (!o.csv.empty() && (step % o.every == 0 || step == o.steps)) csv.Rows(s, o.step.force, step);
+      progress.Update(step);
     }
     if (!o.csv.empty()) csv.Close();
   } catch (const FpFault& e) {
