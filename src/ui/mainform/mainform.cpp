@@ -159,6 +159,9 @@ void TMainForm::BuildWindow() {
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("ClientArea"));
   setCentralWidget(client);
+  // The main window lays its client area out only when shown; start-up
+  // already needs the designed geometry.
+  client->resize(kClientWidth, kClientHeight);
   client->installEventFilter(this);
 
   // The picture area lies below every other control of the window.
