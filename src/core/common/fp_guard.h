@@ -16,8 +16,14 @@ inline constexpr const char* kOverflowText = "Floating point overflow";
 void ClearFpFlags();
 
 // Throws FpFault with the matching text when one of the three flags is set
-// (invalid first, then division by zero, then overflow). `v` is the value the
-// flags guard; it is only used as a barrier.
+// (division by zero first, then overflow, then invalid operation, which is
+// usually their consequence). `v` is the value the flags guard; it is only
+// used as a barrier.
 void CheckFpFlags(const Extended& v);
+
+// CheckFpFlags, and a NaN value counts as an invalid operation: a quiet NaN
+// read from a file passes through arithmetic without raising any flag, and
+// would otherwise spread silently through every later result.
+void CheckFpResult(const Extended& v);
 
 }  // namespace qd

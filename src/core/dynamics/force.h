@@ -4,7 +4,30 @@
 #include "core/dynamics/options.h"
 #include "core/state/sim_state.h"
 
+#include <cstdint>
+
 namespace qd {
+
+// The two Extended constants of the force law, the nearest Extended values
+// to the decimals 1.029 and 0.1.
+inline constexpr Extended kReciprocalNumerator = 1.029L;
+inline constexpr Extended kTenth = 0.1L;
+static_assert(kReciprocalNumerator * 0x1p63L == static_cast<Extended>(0x83B645A1CAC08312ULL),
+              "1.029 must be 3FFF 83B645A1CAC08312");
+static_assert(kTenth * 0x1p67L == static_cast<Extended>(0xCCCCCCCCCCCCCCCDULL),
+              "0.1 must be 3FFB CCCCCCCCCCCCCCCD");
+
+// Running totals of the exp and ln evaluations of the force law (the fast
+// step included): a machine-independent measure of how much work is shared.
+struct MathCallCounts {
+  std::uint64_t exp = 0;
+  std::uint64_t ln = 0;
+};
+extern MathCallCounts gForceMathCalls;
+
+// The value of the parameter T for a formula and component (0 x, 1 y, 2 z):
+// slot j is of the second kind when j > TaonCount - T.
+int KindSplitFor(Formula f, int component, int secondKindCount);
 
 // a^b as exp(b * ln a); every power of the force law goes through it.
 Extended PowerOf(Extended a, Extended b);

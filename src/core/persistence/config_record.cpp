@@ -1,12 +1,71 @@
 #include "core/persistence/config_record.h"
 
-#include <stdexcept>
+#include <algorithm>
+#include <cstring>
+
+#include "core/persistence/file_io.h"
 
 namespace qd {
+namespace {
 
-void FillConfigRecord(SimState&) { throw std::logic_error("FillConfigRecord: not built yet"); }
-void ApplyConfigRecord(SimState&) { throw std::logic_error("ApplyConfigRecord: not built yet"); }
-void ReadConfigFile(SimState&, const std::string&) { throw std::logic_error("ReadConfigFile: not built yet"); }
-void WriteConfigFile(const SimState&, const std::string&) { throw std::logic_error("WriteConfigFile: not built yet"); }
+constexpr std::size_t kValueSize = 10;
+
+// Where slot `slot` of the array at `base` lies in the record.
+constexpr std::size_t SlotOffset(std::size_t base, int slot) {
+  return base + kValueSize * static_cast<std::size_t>(slot - 1);
+}
+
+// Values move between the state and the record as raw bytes, never through
+// the FPU, so NaN payloads and unnormal patterns survive unchanged.
+void Put(ConfigRecordBuffer& rec, std::size_t offset, const Extended& v) {
+  std::memcpy(rec.data() + offset, &v, kValueSize);
+}
+
+void Get(const ConfigRecordBuffer& rec, std::size_t offset, Extended& v) {
+  std::memcpy(&v, rec.data() + offset, kValueSize);
+}
+
+}  // namespace
+
+void FillConfigRecord(SimState& s) {
+  ConfigRecordBuffer& rec = s.ConfigRecord;
+  for (int p = 0; p < 11; ++p) Put(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
+  const int count = std::min(s.TaonCount, kSlotCount);
+  for (int slot = 1; slot <= count; ++slot) {
+    Put(rec, SlotOffset(record::kX, slot), s.X[slot]);
+    Put(rec, SlotOffset(record::kY, slot), s.Y[slot]);
+    Put(rec, SlotOffset(record::kZ, slot), s.Z[slot]);
+    Put(rec, SlotOffset(record::kUX, slot), s.UX[slot]);
+    Put(rec, SlotOffset(record::kUY, slot), s.UY[slot]);
+    Put(rec, SlotOffset(record::kUZ, slot), s.UZ[slot]);
+    rec[record::kPresent + static_cast<std::size_t>(slot - 1)] = s.Present[slot];
+  }
+}
+
+void ApplyConfigRecord(SimState& s) {
+  const ConfigRecordBuffer& rec = s.ConfigRecord;
+  for (int p = 0; p < 11; ++p) Get(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
+  for (int slot = 1; slot <= kSlotCount; ++slot) {
+    Get(rec, SlotOffset(record::kX, slot), s.X[slot]);
+    Get(rec, SlotOffset(record::kY, slot), s.Y[slot]);
+    Get(rec, SlotOffset(record::kZ, slot), s.Z[slot]);
+    Get(rec, SlotOffset(record::kUX, slot), s.UX[slot]);
+    Get(rec, SlotOffset(record::kUY, slot), s.UY[slot]);
+    Get(rec, SlotOffset(record::kUZ, slot), s.UZ[slot]);
+    s.Present[slot] = rec[record::kPresent + static_cast<std::size_t>(slot - 1)];
+  }
+  InstallAll(s);
+}
+
+void ReadConfigFile(SimState& s, const std::string& path) {
+  // Read-only: a configuration the user may not change still loads. The
+  // buffer is only touched once the whole record has arrived.
+  const std::vector<std::uint8_t> data = ReadFilePrefix(path, kConfigRecordSize);
+  std::copy(data.begin(), data.end(), s.ConfigRecord.begin());
+}
+
+void WriteConfigFile(const SimState& s, const std::string& path) {
+  WriteFileSafely(path, s.ConfigRecord.data(), s.ConfigRecord.size());
+}
 
 }  // namespace qd

@@ -2,6 +2,7 @@
 // File operations with the user-facing error texts of the program.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,11 @@ std::string FileErrorText(int err);
 // A shorter file fails with "Read beyond end of file".
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size);
 
+// Reads the whole file, opened read-only. Throws FileError.
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+// The same without the throw: 0, or the errno of the failure.
+int TryReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data);
+
 // Replaces the file's contents without ever losing the old ones: the data go
 // to a temporary file in the same folder which is flushed and renamed over
 // the target (behind a symbolic link; permission bits kept). Where that is
@@ -30,7 +36,22 @@ std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t si
 // file itself is writable) it writes in place. Throws FileError.
 void WriteFileSafely(const std::string& path, const void* data, std::size_t size);
 
-// True when the file can be opened for reading; never throws.
+// What went wrong in a write, for callers that word the failure themselves.
+struct WriteFailure {
+  enum class Stage {
+    Open,   // naming, creating or opening the file
+    Write,  // storing the data (a short write reports ENOSPC)
+    Close,  // closing or putting the new file in place
+  };
+  Stage stage;
+  int err;  // errno
+};
+
+// WriteFileSafely without the throw: nothing on success.
+std::optional<WriteFailure> TryWriteFileSafely(const std::string& path, const void* data, std::size_t size);
+
+// True when the file can be opened for reading; never throws. A folder is not
+// a file and gives false.
 bool CanOpenForReading(const std::string& path);
 
 }  // namespace qd

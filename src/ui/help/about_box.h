@@ -1,13 +1,26 @@
 #pragma once
 #include <QDialog>
 
+class QFrame;
+class QLabel;
+class QPushButton;
+
 namespace qd {
 
-// The About box.
+// The About box: the program's name, what it does and its version.
 class TAboutBox : public QDialog {
   Q_OBJECT
  public:
   explicit TAboutBox(QWidget* parent = nullptr);
+
+  QFrame* Panel1;
+  QLabel* ProductName;
+  QLabel* Comments;
+  QLabel* Version;
+  QPushButton* OKButton;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
 };
 
 }  // namespace qd

@@ -1,23 +1,48 @@
 #include "ui/view/picture_canvas.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace qd {
 
-PictureCanvas::PictureCanvas(QWidget* parent) : QWidget(parent) {}
+PictureCanvas::PictureCanvas(QWidget* parent) : QWidget(parent), image_(1, 1, QImage::Format_RGB32) {
+  image_.fill(Qt::black);
+  // The image covers every pixel: no background erase, no flicker.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
 
-void PictureCanvas::blit() { repaint(); }
+void PictureCanvas::blit() {
+  if (inSystemPaint_) return;
+  blitting_ = true;
+  repaint();
+  blitting_ = false;
+}
 
-void PictureCanvas::paintEvent(QPaintEvent*) {
+void PictureCanvas::paintEvent(QPaintEvent* event) {
+  if (!blitting_) {
+    inSystemPaint_ = true;
+    struct Reset {
+      bool& flag;
+      ~Reset() { flag = false; }
+    } reset{inSystemPaint_};
+    emit systemPaint();
+  }
   QPainter p(this);
-  p.drawImage(0, 0, image_);
+  const QRect r = event->rect();
+  p.drawImage(r.topLeft(), image_, r);
 }
 
 void PictureCanvas::resizeEvent(QResizeEvent*) {
-  QImage next(size(), QImage::Format_RGB32);
+  if (image_.size() == size()) return;
+  // Keep what was drawn; the owner redraws the whole picture after a resize.
+  QImage next(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
   next.fill(Qt::black);
-  image_ = next;
+  {
+    QPainter p(&next);
+    p.drawImage(0, 0, image_);
+  }
+  image_ = std::move(next);
 }
 
 void PictureCanvas::mousePressEvent(QMouseEvent* e) { emit mousePressed(e->button(), e->position().toPoint()); }

@@ -14,12 +14,17 @@ class PictureCanvas : public QWidget {
   QImage& image() { return image_; }
   const QImage& image() const { return image_; }
   // Shows the image now (our own drawing: no repaint of the window itself).
+  // Does nothing while a systemPaint handler runs: that paint shows the image anyway.
   void blit();
 
  signals:
   // Positions are in the canvas' coordinates.
   void mousePressed(Qt::MouseButton button, QPoint pos);
   void mouseReleased(Qt::MouseButton button, QPoint pos);
+  // The system asks for the area to be painted (first show, expose, resize),
+  // as opposed to our own blit(). Handlers draw into image(); what they draw
+  // is shown by this very paint.
+  void systemPaint();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -29,6 +34,8 @@ class PictureCanvas : public QWidget {
 
  private:
   QImage image_;
+  bool blitting_ = false;
+  bool inSystemPaint_ = false;
 };
 
 }  // namespace qd

@@ -1,0 +1,24 @@
+#pragma once
+// Energies of the committed state, for checking runs (the force law is minus
+// the derivative of these pair potentials).
+#include "core/common/extended.h"
+#include "core/dynamics/options.h"
+#include "core/state/sim_state.h"
+
+namespace qd {
+
+// Half the sum of the squared committed velocities of the present slots
+// (every particle has unit mass).
+Extended KineticEnergy(const SimState& s);
+
+// The pair potential of one formula for one parameter set, at distance r,
+// with the pair sign sigma (+1 or -1).
+Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A,
+                       Extended B, Extended C, Extended D, Extended F);
+
+// The sum over all pairs of present slots of the formula's pair potential.
+// A pair of two kinds whose parameter sets differ gets the mean of the two
+// kinds' potentials. The kinds are those of the x and y forces.
+Extended PotentialEnergy(const SimState& s, const ForceOptions& o);
+
+}  // namespace qd

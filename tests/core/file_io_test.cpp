@@ -1,0 +1,217 @@
+#include "core/persistence/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+
+#include "core/common/errors.h"
+#include "test_files.h"
+
+namespace qd {
+namespace {
+
+using qd::testing::HandToChild;
+using qd::testing::kNoDrop;
+using qd::testing::ReadBytes;
+using qd::testing::ReadText;
+using qd::testing::RunInChild;
+using qd::testing::TempDir;
+using qd::testing::WriteText;
+
+std::string ReadError(const std::string& path, std::size_t size) {
+  try {
+    ReadFilePrefix(path, size);
+  } catch (const FileError& e) {
+    return e.what();
+  }
+  return "<no error>";
+}
+
+std::string WriteError(const std::string& path, const std::string& text) {
+  try {
+    WriteFileSafely(path, text.data(), text.size());
+  } catch (const FileError& e) {
+    return e.what();
+  }
+  return "<no error>";
+}
+
+mode_t Mode(const std::string& path) {
+  struct stat st;
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+TEST(FileErrors, ErrnoValuesMapToTheUserTexts) {
+  EXPECT_EQ(FileErrorText(ENOENT), "File not found");
+  EXPECT_EQ(FileErrorText(ENOTDIR), "File not found");
+  EXPECT_EQ(FileErrorText(ENAMETOOLONG), "Invalid filename");
+  EXPECT_EQ(FileErrorText(EINVAL), "Invalid filename");
+  EXPECT_EQ(FileErrorText(EMFILE), "Too many open files");
+  EXPECT_EQ(FileErrorText(ENFILE), "Too many open files");
+  for (int e : {EACCES, EPERM, EROFS, EISDIR}) EXPECT_EQ(FileErrorText(e), "File access denied") << e;
+  EXPECT_EQ(FileErrorText(ENOSPC), "Disk full");
+  EXPECT_EQ(FileErrorText(EDQUOT), "Disk full");
+  EXPECT_EQ(FileErrorText(EIO), "I/O error 5");
+  EXPECT_EQ(FileErrorText(ELOOP), "I/O error " + std::to_string(ELOOP));
+  try {
+    ThrowFileError(EROFS);
+    FAIL();
+  } catch (const FileError& e) {
+    EXPECT_STREQ(e.what(), "File access denied");
+  }
+}
+
+TEST(FileRead, ReadsThePrefixOrSaysWhyNot) {
+  TempDir dir;
+  WriteText(dir / "five", "12345");
+  EXPECT_EQ(ReadFilePrefix(dir / "five", 3), (std::vector<std::uint8_t>{'1', '2', '3'}));
+  EXPECT_EQ(ReadFilePrefix(dir / "five", 5).size(), 5u);
+  EXPECT_EQ(ReadError(dir / "five", 6), "Read beyond end of file");
+  EXPECT_EQ(ReadError(dir / "missing", 1), "File not found");
+  EXPECT_EQ(ReadError(dir / "five/below", 1), "File not found");
+  EXPECT_EQ(ReadError(dir.path(), 1), "File access denied");
+  EXPECT_EQ(ReadError("", 1), "Invalid filename");
+  EXPECT_EQ(ReadError(dir / std::string(300, 'n'), 1), "Invalid filename");
+  EXPECT_EQ(ReadError(std::string("a\0b", 3), 1), "Invalid filename");
+  EXPECT_EQ(ReadWholeFile(dir / "five").size(), 5u);
+  EXPECT_THROW(ReadWholeFile(dir.path()), FileError);
+}
+
+TEST(FileRead, ProbeNeverThrowsAndRejectsFolders) {
+  TempDir dir;
+  WriteText(dir / "f", "x");
+  EXPECT_TRUE(CanOpenForReading(dir / "f"));
+  EXPECT_FALSE(CanOpenForReading(dir / "missing"));
+  EXPECT_FALSE(CanOpenForReading(dir.path()));
+  EXPECT_FALSE(CanOpenForReading(""));
+  // A pipe without a writer must not block the probe.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_TRUE(CanOpenForReading(dir / "pipe"));
+}
+
+TEST(FileWrite, ReplacesContentsAndKeepsPermissionBits) {
+  TempDir dir;
+  const std::string path = dir / "c.pln";
+  WriteText(path, std::string(7552, 'o'));
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  WriteFileSafely(path, "new", 3);
+  EXPECT_EQ(ReadText(path), "new");
+  EXPECT_EQ(Mode(path), 0640u);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"c.pln"});
+  // Empty contents make an empty file.
+  WriteFileSafely(path, "", 0);
+  EXPECT_EQ(ReadBytes(path).size(), 0u);
+}
+
+TEST(FileWrite, NewFilesFollowTheUmask) {
+  TempDir dir;
+  const mode_t old = ::umask(022);
+  WriteFileSafely(dir / "n", "x", 1);
+  ::umask(old);
+  EXPECT_EQ(Mode(dir / "n"), 0644u);
+}
+
+TEST(FileWrite, ReplacesTheFileBehindASymbolicLink) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  WriteText(dir / "real/c.pln", "old");
+  ASSERT_EQ(::symlink("real/c.pln", (dir / "link.pln").c_str()), 0);
+  ASSERT_EQ(::symlink("link.pln", (dir / "link2.pln").c_str()), 0);
+  WriteFileSafely(dir / "link2.pln", "new", 3);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.pln"));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link2.pln"));
+  EXPECT_EQ(ReadText(dir / "real/c.pln"), "new");
+  // A dangling link gets its target created.
+  ASSERT_EQ(::symlink("real/fresh.pln", (dir / "dangling").c_str()), 0);
+  WriteFileSafely(dir / "dangling", "abc", 3);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling"));
+  EXPECT_EQ(ReadText(dir / "real/fresh.pln"), "abc");
+  // A loop of links is reported, not followed forever.
+  ASSERT_EQ(::symlink("loop", (dir / "loop").c_str()), 0);
+  EXPECT_EQ(WriteError(dir / "loop", "x"), "I/O error " + std::to_string(ELOOP));
+}
+
+TEST(FileWrite, FailuresNameTheirCause) {
+  TempDir dir;
+  EXPECT_EQ(WriteError(dir / "no-such-folder/c.pln", "x"), "File not found");
+  EXPECT_EQ(WriteError(dir.path(), "x"), "File access denied");
+  EXPECT_EQ(WriteError("", "x"), "Invalid filename");
+  EXPECT_EQ(WriteError(dir / std::string(300, 'n'), "x"), "Invalid filename");
+  EXPECT_EQ(dir.Entries().size(), 0u);
+}
+
+TEST(FileWrite, AFullDeviceIsDiskFull) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  EXPECT_EQ(WriteError("/dev/full", std::string(3776, 'x')), "Disk full");
+  const auto failure = TryWriteFileSafely("/dev/full", "x", 1);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->stage, WriteFailure::Stage::Write);
+  EXPECT_EQ(failure->err, ENOSPC);
+}
+
+TEST(FileWrite, AWriteThatFailsHalfWayKeepsTheOldFile) {
+  TempDir dir;
+  const std::string path = dir / "c.pln";
+  const std::string old(3776, 'o');
+  WriteText(path, old);
+  // A file size limit cuts the write off after 1000 bytes, as a full disk would.
+  const std::string result = RunInChild([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1000, 1000};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return std::string("<setrlimit failed>");
+    return WriteError(path, std::string(3776, 'n'));
+  });
+  EXPECT_EQ(result, "Disk full");
+  EXPECT_EQ(ReadText(path), old);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"c.pln"});
+}
+
+TEST(FileWrite, AFolderThatTakesNoNewFileRefusesNewFiles) {
+  TempDir dir;
+  const std::string ro = dir / "ro";
+  std::filesystem::create_directory(ro);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
+  const std::string result = RunInChild([&] { return WriteError(ro + "/c.pln", "x"); }, true);
+  if (result == kNoDrop) GTEST_SKIP() << "root cannot drop its privileges here";
+  EXPECT_EQ(result, "File access denied");
+  EXPECT_FALSE(std::filesystem::exists(ro + "/c.pln"));
+}
+
+TEST(FileWrite, AWritableFileInAReadOnlyFolderIsWrittenInPlace) {
+  TempDir dir;
+  const std::string ro = dir / "ro";
+  std::filesystem::create_directory(ro);
+  const std::string path = ro + "/c.pln";
+  WriteText(path, "old contents");
+  HandToChild(path);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(ro.c_str(), 0555), 0);
+  const std::string result = RunInChild([&] { return WriteError(path, "new"); }, true);
+  if (result == kNoDrop) GTEST_SKIP() << "root cannot drop its privileges here";
+  EXPECT_EQ(result, "<no error>");
+  EXPECT_EQ(ReadText(path), "new");
+}
+
+TEST(FileWrite, AReadOnlyFileStaysRefusedEvenInAWritableFolder) {
+  TempDir dir;
+  const std::string path = dir / "c.pln";
+  WriteText(path, "old");
+  HandToChild(dir.path());
+  HandToChild(path);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  const std::string result = RunInChild([&] { return WriteError(path, "new"); }, true);
+  if (result == kNoDrop) GTEST_SKIP() << "root cannot drop its privileges here";
+  EXPECT_EQ(result, "File access denied");
+  EXPECT_EQ(ReadText(path), "old");
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"c.pln"});
+}
+
+}  // namespace
+}  // namespace qd
