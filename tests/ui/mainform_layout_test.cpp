@@ -274,6 +274,13 @@ TEST_F(MainFormLayout, HiddenManagerShortcutsWork) {
   QTest::keyClick(&f, Qt::Key_Left, Qt::ControlModifier);
   EXPECT_EQ(state.ShiftX, x);
   EXPECT_EQ(state.ShiftY, y);
+  // Also while a text field has the focus.
+  f.EditDT->setFocus();
+  QTest::keyClick(f.EditDT, Qt::Key_Up, Qt::ControlModifier);
+  EXPECT_EQ(state.ShiftY, y - 5);
+  f.Comment->setFocus();
+  QTest::keyClick(f.Comment, Qt::Key_Left, Qt::ControlModifier);
+  EXPECT_EQ(state.ShiftX, x - 5);
   QTest::keyClick(&f, Qt::Key_F6);
   EXPECT_TRUE(state.SpinOn);
   EXPECT_TRUE(f.ShowSpin->isChecked());

@@ -48,6 +48,7 @@ void ExpectSpiral(TMainForm& f, const SimState& s) {
 
 SimState OneSlotConfig() {
   SimState c;
+  c.TaonCount = kSlotCount;
   c.Present[1] = 1;
   c.X[1] = 1;
   c.Y[1] = 5;

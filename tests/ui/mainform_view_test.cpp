@@ -135,7 +135,9 @@ TEST_F(MainFormView, RightDragTurnsAndZooms) {
   // In image mode with spin on, the step angle stays for the next redraws.
   form.reset();
   state = SimState{};
+  WritePointer(QByteArray());
   TMainForm& g = StartImage();
+  ASSERT_TRUE(state.ImageMode);
   g.ShowSpin->trigger();
   g.FormMouseDown(Qt::RightButton, QPoint(100, 50));
   g.FormMouseUp(Qt::RightButton, QPoint(110, 46));
