@@ -130,8 +130,8 @@ TEST_F(MainFormStartup, ValidConfigurationIsInstalledWithItsCommentary) {
   EXPECT_TRUE(f.Go->isEnabled());
   EXPECT_EQ(f.FName->text(), path);
   EXPECT_EQ(state.StartFileName, path.toStdString());
-  // Without its extension until the window's first paint restores it.
-  EXPECT_EQ(state.CurrentName, path.left(path.size() - 4).toStdString());
+  // Loading the commentary leaves the configuration's name whole.
+  EXPECT_EQ(state.CurrentName, path.toStdString());
   EXPECT_EQ(f.Comment->toPlainText(), QStringLiteral("first line\nsecond line"));
   EXPECT_EQ(CountPresent(state), 1);
   EXPECT_EQ(state.X[1], 1);

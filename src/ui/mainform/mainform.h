@@ -194,8 +194,8 @@ class TMainForm : public QMainWindow {
   // The window's own repaint: centre, then the figure, or the particles and
   // the listing (restoring CurrentName first).
   void FormPaint();
-  // Loads the commentary beside CurrentName into Comment (CurrentName loses
-  // its last four characters); a file that does not open is skipped.
+  // Loads the commentary beside CurrentName into Comment; a file that does
+  // not open is skipped.
   void LoadCommentary();
   // The eleven parameter values into their fields, as number text.
   void ShowParameters();

@@ -105,9 +105,9 @@ void TMainForm::LoadStartConfiguration() {
 }
 
 void TMainForm::LoadCommentary() {
-  std::string& name = state_.CurrentName;
-  if (name.size() >= 4) name.erase(name.size() - 4);
-  const std::string path = name + ".txt";
+  // Formed from a copy: CurrentName keeps its extension, so a Save made
+  // before the next repaint still writes the configuration's own file.
+  const std::string path = CommentaryFileName(state_.CurrentName);
   if (!CanOpenForReading(path)) return;
   QString text = QString::fromLocal8Bit(ReadCommentary(path));
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
