@@ -2,7 +2,10 @@
 // Helpers for the tests of the run loop and the menu commands: small
 // configurations, runs that stop themselves, and state comparisons.
 #include <QLineEdit>
+#include <QAction>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
 #include <functional>
 
 #include "core/dynamics/step.h"
