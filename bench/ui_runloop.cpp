@@ -1,0 +1,163 @@
+// The window's run loop against the bare time step: the real main window,
+// a loaded 60-particle configuration, a fixed number of steps with the
+// per-step redraw and event processing, next to the same number of core
+// steps from the same state. Reported per formula: both rates and their
+// ratio (window / core).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "core/dynamics/options.h"
+#include "core/dynamics/step.h"
+#include "core/persistence/config_record.h"
+#include "core/state/sim_state.h"
+#include "ui/common/dialogs.h"
+#include "ui/mainform/mainform.h"
+
+namespace {
+
+using qd::Extended;
+
+constexpr int kSteps = 200;
+
+// 60 particles on a slightly irregular 4 x 5 x 3 lattice, at rest, with the
+// easy square's parameters.
+qd::SimState Cloud() {
+  qd::SimState s;
+  s.TaonCount = qd::kSlotCount;
+  s.Dt = 0.001L;
+  s.A1 = s.A2 = 1;
+  s.B1 = s.B2 = 2.718L;
+  s.C1 = s.C2 = 5;
+  s.D1 = s.D2 = 10;
+  s.F1 = s.F2 = 20;
+  for (int slot = 1; slot <= qd::kSlotCount; ++slot) {
+    const int i = slot - 1;
+    s.Present[slot] = 1;
+    s.X[slot] = Extended(i % 4) * 0.45L - 0.675L + 0.0123L * std::sin(Extended(slot));
+    s.Y[slot] = Extended((i / 4) % 5) * 0.45L - 0.9L + 0.0071L * std::cos(Extended(slot));
+    s.Z[slot] = Extended(i / 20) * 0.45L - 0.45L + 0.0037L * std::sin(Extended(3 * slot));
+  }
+  return s;
+}
+
+// No dialog may block a measurement: errors are collected instead.
+class SilentDialogs : public qd::Dialogs {
+ public:
+  std::vector<QString> errors;
+  std::optional<QString> OpenFile(QWidget*, const qd::FileDialogSpec&) override { return std::nullopt; }
+  std::optional<QString> SaveFile(QWidget*, const qd::FileDialogSpec&) override { return std::nullopt; }
+  bool AskYesNo(QWidget*, const QString&) override { return false; }
+  void Information(QWidget*, const QString& text) override { errors.push_back(text); }
+  void Error(QWidget*, const QString& text) override { errors.push_back(text); }
+};
+
+// The start-pointer file and the configuration live in a private folder.
+class PrivateConfigHome {
+ public:
+  PrivateConfigHome() : old_(qgetenv("XDG_CONFIG_HOME")), hadOld_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
+    qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
+  }
+  ~PrivateConfigHome() {
+    if (hadOld_) {
+      qputenv("XDG_CONFIG_HOME", old_);
+    } else {
+      qunsetenv("XDG_CONFIG_HOME");
+    }
+  }
+  QString Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+
+ private:
+  QTemporaryDir dir_;
+  QByteArray old_;
+  bool hadOld_;
+};
+
+void BM_RunLoopVsCore(benchmark::State& state) {
+  const auto formula = static_cast<qd::Formula>(state.range(0));
+  const bool listing = state.range(1) != 0;
+  PrivateConfigHome home;
+  SilentDialogs dialogs;
+  qd::SetAppDialogs(&dialogs);
+
+  qd::SimState file = Cloud();
+  qd::FillConfigRecord(file);
+  const QString path = home.Path("cloud.pln");
+  qd::WriteConfigFile(file, path.toStdString());
+
+  qd::SimState s;
+  {
+    qd::TMainForm form(s);
+    form.show();
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    form.RunHandler([&] { form.OpenFromCommandLine(path); });
+    (formula == qd::Formula::DUDI ? form.ExpoPolyExpSum : form.Exponential)->setChecked(true);
+    form.ShowList->setChecked(listing);
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    const qd::SimState start = s;
+    const qd::StepOptions options = form.CurrentStepOptions();
+
+    int done = 0;
+    form.AfterStep = [&] {
+      if (++done == kSteps) form.GoClick();
+    };
+    double windowSeconds = 0, coreSeconds = 0;
+    std::int64_t runs = 0;
+    for (auto _ : state) {
+      s = start;
+      done = 0;
+      QElapsedTimer t;
+      t.start();
+      form.GoClick();
+      const double w = double(t.nsecsElapsed()) * 1e-9;
+      if (!dialogs.errors.empty() || done != kSteps) {
+        state.SkipWithError(dialogs.errors.empty() ? "run did not stop" : qPrintable(dialogs.errors.front()));
+        break;
+      }
+
+      qd::SimState core = start;
+      t.restart();
+      try {
+        for (int n = 1; n <= kSteps; ++n) qd::AdvanceStep(core, options, n);
+      } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        break;
+      }
+      const double c = double(t.nsecsElapsed()) * 1e-9;
+      benchmark::DoNotOptimize(core.X[1]);
+      windowSeconds += w;
+      coreSeconds += c;
+      ++runs;
+      state.SetIterationTime(w);
+    }
+    form.AfterStep = nullptr;
+    if (runs > 0) {
+      const double windowRate = double(runs * kSteps) / windowSeconds;
+      const double coreRate = double(runs * kSteps) / coreSeconds;
+      state.counters["window_steps/s"] = windowRate;
+      state.counters["core_steps/s"] = coreRate;
+      state.counters["ratio"] = windowRate / coreRate;
+    }
+    state.SetLabel(std::string(formula == qd::Formula::DUDI ? "DUDI" : "E") +
+                   (listing ? ", Show Listing on" : ", Show Listing off"));
+  }
+  qd::SetAppDialogs(nullptr);
+}
+BENCHMARK(BM_RunLoopVsCore)
+    ->Args({0, 0})
+    ->Args({3, 0})
+    ->Args({0, 1})
+    ->ArgNames({"formula", "listing"})
+    ->UseManualTime()
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
