@@ -92,6 +92,22 @@ TEST(StartPointer, OnlyTheFirstLineNamesTheConfiguration) {
   EXPECT_THROW(ReadStartPointer(dir / "missing"), FileError);
 }
 
+TEST(StartPointer, OddFilesInItsPlaceNeitherHangNorPassUnnoticed) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_EQ(ReadStartPointer(dir / "pipe"), "");
+  try {
+    ReadStartPointer(dir.path());
+    FAIL();
+  } catch (const FileError& e) {
+    EXPECT_STREQ(e.what(), "File access denied");
+  }
+  EXPECT_FALSE(StartPointerExists(dir.path()));
+  if (std::filesystem::exists("/dev/zero")) {
+    EXPECT_EQ(ReadStartPointer("/dev/zero").size(), 65536u);
+  }
+}
+
 TEST(StartPointer, RememberingANameRewritesTheFileWithoutALineBreak) {
   TempDir dir;
   const std::string path = dir / "q/Start.pln3";

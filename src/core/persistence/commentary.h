@@ -9,11 +9,12 @@ namespace qd {
 std::string CommentaryFileName(const std::string& currentName);
 
 // The whole file with every lone CR and lone LF turned into CR LF. Throws
-// FileError / std::runtime_error with "Cannot open file "%s". %s".
+// FileError with "Cannot open file "%s". %s" (the system's reason).
 std::string ReadCommentary(const std::string& path);
 
-// Writes the text byte for byte. Throws FileError, or std::runtime_error with
-// "Cannot create file "%s". %s".
+// Writes the text byte for byte, never losing the old file. Throws FileError:
+// "File not found" and the like when the file cannot be created, "Cannot
+// create file "%s". %s" (the system's reason) when the data cannot be stored.
 void WriteCommentary(const std::string& path, const std::string& text);
 
 }  // namespace qd

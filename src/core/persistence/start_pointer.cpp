@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@ namespace {
 
 constexpr const char* kFolder = "quindelle";
 constexpr const char* kFileName = "Start.pln3";
+// Far beyond any path the system accepts.
+constexpr std::size_t kMaxLineBytes = 65536;
 
 std::string HomeFolder() {
   if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') return home;
@@ -59,12 +62,38 @@ std::string StartPointerPath() {
 bool StartPointerExists(const std::string& path) { return CanOpenForReading(path); }
 
 std::string ReadStartPointer(const std::string& path) {
-  const std::vector<std::uint8_t> data = ReadWholeFile(path);
+  if (path.empty() || path.find('\0') != std::string::npos) ThrowFileError(EINVAL);
+  // Only the first line is read. Non-blocking and bounded, so that a pipe or
+  // a device put in the file's place cannot stall the start.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) ThrowFileError(errno);
   std::string line;
-  for (std::uint8_t b : data) {
-    if (b == '\n' || b == '\r') break;
-    line += static_cast<char>(b);
+  int err = 0;
+  struct stat st;
+  if (::fstat(fd, &st) != 0)
+    err = errno;
+  else if (S_ISDIR(st.st_mode))
+    err = EISDIR;
+  char chunk[4096];
+  bool done = err != 0;
+  while (!done && line.size() < kMaxLineBytes) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN) err = errno;
+      break;
+    }
+    if (n == 0) break;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (chunk[i] == '\n' || chunk[i] == '\r') {
+        done = true;
+        break;
+      }
+      line += chunk[i];
+    }
   }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) ThrowFileError(err);
   return line;
 }
 

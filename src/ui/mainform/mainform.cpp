@@ -8,6 +8,7 @@
 #include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -159,6 +160,9 @@ void TMainForm::BuildWindow() {
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("ClientArea"));
   setCentralWidget(client);
+  // The main window lays its client area out only when shown; start-up
+  // already needs the designed geometry.
+  client->resize(kClientWidth, kClientHeight);
   client->installEventFilter(this);
 
   // The picture area lies below every other control of the window.
@@ -457,13 +461,23 @@ void TMainForm::ConnectHandlers() {
   connect(PolHelp, &QAction::triggered, this, on(&TMainForm::PolHelpClick));
   connect(About1, &QAction::triggered, this, on(&TMainForm::About1Click));
 
-  // Leaving a field: EditDT is read back, the memo may offer to save.
-  EditDT->installEventFilter(this);
+  // Leaving a field: EditDT is read back, the memo may offer to save. The
+  // text fields also must not keep the window's Ctrl+arrow shortcuts.
+  for (QLineEdit* e : findChildren<QLineEdit*>()) e->installEventFilter(this);
   Comment->installEventFilter(this);
   for (QLineEdit* e : {EditDT, EditA1, EditB1, EditC1, EditD1}) InstallNumericKeyFilter(e);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    // The window's shortcuts come before the editing keys of its fields, as
+    // the users know from the older program: Ctrl+arrows shift the picture
+    // even while a field has the focus.
+    auto* key = static_cast<QKeyEvent*>(event);
+    const bool arrow = key->key() == Qt::Key_Left || key->key() == Qt::Key_Right || key->key() == Qt::Key_Up ||
+                       key->key() == Qt::Key_Down;
+    if (arrow && key->modifiers() == Qt::ControlModifier) return true;
+  }
   if (event->type() == QEvent::FocusOut && (watched == EditDT || watched == Comment)) {
     // Only a move of the focus to another control of this window counts as
     // leaving the field; switching windows or opening a menu does not.

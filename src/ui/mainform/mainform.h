@@ -14,6 +14,7 @@
 
 #include "core/dynamics/options.h"
 #include "core/state/sim_state.h"
+#include "ui/mainform/form_widgets.h"
 #include "ui/view/scene.h"
 
 class QAction;
@@ -38,8 +39,6 @@ namespace qd {
 
 class PictureCanvas;
 class StringGrid;
-class TShape;
-class TClickLabel;
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
