@@ -111,6 +111,8 @@ TEST_F(MainFormStartup, MissingConfigurationFallsBackToTheEasySquare) {
     EXPECT_EQ(kind2[i]->text(), QString::fromLatin1(shown[i]));
   }
   EXPECT_EQ(f.EditDT->text(), QStringLiteral("0"));
+  // Where "C1" is designed, the field on top shows F1.
+  EXPECT_EQ(f.Panel1->childAt(137, 49), f.EditF1);
   // The listing shows the four particles and nothing else.
   for (int row = 1; row <= 60; ++row) {
     EXPECT_EQ(f.DaonsTable->Cells(0, row), QString::number(row));
