@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "core/structures/structures.h"
@@ -188,6 +190,16 @@ TEST_F(MainFormStartup, UnopenableConfigurationFallsBackToTheEasySquare) {
   EXPECT_FALSE(state.ImageMode);
   EXPECT_EQ(f.FName->text(), QStringLiteral("The easy square"));
   EXPECT_EQ(CountPresent(state), 4);
+}
+
+TEST_F(MainFormStartup, PipeNamedAsConfigurationDoesNotHangStartUp) {
+  const QString fifo = Folder() + QStringLiteral("/pipe.pln");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  WritePointer(fifo.toUtf8());
+  TMainForm& f = Start();
+  EXPECT_TRUE(dialogs.errors.empty());
+  EXPECT_FALSE(state.ImageMode);
+  EXPECT_EQ(f.FName->text(), QStringLiteral("The easy square"));
 }
 
 TEST_F(MainFormStartup, ShortConfigurationIsReportedAndStartUpCompletes) {
