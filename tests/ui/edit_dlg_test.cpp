@@ -175,6 +175,35 @@ TEST_F(EditDlgTable, RowSevenByArrowKeys) {
   EXPECT_EQ(dlg->EditX->text(), Num("7.25"));
 }
 
+TEST_F(EditDlgTable, RowSevenByMouseClick) {
+  Place(7, 7.25L, 8, 9);
+  Open();
+  StringGrid* t = dlg->DaonsTable;
+  QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->cellRect(2, 7).center());
+  EXPECT_EQ(t->currentRow(), 7);
+  EXPECT_EQ(dlg->NumberOfTaon->text(), QStringLiteral("7"));
+  EXPECT_EQ(dlg->EditX->text(), Num("7.25"));
+  EXPECT_EQ(dlg->EditZ->text(), QStringLiteral("9"));
+}
+
+TEST_F(EditDlgTable, ClickInTheSameRowKeepsTypedText) {
+  Place(1, 1, 2, 3);
+  Open();
+  StringGrid* t = dlg->DaonsTable;
+  dlg->EditX->setText(QStringLiteral("55"));
+  QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->cellRect(3, 1).center());
+  EXPECT_EQ(t->currentRow(), 1);
+  EXPECT_EQ(dlg->EditX->text(), QStringLiteral("55"));
+}
+
+TEST_F(EditDlgTable, MouseDoubleClickTogglesVelocities) {
+  Open();
+  StringGrid* t = dlg->DaonsTable;
+  QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, t->cellRect(1, 2).center());
+  EXPECT_TRUE(st.EditorVelocityMode);
+  EXPECT_EQ(t->Cells(0, 0), QStringLiteral("Velo"));
+}
+
 TEST_F(EditDlgSubmit, StoresCommittedValuesOnly) {
   Place(3, 1, 1, 1);
   InstallAll(st);

@@ -22,6 +22,14 @@ TEST(PictureCanvas, ImageFollowsTheWidgetSizeAndKeepsItsContent) {
   EXPECT_EQ(c.image().pixel(650, 250), qRgb(0, 0, 0));
 }
 
+TEST(PictureCanvas, HiddenCanvasAlreadyHasItsImageSize) {
+  QWidget window;
+  auto* c = new PictureCanvas(&window);
+  c->setGeometry(0, 0, 596, 176);
+  EXPECT_EQ(c->image().size(), QSize(596, 176));
+  EXPECT_EQ(c->image().pixel(595, 175), qRgb(0, 0, 0));
+}
+
 TEST(PictureCanvas, OwnBlitIsNotASystemPaint) {
   PictureCanvas c;
   c.resize(200, 100);

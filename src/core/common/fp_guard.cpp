@@ -23,6 +23,11 @@ __attribute__((noinline)) void CheckFpFlags(const Extended& v) {
   throw FpFault(kInvalidOpText);
 }
 
+__attribute__((noinline)) bool FpFlagsRaised(const Extended& v) {
+  asm volatile("" : : "m"(v) : "memory");
+  return std::fetestexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW) != 0;
+}
+
 __attribute__((noinline)) void CheckFpResult(const Extended& v) {
   CheckFpFlags(v);
   if (std::isnan(v)) {

@@ -21,6 +21,9 @@ void ClearFpFlags();
 // used as a barrier.
 void CheckFpFlags(const Extended& v);
 
+// True when one of the three flags is set; `v` is a barrier as above.
+bool FpFlagsRaised(const Extended& v);
+
 // CheckFpFlags, and a NaN value counts as an invalid operation: a quiet NaN
 // read from a file passes through arithmetic without raising any flag, and
 // would otherwise spread silently through every later result.

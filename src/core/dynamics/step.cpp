@@ -122,7 +122,9 @@ void AdvanceStepLiteral(SimState& s, const StepOptions& o, std::int32_t stepNumb
 //    computed once per step.
 // Everything is computed lazily, at the first slot and component whose
 // literal force would compute it, so a fault surfaces at the same slot and
-// component as in the literal step.
+// component as in the literal step. The flags are read once per component
+// (reading them costs as much as the arithmetic of a pair); when one is
+// set, the literal pass of that component is run to report the first fault.
 // ---------------------------------------------------------------------------
 namespace {
 
@@ -140,27 +142,34 @@ struct ParamSet {
   Extended A, B, q[4];  // q for B, C, D, F
 };
 
-struct PairSlot {
-  std::uint32_t scalarGen = 0;
-  std::uint32_t termGen[3] = {0, 0, 0};
-  // E: rm2, exp(B/r). PE: rm2, r^(B/r), 1 - ln r. PES, DUDI, EPESminus: the
-  // whole bracket that multiplies sigma*dc/r*A.
+// A pair's factors for one parameter set. E: f0 = r^-2, f1 = exp(B/r).
+// PE: f0 = r^-2, f1 = r^(B/r), f2 = 1 - ln r. PES, DUDI, EPESminus: f0 is
+// the whole bracket that multiplies sigma*dc/r*A.
+struct Scalars {
+  int set = -1;
   Extended f0 = 0, f1 = 0, f2 = 0;
-  // The term as seen from the lower slot number towards the higher.
-  Extended term[3] = {0, 0, 0};
 };
+
+constexpr int kRows = kSlotCount + 1;
 
 struct Workspace {
   std::uint32_t gen = 0;
-  // Indexed [set][lo][hi] with lo < hi.
-  PairSlot pairs[2][kSlotCount + 1][kSlotCount + 1];
-  Extended dx[kSlotCount + 1], dy[kSlotCount + 1], dz[kSlotCount + 1], r[kSlotCount + 1];
+  // Set-independent powers of r, per pair [lo][hi]: r^-2 and ln r.
+  std::uint32_t powGen[kRows][kRows] = {};
+  Extended rm2[kRows][kRows] = {};
+  Extended lnr[kRows][kRows] = {};
+  // reverse[c][k][j], j < k: the term slot j computed towards k, negated,
+  // waiting to be added into the force on k.
+  Extended reverse[3][kRows][kRows] = {};
+  // The current slot's view of each partner.
+  Extended dx[kRows], dy[kRows], dz[kRows], r[kRows];
+  Scalars scalars[kRows];
+  bool geometry[kRows];
 
   void NextGeneration() {
     if (++gen == 0) {
-      for (auto& set : pairs)
-        for (auto& row : set)
-          for (auto& p : row) p = PairSlot{};
+      for (auto& row : powGen)
+        for (auto& g : row) g = 0;
       gen = 1;
     }
   }
@@ -178,10 +187,11 @@ bool SameBits(Extended a, Extended b) {
 
 class FastForces {
  public:
-  FastForces(const SimState& s, const ForceOptions& o, Workspace& w)
-      : s_(s), o_(o), w_(w), n_(LastSlot(s)) {
+  FastForces(const SimState& s, const ForceOptions& o, int first, Workspace& w)
+      : s_(s), o_(o), w_(w), n_(LastSlot(s)), first_(first) {
     equalSets_ = SameBits(s.A1, s.A2) && SameBits(s.B1, s.B2) && SameBits(s.C1, s.C2) &&
                  SameBits(s.D1, s.D2) && SameBits(s.F1, s.F2);
+    for (int c = 0; c < 3; ++c) split_[c] = KindSplitFor(o.formula, c, o.secondKindCount);
   }
 
   // The x, y and z forces on slot k, each handed to `use` as soon as it is
@@ -190,14 +200,29 @@ class FastForces {
   template <class Use>
   void ForSlot(int k, Use&& use) {
     PrepareReciprocals();
+    for (int j = 1; j <= n_; ++j) w_.scalars[j].set = -1;
     for (int c = 0; c < 3; ++c) {
       const Extended S = Component(k, c);
+      if (FpFlagsRaised(S)) {
+        // Rare: find the first fault pair by pair, as the literal pass does
+        // (the same operations raise the same flags). It throws.
+        const Extended again = c == 0 ? ForceX(s_, k, o_) : c == 1 ? ForceY(s_, k, o_) : ForceZ(s_, k, o_);
+        CheckFpFlags(again);
+      }
       CheckFpResult(S);
       use(c, S);
     }
   }
 
  private:
+  int SetOf(int j, int c) const { return equalSets_ ? 0 : (j > n_ - split_[c] ? 1 : 0); }
+
+  // The force on k from j (j < k) was already computed as the negated force
+  // on j from k when j was handled and both directions use the same values.
+  bool Reused(int k, int j, int c) const {
+    return j >= first_ && SetOf(j, c) == SetOf(k, c);
+  }
+
   void PrepareReciprocals() {
     if (reciprocalsReady_) return;
     // All eight, whatever the formula, as every literal evaluation does.
@@ -222,6 +247,18 @@ class FastForces {
     return inv_[set][i];
   }
 
+  // r^-2 (and ln r) of the pair, whatever the parameter set.
+  void Powers(int k, int j, bool wantLn, Extended& rm2, Extended& lnr) {
+    const int lo = k < j ? k : j, hi = k < j ? j : k;
+    if (w_.powGen[lo][hi] != w_.gen) {
+      w_.lnr[lo][hi] = Ln(w_.r[j]);
+      w_.rm2[lo][hi] = Exp(-2 * w_.lnr[lo][hi]);
+      w_.powGen[lo][hi] = w_.gen;
+    }
+    rm2 = w_.rm2[lo][hi];
+    if (wantLn) lnr = w_.lnr[lo][hi];
+  }
+
   // H(q) and Q(q) together, sharing ln u and u^20.
   void HQ(int set, int i, Extended r, Extended rm2, Extended& h, Extended& q) {
     const Extended qq = sets_[set].q[i];
@@ -233,26 +270,29 @@ class FastForces {
     q = (1 - lnu) * ((2.5L - u20) * (rm2 * InvTenthQ(set, i))) - lnu * (Exp(18 * lnu) * (qq * 200));
   }
 
-  void Scalars(PairSlot& e, int set, Extended r) {
+  void ComputeScalars(Scalars& e, int k, int j, int set) {
     const ParamSet& p = sets_[set];
+    const Extended r = w_.r[j];
+    Extended rm2 = 0, lnr = 0;
+    e.set = set;
     switch (o_.formula) {
       case Formula::E:
-        e.f0 = Exp(-2 * Ln(r));
+        Powers(k, j, false, rm2, lnr);
+        e.f0 = rm2;
         e.f1 = Exp(p.B / r);
         break;
-      case Formula::PE: {
-        const Extended lnr = Ln(r);
-        e.f0 = Exp(-2 * lnr);
+      case Formula::PE:
+        Powers(k, j, true, rm2, lnr);
+        e.f0 = rm2;
         e.f1 = Exp(p.B / r * lnr);
         e.f2 = 1 - lnr;
         break;
-      }
       case Formula::PES: {
         if (o_.dropB && o_.dropCDF) {
           e.f0 = (Extended(0) + 0) + 0;
           break;
         }
-        const Extended rm2 = Exp(-2 * Ln(r));
+        Powers(k, j, false, rm2, lnr);
         Extended h, q;
         Extended t2 = 0, t3 = 0;
         if (!o_.dropB) {
@@ -272,7 +312,7 @@ class FastForces {
       }
       case Formula::DUDI:
       case Formula::EPESminus: {
-        const Extended rm2 = Exp(-2 * Ln(r));
+        Powers(k, j, false, rm2, lnr);
         const Extended e0 = Exp(-p.B / r) * (rm2 * p.B);
         Extended h[3], q[3];
         for (int i = 1; i <= 3; ++i) HQ(set, i, r, rm2, h[i - 1], q[i - 1]);
@@ -287,8 +327,8 @@ class FastForces {
 
   // The pair's contribution as the literal sum adds it (for PE, the amount
   // it subtracts).
-  Extended Term(const PairSlot& e, int set, Extended sigma, Extended dc, Extended r) {
-    const ParamSet& p = sets_[set];
+  Extended Term(const Scalars& e, Extended sigma, Extended dc, Extended r) const {
+    const ParamSet& p = sets_[e.set];
     switch (o_.formula) {
       case Formula::E:
         return e.f1 * (sigma * dc / r * e.f0 * p.A * p.B);
@@ -303,39 +343,38 @@ class FastForces {
   }
 
   Extended Component(int k, int c) {
-    const int split = KindSplitFor(o_.formula, c, o_.secondKindCount);
     const Extended* d = c == 0 ? w_.dx : c == 1 ? w_.dy : w_.dz;
+    if (c == 0)
+      for (int j = 1; j <= n_; ++j) w_.geometry[j] = false;
     const bool subtract = o_.formula == Formula::PE;
     const int scope = ScopeSign(o_.sign);
+    const int setK = SetOf(k, c);
     Extended S = 0;
     for (int j = 1; j <= n_; ++j) {
       if (s_.Present[j] == 0 || j == k) continue;
-      if (c == 0) {
-        // The geometry serves all three components; it is computed pair by
-        // pair like the literal pass, so faults appear in the same order.
-        w_.dx[j] = s_.X[k] - s_.X[j];
-        w_.dy[j] = s_.Y[k] - s_.Y[j];
-        w_.dz[j] = s_.Z[k] - s_.Z[j];
-        w_.r[j] = sqrtl(w_.dz[j] * w_.dz[j] + (w_.dy[j] * w_.dy[j] + w_.dx[j] * w_.dx[j]));
-      }
-      const int set = equalSets_ ? 0 : (j > n_ - split ? 1 : 0);
-      const bool forward = k < j;
-      PairSlot& e = forward ? w_.pairs[set][k][j] : w_.pairs[set][j][k];
+      const int set = SetOf(j, c);
       Extended t;
-      if (e.termGen[c] == w_.gen) {
-        t = forward ? e.term[c] : -e.term[c];
+      if (j < k && Reused(k, j, c)) {
+        t = w_.reverse[c][k][j];
       } else {
-        if (e.scalarGen != w_.gen) {
-          Scalars(e, set, w_.r[j]);
-          e.scalarGen = w_.gen;
+        if (!w_.geometry[j]) {
+          // The geometry serves all three components. A reused term needs
+          // none: its pair's geometry was computed, with the same bits and
+          // flags, when the other slot was handled.
+          w_.dx[j] = s_.X[k] - s_.X[j];
+          w_.dy[j] = s_.Y[k] - s_.Y[j];
+          w_.dz[j] = s_.Z[k] - s_.Z[j];
+          w_.r[j] = sqrtl(w_.dz[j] * w_.dz[j] + (w_.dy[j] * w_.dy[j] + w_.dx[j] * w_.dx[j]));
+          w_.geometry[j] = true;
         }
-        const Extended sigma = PairSign(k, j, o_.sign) * scope;
-        t = Term(e, set, sigma, d[j], w_.r[j]);
-        e.term[c] = forward ? t : -t;
-        e.termGen[c] = w_.gen;
+        Scalars& e = w_.scalars[j];
+        if (e.set != set) ComputeScalars(e, k, j, set);
+        // PairSign(k, j) * ScopeSign(): the scope sign for an even distance, else -1.
+        const Extended sigma = ((k - j) % 2 == 0) ? scope : -1;
+        t = Term(e, sigma, d[j], w_.r[j]);
+        if (j > k && set == setK && k >= first_) w_.reverse[c][j][k] = -t;
       }
       S = subtract ? S - t : S + t;
-      CheckFpFlags(S);
     }
     return S;
   }
@@ -344,6 +383,8 @@ class FastForces {
   const ForceOptions& o_;
   Workspace& w_;
   const int n_;
+  const int first_;
+  int split_[3] = {30, 30, 30};
   bool equalSets_ = false;
   bool reciprocalsReady_ = false;
   ParamSet sets_[2]{};
@@ -357,8 +398,8 @@ void AdvanceStep(SimState& s, const StepOptions& o, std::int32_t stepNumber) {
   ClearFpFlags();
   Workspace& w = TheWorkspace();
   w.NextGeneration();
-  FastForces forces(s, o.force, w);
   const int first = o.blockade ? 5 : 1;
+  FastForces forces(s, o.force, first, w);
   const int n = LastSlot(s);
   const Extended factor = VelocityFactor(o);
   for (int k = first; k <= n; ++k) {

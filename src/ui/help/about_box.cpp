@@ -48,8 +48,8 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
 
   Comments = MakeLabel(
       Panel1, "Comments",
-      QStringLiteral("Simulates up to 60 particles moving in three dimensions "
-                     "under a pairwise interaction law, and shows them as a picture."),
+      QStringLiteral("Simulates up to 60 particles in three dimensions "
+                     "under a pairwise interaction law."),
       60, 52);
 
   Version = MakeLabel(Panel1, "Version", QStringLiteral("Version " QUINDELLE_VERSION), 120, 24);

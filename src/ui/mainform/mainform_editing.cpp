@@ -1,7 +1,29 @@
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "ui/common/app_globals.h"
+#include "ui/editing/edit_dlg.h"
+#include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 
 namespace qd {
 
-void TMainForm::New1Click() {}
+void TMainForm::New1Click() {
+  if (!EditDlg) return;
+  if (EditDlg->Execute() != QDialog::Accepted) return;
+  // OK always leaves a configuration to simulate, saved or not: the committed
+  // arrays as the editor left them.
+  state_.ImageMode = false;
+  Go->setEnabled(true);
+  Null00->setEnabled(true);
+  FName->setText(QString::fromStdString(state_.CurrentName));
+  state_.StepCount = 0;
+  LTime->setText(QStringLiteral("0"));
+  Redraw();
+  FillListing();
+  ShowParameters();
+}
 
 }  // namespace qd

@@ -33,10 +33,17 @@ void PictureCanvas::paintEvent(QPaintEvent* event) {
   p.drawImage(r.topLeft(), image_, r);
 }
 
-void PictureCanvas::resizeEvent(QResizeEvent*) {
-  if (image_.size() == size()) return;
+QImage& PictureCanvas::image() {
+  FitImage();
+  return image_;
+}
+
+void PictureCanvas::resizeEvent(QResizeEvent*) { FitImage(); }
+
+void PictureCanvas::FitImage() {
+  if (image_.size() == size() || size().isEmpty()) return;
   // Keep what was drawn; the owner redraws the whole picture after a resize.
-  QImage next(size().expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+  QImage next(size(), QImage::Format_RGB32);
   next.fill(Qt::black);
   {
     QPainter p(&next);

@@ -10,8 +10,10 @@ class PictureCanvas : public QWidget {
   Q_OBJECT
  public:
   explicit PictureCanvas(QWidget* parent = nullptr);
-  // The image drawn on; it always has the widget's size.
-  QImage& image() { return image_; }
+  // The image drawn on; it always has the widget's size, even before the
+  // widget is first shown (a hidden widget gets its resize event late); a
+  // widget without area keeps a 1 x 1 image.
+  QImage& image();
   const QImage& image() const { return image_; }
   // Shows the image now (our own drawing: no repaint of the window itself).
   // Does nothing while a systemPaint handler runs: that paint shows the image anyway.
@@ -33,6 +35,8 @@ class PictureCanvas : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  void FitImage();
+
   QImage image_;
   bool blitting_ = false;
   bool inSystemPaint_ = false;
