@@ -114,7 +114,7 @@ TEST_F(MainFormStartup, MissingConfigurationFallsBackToTheEasySquare) {
   }
   EXPECT_EQ(f.EditDT->text(), QStringLiteral("0"));
   // Where "C1" is designed, the field on top shows F1.
-  EXPECT_EQ(f.Panel1->childAt(137, 49), f.EditF1);
+  EXPECT_EQ(f.Panel1->childAt(136, 48), f.EditF1);
   // The listing shows the four particles and nothing else.
   for (int row = 1; row <= 60; ++row) {
     EXPECT_EQ(f.DaonsTable->Cells(0, row), QString::number(row));
