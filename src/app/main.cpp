@@ -11,6 +11,7 @@
 
 #include "core/state/sim_state.h"
 #include "ui/common/app_globals.h"
+#include "ui/common/dialogs.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/help/about_box.h"
 #include "ui/mainform/mainform.h"
@@ -31,6 +32,25 @@ const char kUsage[] =
     "                           window to FILE.png after its first paint, exit.\n"
     "\n"
     "FILE.pln                   A configuration to open after start-up.\n";
+
+// A screenshot run has nobody to answer a dialog: messages go to stderr and
+// every question is declined, so the run always ends.
+class UnattendedDialogs : public qd::Dialogs {
+ public:
+  std::optional<QString> OpenFile(QWidget*, const qd::FileDialogSpec&) override { return std::nullopt; }
+  std::optional<QString> SaveFile(QWidget*, const qd::FileDialogSpec&) override { return std::nullopt; }
+  bool AskYesNo(QWidget*, const QString& text) override {
+    Print("question (answered No)", text);
+    return false;
+  }
+  void Information(QWidget*, const QString& text) override { Print("information", text); }
+  void Error(QWidget*, const QString& text) override { Print("error", text); }
+
+ private:
+  static void Print(const char* kind, const QString& text) {
+    std::fprintf(stderr, "quindelle: %s: %s\n", kind, text.toLocal8Bit().constData());
+  }
+};
 
 }  // namespace
 
@@ -73,6 +93,9 @@ int main(int argc, char** argv) {
     }
   }
 
+  UnattendedDialogs unattended;
+  if (!screenshot.isEmpty()) qd::SetAppDialogs(&unattended);
+
   auto* mainForm = new qd::TMainForm(g_state);
   qd::MainForm = mainForm;
   qd::EditDlg = new qd::TEditDlg(g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
@@ -95,6 +118,7 @@ int main(int argc, char** argv) {
     });
     app.exec();
     delete mainForm;
+    qd::SetAppDialogs(nullptr);
     return result;
   }
 

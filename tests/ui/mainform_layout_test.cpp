@@ -95,18 +95,21 @@ TEST_F(MainFormLayout, ControlsCarryTheirNamesAndDesignedPlaces) {
 
 TEST_F(MainFormLayout, StacksShowAndClickOnlyTheirTopControl) {
   TMainForm& f = StartShown();
-  // Points just inside each stack's designed top-left corner.
-  EXPECT_EQ(f.Panel1->childAt(33, 33), f.EPESminus);
-  EXPECT_EQ(f.Panel1->childAt(33, 49), f.CheckBox3);
-  EXPECT_EQ(f.Panel1->childAt(137, 49), f.EditF1);
-  EXPECT_EQ(f.Panel1->childAt(193, 49), f.EditF2);
-  EXPECT_EQ(f.Pan->childAt(121, 1), f.Gravoscope);
+  // Each stack's designed top-left corner.
+  EXPECT_EQ(f.Panel1->childAt(32, 32), f.EPESminus);
+  // The formula buttons above reach down to row 48, over the check boxes' top row.
+  EXPECT_EQ(f.Panel1->childAt(32, 48), f.EPESminus);
+  EXPECT_EQ(f.Panel1->childAt(32, 49), f.CheckBox3);
+  EXPECT_EQ(f.Panel1->childAt(80, 64), f.CheckBox3);  // CheckBox2 ends a row earlier
+  EXPECT_EQ(f.Panel1->childAt(136, 48), f.EditF1);
+  EXPECT_EQ(f.Panel1->childAt(192, 48), f.EditF2);
+  EXPECT_EQ(f.Pan->childAt(120, 0), f.Gravoscope);
   EXPECT_EQ(f.Pan->childAt(224, 16), f.Gravoscope);  // all of Taoscope lies under it
-  EXPECT_EQ(f.centralWidget()->childAt(1, 17), f.Thermosout);
+  EXPECT_EQ(f.centralWidget()->childAt(0, 16), f.Thermosout);
   EXPECT_EQ(f.centralWidget()->childAt(300, 100), f.Canvas);
 
   // A click at the place of "PE" selects the formula captioned "False".
-  QTest::mouseClick(f.Panel1->childAt(33, 33), Qt::LeftButton, {}, QPoint(6, 8));
+  QTest::mouseClick(f.Panel1->childAt(32, 32), Qt::LeftButton, {}, QPoint(6, 8));
   EXPECT_TRUE(f.EPESminus->isChecked());
   EXPECT_EQ(f.EPESminus->text(), QStringLiteral("False"));
   EXPECT_FALSE(f.Exponential->isChecked());

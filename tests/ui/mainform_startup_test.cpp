@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "core/structures/structures.h"
@@ -111,6 +113,8 @@ TEST_F(MainFormStartup, MissingConfigurationFallsBackToTheEasySquare) {
     EXPECT_EQ(kind2[i]->text(), QString::fromLatin1(shown[i]));
   }
   EXPECT_EQ(f.EditDT->text(), QStringLiteral("0"));
+  // Where "C1" is designed, the field on top shows F1.
+  EXPECT_EQ(f.Panel1->childAt(136, 48), f.EditF1);
   // The listing shows the four particles and nothing else.
   for (int row = 1; row <= 60; ++row) {
     EXPECT_EQ(f.DaonsTable->Cells(0, row), QString::number(row));
@@ -186,6 +190,16 @@ TEST_F(MainFormStartup, UnopenableConfigurationFallsBackToTheEasySquare) {
   EXPECT_FALSE(state.ImageMode);
   EXPECT_EQ(f.FName->text(), QStringLiteral("The easy square"));
   EXPECT_EQ(CountPresent(state), 4);
+}
+
+TEST_F(MainFormStartup, PipeNamedAsConfigurationDoesNotHangStartUp) {
+  const QString fifo = Folder() + QStringLiteral("/pipe.pln");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  WritePointer(fifo.toUtf8());
+  TMainForm& f = Start();
+  EXPECT_TRUE(dialogs.errors.empty());
+  EXPECT_FALSE(state.ImageMode);
+  EXPECT_EQ(f.FName->text(), QStringLiteral("The easy square"));
 }
 
 TEST_F(MainFormStartup, ShortConfigurationIsReportedAndStartUpCompletes) {

@@ -216,8 +216,12 @@ TEST_F(MainFormView, ShiftThenMoveToCenterKeepsTheOrientation) {
   TMainForm& f = StartSimulation();
   f.DaoTeta1->click();
   f.DaoForvard->click();
+  const std::int32_t x1 = state.ScreenX[1], y1 = state.ScreenY[1];
   f.Up1->trigger();
   EXPECT_EQ(state.ShiftY, -5);
+  // The whole picture moves up by the shift step.
+  EXPECT_EQ(state.ScreenY[1], y1 - 5);
+  EXPECT_EQ(state.ScreenX[1], x1);
   f.Left1->trigger();
   EXPECT_EQ(state.ShiftX, -5);
   f.MoveToCenter->trigger();

@@ -229,6 +229,17 @@ TEST(ScenePicture, FarAwayAndNotANumberCoordinatesAreHarmless) {
   EXPECT_NO_THROW(DrawParticles(p.image, p.s, p.style));
 }
 
+TEST(ScenePicture, OtherImageFormatsGetTheSamePicture) {
+  Picture p;
+  p.style.numbersOn = true;
+  for (int slot = 1; slot <= 60; ++slot) p.PlaceAtPixel(slot, 9 * slot - 4, 10 + (slot % 7) * 22);
+  DrawParticles(p.image, p.s, p.style);
+  QImage packed(596, 176, QImage::Format_RGB888);
+  packed.fill(kBlue);
+  DrawParticles(packed, p.s, p.style);
+  EXPECT_EQ(packed.convertToFormat(QImage::Format_RGB32), p.image);
+}
+
 // ---- the figure ------------------------------------------------------------
 
 struct Figure : Picture {

@@ -41,6 +41,12 @@ Extended FieldValue(const QString& text) {
 std::string PathToNative(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString PathFromNative(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
+// Like a freshly shown field, the text is seen from its start.
+void Show(QLineEdit* field, const QString& text) {
+  field->setText(text);
+  field->setCursorPosition(0);
+}
+
 void SetBold(QWidget* w) {
   QFont f = w->font();
   f.setBold(true);
@@ -238,7 +244,7 @@ void TEditDlg::showEvent(QShowEvent* event) {
 void TEditDlg::ShowError(const char* text) { AppDialogs().Error(this, QString::fromUtf8(text)); }
 
 void TEditDlg::FormShow() {
-  EditFileName->setText(PathFromNative(state_.CurrentName));
+  Show(EditFileName, PathFromNative(state_.CurrentName));
   LoadSlotFields(DaonsTable->currentRow());
   LoadParameterFields();
   FillEditorTable();
@@ -249,12 +255,12 @@ void TEditDlg::LoadSlotFields(int row) {
   NumberOfTaon->setText(QString::number(row));
   NumberOfTaon->adjustSize();
   try {
-    EditX->setText(NumberText(state_.X[row]));
-    EditY->setText(NumberText(state_.Y[row]));
-    EditZ->setText(NumberText(state_.Z[row]));
-    EditV->setText(NumberText(state_.UX[row]));
-    EditU->setText(NumberText(state_.UY[row]));
-    EditW->setText(NumberText(state_.UZ[row]));
+    Show(EditX, NumberText(state_.X[row]));
+    Show(EditY, NumberText(state_.Y[row]));
+    Show(EditZ, NumberText(state_.Z[row]));
+    Show(EditV, NumberText(state_.UX[row]));
+    Show(EditU, NumberText(state_.UY[row]));
+    Show(EditW, NumberText(state_.UZ[row]));
   } catch (const std::exception& e) {
     ShowError(e.what());
   }
@@ -264,7 +270,7 @@ void TEditDlg::LoadSlotFields(int row) {
 void TEditDlg::LoadParameterFields() {
   QLineEdit* fields[11] = {EditDT, EditA1, EditB1, EditC1, EditD1, EditF1, EditA2, EditB2, EditC2, EditD2, EditF2};
   try {
-    for (int k = 0; k < 11; ++k) fields[k]->setText(NumberText(state_.*kParameterBlock[k]));
+    for (int k = 0; k < 11; ++k) Show(fields[k], NumberText(state_.*kParameterBlock[k]));
   } catch (const std::exception& e) {
     ShowError(e.what());
   }
@@ -343,7 +349,7 @@ void TEditDlg::StoreParameterFields() {
 void TEditDlg::SaveasClick() {
   const std::optional<QString> path = AppDialogs().SaveFile(this, FileDialogSpec{});
   if (!path) return;
-  EditFileName->setText(*path);
+  Show(EditFileName, *path);
   try {
     StoreParameterFields();
     FillConfigRecord(state_);

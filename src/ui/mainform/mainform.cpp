@@ -146,7 +146,14 @@ TMainForm::TMainForm(SimState& state, QWidget* parent) : QMainWindow(parent), st
   Timer->start();
 }
 
-TMainForm::~TMainForm() = default;
+TMainForm::~TMainForm() {
+  // No exit handler may run while the fields are taken down.
+  for (QLineEdit* e : findChildren<QLineEdit*>()) e->removeEventFilter(this);
+  Comment->removeEventFilter(this);
+  if (QWidget* client = centralWidget()) client->removeEventFilter(this);
+  if (exposeFilterInstalled_ && windowHandle()) windowHandle()->removeEventFilter(this);
+  Timer->stop();
+}
 
 int TMainForm::OuterWidth() const { return width() + kFrameWidth; }
 

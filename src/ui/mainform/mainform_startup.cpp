@@ -1,5 +1,6 @@
 // Start-up of the main window and its own repaints.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QLineEdit>
@@ -21,11 +22,14 @@ namespace {
 
 // Configurations are opened for reading and writing, so a read-only file
 // counts as one that cannot be opened. Only examined, never reported.
+// A pipe or socket is refused too: reading it could wait forever.
 bool CanOpenForReadWrite(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
+  struct stat st;
+  const bool ok = ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode) && !S_ISDIR(st.st_mode);
   ::close(fd);
-  return true;
+  return ok;
 }
 
 }  // namespace

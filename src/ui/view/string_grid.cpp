@@ -1,5 +1,6 @@
 #include "ui/view/string_grid.h"
 
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -204,34 +205,44 @@ void StringGrid::paintEvent(QPaintEvent* event) {
   const int viewH = viewport()->height();
   p.setFont(font());
 
-  auto paintRow = [&](int row, int top) {
-    const int h = rowHeight(row);
-    if (top > area.bottom() || top + h + kLine <= area.top()) return;
-    for (int col = 0; col < columns_; ++col) {
-      const QRect cell(ColumnLeft(col), top, colWidth_, h);
-      if (cell.left() > area.right()) break;
-      const bool fixed = row == 0 || col == 0;
-      const bool current = !fixed && row == currentRow_ && col == currentCol_;
+  // The rows on view: the header, then the scrolling rows from topRow_.
+  struct Shown {
+    int row, top;
+  };
+  std::vector<Shown> shown;
+  shown.reserve(32);
+  if (rows_ > 0) shown.push_back({0, 0});
+  for (int row = topRow_, y = rowHeight(0) + kLine; row < rows_ && y < viewH; y += rowHeight(row) + kLine, ++row)
+    shown.push_back({row, y});
+
+  // Backgrounds and lines first, then the texts column by column with one
+  // clip per column: a text wider than its cell is cut at the cell's edge.
+  const QFontMetrics fm(font());
+  for (int col = 0; col < columns_; ++col) {
+    const int left = ColumnLeft(col);
+    if (left > area.right()) break;
+    for (const Shown& r : shown) {
+      const QRect cell(left, r.top, colWidth_, rowHeight(r.row));
+      if (!cell.adjusted(0, 0, kLine, kLine).intersects(area)) continue;
+      const bool fixed = r.row == 0 || col == 0;
+      const bool current = !fixed && r.row == currentRow_ && col == currentCol_;
       p.fillRect(cell, fixed ? fixedFill : (current ? selFill : cellFill));
       p.setPen(fixed ? fixedLine : lineColour);
       p.drawLine(cell.right() + 1, cell.top(), cell.right() + 1, cell.bottom() + 1);
       p.drawLine(cell.left(), cell.bottom() + 1, cell.right() + 1, cell.bottom() + 1);
-      const QString& t = cells_[std::size_t(row) * columns_ + col];
-      if (t.isEmpty()) continue;
-      p.setPen(fixed ? fixedText : (current ? selText : text));
-      p.save();
-      p.setClipRect(cell);
-      p.drawText(cell.adjusted(kTextInset, kTextInset, 0, 0), Qt::AlignLeft | Qt::AlignTop, t);
-      p.restore();
     }
-  };
-
-  if (rows_ > 0) paintRow(0, 0);
-  int y = rowHeight(0) + kLine;
-  for (int row = topRow_; row < rows_ && y < viewH; ++row) {
-    paintRow(row, y);
-    y += rowHeight(row) + kLine;
+    p.setClipRect(QRect(left, 0, colWidth_, viewH).intersected(area));
+    for (const Shown& r : shown) {
+      const QString& t = cells_[std::size_t(r.row) * columns_ + col];
+      if (t.isEmpty()) continue;
+      const bool fixed = r.row == 0 || col == 0;
+      const bool current = !fixed && r.row == currentRow_ && col == currentCol_;
+      p.setPen(fixed ? fixedText : (current ? selText : text));
+      p.drawText(left + kTextInset, r.top + kTextInset + fm.ascent(), t);
+    }
+    p.setClipping(false);
   }
+
   if (hasFocus() && rows_ > 1 && columns_ > 1) {
     const QRect cur = cellRect(currentCol_, currentRow_);
     if (!cur.isEmpty()) {
