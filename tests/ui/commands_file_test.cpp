@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QToolButton>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "core/editing/number_text.h"
@@ -146,6 +148,22 @@ TEST_F(CommandsFile, UnwritableStartPointerLeavesTheRecordReadButNotApplied) {
   ExpectSameSlots(state, before);
   ExpectSameParameters(state, before);
   EXPECT_EQ(state.StepCount, 5);
+}
+
+TEST_F(CommandsFile, ReadOnlyStartPointerFolderStopsOpenBeforeApplying) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  TMainForm& f = StartWith(TwoParticles());
+  const SimState before = state;
+  const QString path = WriteConfig(Loaded(), QStringLiteral("other.pln"));
+  const QString folder = Folder() + QStringLiteral("/quindelle");
+  QFile::setPermissions(PointerPath(), QFileDevice::ReadOwner);
+  QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+  dialogs.openAnswers.push_back(path);
+  f.Open1->trigger();
+  QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+  EXPECT_EQ(dialogs.errors, (std::vector<QString>{QStringLiteral("File access denied")}));
+  EXPECT_EQ(ReadBytes(PointerPath()), startPath.toUtf8());
+  ExpectSameSlots(state, before);
 }
 
 TEST_F(CommandsFile, ReadOnlyConfigurationOpens) {
