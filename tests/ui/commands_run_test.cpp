@@ -67,6 +67,28 @@ TEST_F(CommandsRun, GoButtonPressesStartAndStop) {
   ExpectIdle();
 }
 
+TEST_F(CommandsRun, StopAndGoBetweenTheSameTwoStepsRunsOnOnce) {
+  TMainForm& f = StartWith(TwoParticles());
+  SimState ref = state;
+  int steps = 0;
+  f.AfterStep = [&] {
+    const int step = ++steps;
+    if (step == 2) {
+      f.Go->click();  // stop...
+      f.Go->click();  // ...and start again before the loop has left
+    }
+    if (step == 5) f.Go->click();
+    if (step > 100) state.Stopped = true;
+  };
+  f.Go->click();
+  f.AfterStep = nullptr;
+  EXPECT_EQ(steps, 5);
+  EXPECT_EQ(state.StepCount, 5);
+  for (int n = 1; n <= 5; ++n) AdvanceStep(ref, StepOptions{}, n);
+  ExpectSameSlots(state, ref);
+  ExpectIdle();
+}
+
 TEST_F(CommandsRun, StepCountLabelFollowsTheDoubleClick) {
   TMainForm& f = StartWith(TwoParticles());
   std::vector<QString> shown;
