@@ -170,6 +170,19 @@ TEST_F(MainFormStartup, ConfigurationWithoutCommentaryKeepsNoComment) {
   EXPECT_FALSE(state.CommentModified);
 }
 
+TEST_F(MainFormStartup, ReadOnlyConfigurationIsInstalled) {
+  // Loading needs read access only, at start-up as on Open; only under a
+  // normal user does the mode bit bite, the superuser reads it anyway.
+  const QString path = WriteConfig(OneSlotConfig(), QStringLiteral("locked.pln"));
+  ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+  WritePointer(path.toUtf8());
+  TMainForm& f = Start();
+  EXPECT_TRUE(dialogs.errors.empty());
+  EXPECT_FALSE(state.ImageMode);
+  EXPECT_EQ(f.FName->text(), path);
+  EXPECT_EQ(CountPresent(state), 1);
+}
+
 TEST_F(MainFormStartup, OnlyTheFirstLineOfTheStartPointerFileCounts) {
   const QString path = WriteConfig(OneSlotConfig(), QStringLiteral("first.pln"));
   WritePointer(path.toUtf8() + "\r\n" + (Folder() + QStringLiteral("/second.pln")).toUtf8() + "\nthird");
@@ -181,7 +194,7 @@ TEST_F(MainFormStartup, OnlyTheFirstLineOfTheStartPointerFileCounts) {
 }
 
 TEST_F(MainFormStartup, UnopenableConfigurationFallsBackToTheEasySquare) {
-  // A folder cannot be opened as a configuration for reading and writing.
+  // A folder cannot be read as a configuration.
   const QString folder = Folder() + QStringLiteral("/notafile.pln");
   ASSERT_TRUE(QDir().mkpath(folder));
   WritePointer(folder.toUtf8());

@@ -20,11 +20,11 @@
 namespace qd {
 namespace {
 
-// Configurations are opened for reading and writing, so a read-only file
-// counts as one that cannot be opened. Only examined, never reported.
-// A pipe or socket is refused too: reading it could wait forever.
-bool CanOpenForReadWrite(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+// Only examined, never reported. Read access is enough, as for every other
+// load, so a read-only configuration comes up at start-up too. A pipe or
+// socket counts as unopenable: reading it could wait forever.
+bool CanOpenConfiguration(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
   const bool ok = ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode) && !S_ISDIR(st.st_mode);
@@ -92,7 +92,7 @@ void TMainForm::LoadStartConfiguration() {
   Go->setEnabled(true);
   s.CurrentName = s.StartFileName;
   FName->setText(QString::fromStdString(s.CurrentName));
-  if (!CanOpenForReadWrite(s.CurrentName)) {
+  if (!CanOpenConfiguration(s.CurrentName)) {
     StructureBuilder(s);  // the easy square, with its parameters
     FName->setText(QStringLiteral("The easy square"));
     return;
