@@ -18,12 +18,12 @@ class ScriptedDialogs : public Dialogs {
   std::vector<QString> questions, informations, errors;
   std::vector<FileDialogSpec> fileDialogs;
 
-  std::optional<QString> OpenFile(QWidget*, const FileDialogSpec& spec) override {
-    fileDialogs.push_back(spec);
+  std::optional<QString> OpenFile(QWidget*, const FileDialogSpec& options) override {
+    fileDialogs.push_back(options);
     return Next(openAnswers, "open");
   }
-  std::optional<QString> SaveFile(QWidget*, const FileDialogSpec& spec) override {
-    fileDialogs.push_back(spec);
+  std::optional<QString> SaveFile(QWidget*, const FileDialogSpec& options) override {
+    fileDialogs.push_back(options);
     return Next(saveAnswers, "save");
   }
   bool AskYesNo(QWidget*, const QString& text) override {

@@ -7,11 +7,11 @@
 namespace qd {
 namespace {
 
-std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogSpec& spec, QFileDialog::AcceptMode mode) {
+std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogSpec& options, QFileDialog::AcceptMode mode) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(mode);
-  dialog.setNameFilter(spec.filter);
-  dialog.setDefaultSuffix(spec.defaultSuffix);
+  dialog.setNameFilter(options.filter);
+  dialog.setDefaultSuffix(options.defaultSuffix);
   if (mode == QFileDialog::AcceptOpen) {
     // The user may name a file that does not exist yet; opening it then fails
     // with the file error, as the users know it.
@@ -27,12 +27,12 @@ Dialogs* g_override = nullptr;
 
 }  // namespace
 
-std::optional<QString> QtDialogs::OpenFile(QWidget* parent, const FileDialogSpec& spec) {
-  return RunFileDialog(parent, spec, QFileDialog::AcceptOpen);
+std::optional<QString> QtDialogs::OpenFile(QWidget* parent, const FileDialogSpec& options) {
+  return RunFileDialog(parent, options, QFileDialog::AcceptOpen);
 }
 
-std::optional<QString> QtDialogs::SaveFile(QWidget* parent, const FileDialogSpec& spec) {
-  return RunFileDialog(parent, spec, QFileDialog::AcceptSave);
+std::optional<QString> QtDialogs::SaveFile(QWidget* parent, const FileDialogSpec& options) {
+  return RunFileDialog(parent, options, QFileDialog::AcceptSave);
 }
 
 bool QtDialogs::AskYesNo(QWidget* parent, const QString& text) {

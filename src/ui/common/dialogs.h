@@ -18,8 +18,8 @@ class Dialogs {
  public:
   virtual ~Dialogs() = default;
   // The chosen path, or nothing when the user cancels.
-  virtual std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) = 0;
-  virtual std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) = 0;
+  virtual std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& options) = 0;
+  virtual std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& options) = 0;
   // True for Yes.
   virtual bool AskYesNo(QWidget* parent, const QString& text) = 0;
   virtual void Information(QWidget* parent, const QString& text) = 0;
@@ -29,8 +29,8 @@ class Dialogs {
 // The real dialogs of the desktop.
 class QtDialogs : public Dialogs {
  public:
-  std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& spec) override;
-  std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& spec) override;
+  std::optional<QString> OpenFile(QWidget* parent, const FileDialogSpec& options) override;
+  std::optional<QString> SaveFile(QWidget* parent, const FileDialogSpec& options) override;
   bool AskYesNo(QWidget* parent, const QString& text) override;
   void Information(QWidget* parent, const QString& text) override;
   void Error(QWidget* parent, const QString& text) override;
