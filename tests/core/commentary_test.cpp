@@ -12,6 +12,7 @@
 namespace qd {
 namespace {
 
+using qd::testing::ErrorOf;
 using qd::testing::ReadText;
 using qd::testing::TempDir;
 using qd::testing::WriteText;
@@ -49,12 +50,8 @@ TEST(CommentaryFile, EveryLineEndingLoadsAsCrLf) {
 
 TEST(CommentaryFile, ReadFailuresCarryTheSystemsReason) {
   TempDir dir;
-  try {
-    ReadCommentary(dir.path());
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + dir.path() + "\". " + std::strerror(EISDIR));
-  }
+  EXPECT_EQ(ErrorOf<FileError>([&] { ReadCommentary(dir.path()); }),
+            "Cannot open file \"" + dir.path() + "\". " + std::strerror(EISDIR));
 }
 
 TEST(CommentaryFile, IsWrittenByteForByte) {
@@ -72,20 +69,11 @@ TEST(CommentaryFile, IsWrittenByteForByte) {
 TEST(CommentaryFile, WriteFailuresAreWordedByTheirStep) {
   TempDir dir;
   // Creating fails: the file-error text.
-  try {
-    WriteCommentary(dir / "missing/x.txt", "text");
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
-  }
+  EXPECT_EQ(ErrorOf<FileError>([&] { WriteCommentary(dir / "missing/x.txt", "text"); }), "File not found");
   // Writing fails: the system's reason.
   if (std::filesystem::exists("/dev/full")) {
-    try {
-      WriteCommentary("/dev/full", "text");
-      FAIL();
-    } catch (const FileError& e) {
-      EXPECT_EQ(std::string(e.what()), std::string("Cannot create file \"/dev/full\". ") + std::strerror(ENOSPC));
-    }
+    EXPECT_EQ(ErrorOf<FileError>([] { WriteCommentary("/dev/full", "text"); }),
+              std::string("Cannot create file \"/dev/full\". ") + std::strerror(ENOSPC));
   }
 }
 

@@ -19,6 +19,7 @@
 namespace qd {
 namespace {
 
+using qd::testing::ErrorOf;
 using qd::testing::HandToChild;
 using qd::testing::kNoDrop;
 using qd::testing::ReadBytes;
@@ -59,21 +60,11 @@ SimState Filled() {
 }
 
 std::string ReadError(SimState& s, const std::string& path) {
-  try {
-    ReadConfigFile(s, path);
-  } catch (const FileError& e) {
-    return e.what();
-  }
-  return "<no error>";
+  return ErrorOf<FileError>([&] { ReadConfigFile(s, path); });
 }
 
 std::string WriteError(const SimState& s, const std::string& path) {
-  try {
-    WriteConfigFile(s, path);
-  } catch (const FileError& e) {
-    return e.what();
-  }
-  return "<no error>";
+  return ErrorOf<FileError>([&] { WriteConfigFile(s, path); });
 }
 
 TEST(ExtendedBytes, X87LayoutBitForBit) {

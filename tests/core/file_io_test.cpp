@@ -15,6 +15,7 @@
 namespace qd {
 namespace {
 
+using qd::testing::ErrorOf;
 using qd::testing::HandToChild;
 using qd::testing::kNoDrop;
 using qd::testing::ReadBytes;
@@ -24,21 +25,11 @@ using qd::testing::TempDir;
 using qd::testing::WriteText;
 
 std::string ReadError(const std::string& path, std::size_t size) {
-  try {
-    ReadFilePrefix(path, size);
-  } catch (const FileError& e) {
-    return e.what();
-  }
-  return "<no error>";
+  return ErrorOf<FileError>([&] { ReadFilePrefix(path, size); });
 }
 
 std::string WriteError(const std::string& path, const std::string& text) {
-  try {
-    WriteFileSafely(path, text.data(), text.size());
-  } catch (const FileError& e) {
-    return e.what();
-  }
-  return "<no error>";
+  return ErrorOf<FileError>([&] { WriteFileSafely(path, text.data(), text.size()); });
 }
 
 mode_t Mode(const std::string& path) {
@@ -59,12 +50,7 @@ TEST(FileErrors, ErrnoValuesMapToTheUserTexts) {
   EXPECT_EQ(FileErrorText(EDQUOT), "Disk full");
   EXPECT_EQ(FileErrorText(EIO), "I/O error 5");
   EXPECT_EQ(FileErrorText(ELOOP), "I/O error " + std::to_string(ELOOP));
-  try {
-    ThrowFileError(EROFS);
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_STREQ(e.what(), "File access denied");
-  }
+  EXPECT_EQ(ErrorOf<FileError>([] { ThrowFileError(EROFS); }), "File access denied");
 }
 
 TEST(FileRead, ReadsThePrefixOrSaysWhyNot) {

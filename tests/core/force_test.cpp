@@ -7,6 +7,7 @@
 #include "core/common/errors.h"
 #include "core/dynamics/force.h"
 #include "dynamics_support.h"
+#include "test_files.h"
 
 namespace qd {
 namespace {
@@ -15,12 +16,7 @@ using testing_support::SetKind;
 using testing_support::TwoParticles;
 
 std::string FaultText(const SimState& s, int k, const ForceOptions& o) {
-  try {
-    ForceX(s, k, o);
-  } catch (const FpFault& e) {
-    return e.what();
-  }
-  return "no fault";
+  return qd::testing::ErrorOf<FpFault>([&] { ForceX(s, k, o); }, "no fault");
 }
 
 TEST(ForceConstants, AreTheNearestExtendedValues) {

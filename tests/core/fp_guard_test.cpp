@@ -5,17 +5,13 @@
 
 #include "core/common/errors.h"
 #include "core/common/fp_guard.h"
+#include "test_files.h"
 
 namespace qd {
 namespace {
 
 std::string Fault(void (*check)(const Extended&), const Extended& v) {
-  try {
-    check(v);
-  } catch (const FpFault& e) {
-    return e.what();
-  }
-  return "none";
+  return qd::testing::ErrorOf<FpFault>([&] { check(v); }, "none");
 }
 
 // Optimised x87 code must not let the flags be read before the guarded work.

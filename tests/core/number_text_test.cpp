@@ -106,24 +106,10 @@ TEST_P(NumberTextBothSeparators, RejectsWhatIsNoNumber) {
 }
 
 TEST(NumberText, FailureTextsAreExact) {
-  try {
-    TextToFloat("1,2,3", ',');
-    FAIL();
-  } catch (const ConvertError& e) {
-    EXPECT_STREQ(e.what(), "'1,2,3' is not a valid floating point value");
-  }
-  try {
-    TextToFloat("0.002", ',');
-    FAIL();
-  } catch (const ConvertError& e) {
-    EXPECT_STREQ(e.what(), "'0.002' is not a valid floating point value");
-  }
-  try {
-    TextToInteger("abc");
-    FAIL();
-  } catch (const ConvertError& e) {
-    EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
-  }
+  using qd::testing::ErrorOf;
+  EXPECT_EQ(ErrorOf<ConvertError>([] { TextToFloat("1,2,3", ','); }), "'1,2,3' is not a valid floating point value");
+  EXPECT_EQ(ErrorOf<ConvertError>([] { TextToFloat("0.002", ','); }), "'0.002' is not a valid floating point value");
+  EXPECT_EQ(ErrorOf<ConvertError>([] { TextToInteger("abc"); }), "'abc' is not a valid integer value");
 }
 
 TEST(NumberText, ParsingIsCorrectlyRoundedToExtended) {

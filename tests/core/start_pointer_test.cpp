@@ -14,6 +14,7 @@
 namespace qd {
 namespace {
 
+using qd::testing::ErrorOf;
 using qd::testing::kNoDrop;
 using qd::testing::ReadText;
 using qd::testing::RunInChild;
@@ -96,12 +97,7 @@ TEST(StartPointer, OddFilesInItsPlaceNeitherHangNorPassUnnoticed) {
   TempDir dir;
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   EXPECT_EQ(ReadStartPointer(dir / "pipe"), "");
-  try {
-    ReadStartPointer(dir.path());
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_STREQ(e.what(), "File access denied");
-  }
+  EXPECT_EQ(ErrorOf<FileError>([&] { ReadStartPointer(dir.path()); }), "File access denied");
   EXPECT_FALSE(StartPointerExists(dir.path()));
   if (std::filesystem::exists("/dev/zero")) {
     EXPECT_EQ(ReadStartPointer("/dev/zero").size(), 65536u);
@@ -126,23 +122,11 @@ TEST(StartPointer, RememberingANameRewritesTheFileWithoutALineBreak) {
 TEST(StartPointer, AFolderThatCannotBeMadeIsReported) {
   TempDir dir;
   WriteText(dir / "file", "x");
-  try {
-    CreateStartPointer(dir / "file/quindelle/Start.pln3");
-    FAIL();
-  } catch (const FileError& e) {
-    EXPECT_STREQ(e.what(), "File not found");
-  }
+  EXPECT_EQ(ErrorOf<FileError>([&] { CreateStartPointer(dir / "file/quindelle/Start.pln3"); }), "File not found");
   ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-  const std::string result = RunInChild(
-      [&] {
-        try {
-          CreateStartPointer(dir / "cfg/quindelle/Start.pln3");
-        } catch (const FileError& e) {
-          return std::string(e.what());
-        }
-        return std::string("<no error>");
-      },
-      true);
+  const std::string result =
+      RunInChild([&] { return ErrorOf<FileError>([&] { CreateStartPointer(dir / "cfg/quindelle/Start.pln3"); }); },
+                 true);
   if (result == kNoDrop) GTEST_SKIP() << "root cannot drop its privileges here";
   EXPECT_EQ(result, "File access denied");
 }

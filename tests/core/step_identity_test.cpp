@@ -7,6 +7,7 @@
 #include "core/common/errors.h"
 #include "core/dynamics/step.h"
 #include "dynamics_support.h"
+#include "test_files.h"
 
 namespace qd {
 namespace {
@@ -28,12 +29,7 @@ struct Case {
 
 std::string RunStep(void (*step)(SimState&, const StepOptions&, std::int32_t), SimState& s,
                     const StepOptions& o, std::int32_t n) {
-  try {
-    step(s, o, n);
-  } catch (const FpFault& e) {
-    return e.what();
-  }
-  return {};
+  return qd::testing::ErrorOf<FpFault>([&] { step(s, o, n); }, "");
 }
 
 // Runs both steps side by side and returns how many steps completed.

@@ -8,6 +8,7 @@
 #include "core/dynamics/force.h"
 #include "core/dynamics/step.h"
 #include "dynamics_support.h"
+#include "test_files.h"
 
 namespace qd {
 namespace {
@@ -24,12 +25,7 @@ class BothSteps : public ::testing::TestWithParam<bool> {
     else AdvanceStepLiteral(s, o, n);
   }
   std::string FaultOf(SimState& s, const StepOptions& o, std::int32_t n) {
-    try {
-      Step(s, o, n);
-    } catch (const FpFault& e) {
-      return e.what();
-    }
-    return "no fault";
+    return qd::testing::ErrorOf<FpFault>([&] { Step(s, o, n); }, "no fault");
   }
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// Scratch folders and raw file access for the file tests.
+// Scratch folders, raw file access and error texts for the core tests.
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -72,6 +72,17 @@ inline std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 inline std::string ReadText(const std::string& path) {
   const auto b = ReadBytes(path);
   return std::string(b.begin(), b.end());
+}
+
+// The what() text of the E that `fn` throws, or `none` when it throws nothing.
+template <class E, class Fn>
+std::string ErrorOf(Fn&& fn, const std::string& none = "<no error>") {
+  try {
+    fn();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return none;
 }
 
 // The user id that root drops to where a test needs permission bits obeyed.

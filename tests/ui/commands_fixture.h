@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <functional>
+#include <utility>
 
 #include "core/dynamics/step.h"
 #include "tests/ui/mainform_fixture.h"
@@ -30,23 +31,15 @@ inline SimState TwoParticles() {
 // Positions and velocities of every slot, committed, working and display,
 // equal value for value.
 inline void ExpectSameSlots(const SimState& a, const SimState& b) {
+  const std::pair<const char*, SlotArray<Extended> SimState::*> arrays[] = {
+      {"X", &SimState::X},         {"Y", &SimState::Y},         {"Z", &SimState::Z},
+      {"UX", &SimState::UX},       {"UY", &SimState::UY},       {"UZ", &SimState::UZ},
+      {"XNew", &SimState::XNew},   {"YNew", &SimState::YNew},   {"ZNew", &SimState::ZNew},
+      {"UXNew", &SimState::UXNew}, {"UYNew", &SimState::UYNew}, {"UZNew", &SimState::UZNew},
+      {"ViewX", &SimState::ViewX}, {"ViewY", &SimState::ViewY}, {"ViewZ", &SimState::ViewZ}};
   for (int s = 1; s <= kSlotCount; ++s) {
     ASSERT_EQ(a.Present[s], b.Present[s]) << "slot " << s;
-    ASSERT_EQ(a.X[s], b.X[s]) << "slot " << s;
-    ASSERT_EQ(a.Y[s], b.Y[s]) << "slot " << s;
-    ASSERT_EQ(a.Z[s], b.Z[s]) << "slot " << s;
-    ASSERT_EQ(a.UX[s], b.UX[s]) << "slot " << s;
-    ASSERT_EQ(a.UY[s], b.UY[s]) << "slot " << s;
-    ASSERT_EQ(a.UZ[s], b.UZ[s]) << "slot " << s;
-    ASSERT_EQ(a.XNew[s], b.XNew[s]) << "slot " << s;
-    ASSERT_EQ(a.YNew[s], b.YNew[s]) << "slot " << s;
-    ASSERT_EQ(a.ZNew[s], b.ZNew[s]) << "slot " << s;
-    ASSERT_EQ(a.UXNew[s], b.UXNew[s]) << "slot " << s;
-    ASSERT_EQ(a.UYNew[s], b.UYNew[s]) << "slot " << s;
-    ASSERT_EQ(a.UZNew[s], b.UZNew[s]) << "slot " << s;
-    ASSERT_EQ(a.ViewX[s], b.ViewX[s]) << "slot " << s;
-    ASSERT_EQ(a.ViewY[s], b.ViewY[s]) << "slot " << s;
-    ASSERT_EQ(a.ViewZ[s], b.ViewZ[s]) << "slot " << s;
+    for (const auto& [name, m] : arrays) ASSERT_EQ((a.*m)[s], (b.*m)[s]) << name << " of slot " << s;
   }
 }
 

@@ -194,25 +194,22 @@ TEST_F(MainFormStartup, OnlyTheFirstLineOfTheStartPointerFileCounts) {
 }
 
 TEST_F(MainFormStartup, UnopenableConfigurationFallsBackToTheEasySquare) {
-  // A folder cannot be read as a configuration.
+  // Neither a folder nor a pipe reads as a configuration; the pipe must not hang start-up.
   const QString folder = Folder() + QStringLiteral("/notafile.pln");
-  ASSERT_TRUE(QDir().mkpath(folder));
-  WritePointer(folder.toUtf8());
-  TMainForm& f = Start();
-  EXPECT_TRUE(dialogs.errors.empty());
-  EXPECT_FALSE(state.ImageMode);
-  EXPECT_EQ(f.FName->text(), QStringLiteral("The easy square"));
-  EXPECT_EQ(CountPresent(state), 4);
-}
-
-TEST_F(MainFormStartup, PipeNamedAsConfigurationDoesNotHangStartUp) {
   const QString fifo = Folder() + QStringLiteral("/pipe.pln");
+  ASSERT_TRUE(QDir().mkpath(folder));
   ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
-  WritePointer(fifo.toUtf8());
-  TMainForm& f = Start();
-  EXPECT_TRUE(dialogs.errors.empty());
-  EXPECT_FALSE(state.ImageMode);
-  EXPECT_EQ(f.FName->text(), QStringLiteral("The easy square"));
+  for (const QString& path : {folder, fifo}) {
+    SCOPED_TRACE(path.toStdString());
+    form.reset();
+    state = SimState{};
+    WritePointer(path.toUtf8());
+    TMainForm& f = Start();
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_FALSE(state.ImageMode);
+    EXPECT_EQ(f.FName->text(), QStringLiteral("The easy square"));
+    EXPECT_EQ(CountPresent(state), 4);
+  }
 }
 
 TEST_F(MainFormStartup, ShortConfigurationIsReportedAndStartUpCompletes) {
