@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "core/common/errors.h"
+#include "comma_locale.h"
 #include "test_files.h"
 
 namespace qd {
@@ -135,45 +136,9 @@ TEST(NumberText, FifteenDigitTextsReadBackToTheSameText) {
   }
 }
 
-// Switches LC_NUMERIC to a locale with a decimal comma: an installed one, or
-// else a minimal one compiled into a scratch folder. Restores everything.
-class CommaNumericLocale {
- public:
-  CommaNumericLocale() {
-    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-    saved_ = previous ? previous : "C";
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "nl_NL.UTF-8"})
-      if (std::setlocale(LC_NUMERIC, name) != nullptr) return;
-    const std::string src = dir_ / "comma.src";
-    qd::testing::WriteText(src,
-                           "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\n"
-                           "grouping 3;3\nEND LC_NUMERIC\n");
-    const std::string cmd =
-        "localedef -c -i '" + src + "' -f UTF-8 '" + (dir_ / "qd_comma.UTF-8") + "' >/dev/null 2>&1";
-    [[maybe_unused]] const int rc = std::system(cmd.c_str());  // warnings give a non-zero status
-    if (const char* old = std::getenv("LOCPATH")) oldLocpath_ = old;
-    ::setenv("LOCPATH", dir_.path().c_str(), 1);
-    if (std::setlocale(LC_NUMERIC, "qd_comma.UTF-8") == nullptr) restore();
-  }
-  ~CommaNumericLocale() { restore(); }
-  bool active() const { return LocaleDecimalSeparator() == ','; }
-
- private:
-  void restore() {
-    std::setlocale(LC_NUMERIC, saved_.c_str());
-    if (oldLocpath_)
-      ::setenv("LOCPATH", oldLocpath_->c_str(), 1);
-    else
-      ::unsetenv("LOCPATH");
-  }
-  qd::testing::TempDir dir_;
-  std::string saved_;
-  std::optional<std::string> oldLocpath_;
-};
-
 TEST(NumberText, ConversionsIgnoreTheProcessLocale) {
   {
-    CommaNumericLocale comma;
+    qd::testing::CommaNumericLocale comma;
     if (!comma.active()) GTEST_SKIP() << "no locale with a decimal comma can be had here";
     // A comma in LC_NUMERIC must not leak into the conversions themselves.
     EXPECT_EQ(FloatToText(0.01L, '.'), "0.01");

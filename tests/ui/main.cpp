@@ -3,6 +3,9 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <memory>
+
+#include "tests/core/comma_locale.h"
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -12,5 +15,15 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Pellarin"));
   ::testing::InitGoogleTest(&argc, argv);
+  // QD_DECIMAL_COMMA=1 runs the selected tests under a decimal-comma
+  // LC_NUMERIC, so the fields' number texts are exercised with both separators.
+  std::unique_ptr<qd::testing::CommaNumericLocale> comma;
+  if (qEnvironmentVariableIntValue("QD_DECIMAL_COMMA") == 1) {
+    comma = std::make_unique<qd::testing::CommaNumericLocale>();
+    if (!comma->active()) {
+      std::fputs("no locale with a decimal comma can be had here\n", stderr);
+      return 1;
+    }
+  }
   return RUN_ALL_TESTS();
 }

@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <cmath>
 
+#include "tests/core/comma_locale.h"
 #include "tests/ui/mainform_fixture.h"
 #include "ui/view/picture_canvas.h"
 #include "ui/view/string_grid.h"
@@ -285,6 +286,23 @@ TEST_F(MainFormView, LeavingEditDTReadsTheTimeStep) {
   ASSERT_EQ(dialogs.errors.size(), 1u);
   EXPECT_EQ(dialogs.errors.front(), QStringLiteral("'abc' is not a valid floating point value"));
   EXPECT_EQ(state.Dt, 0.002L);
+}
+
+TEST_F(MainFormView, EditDTFollowsADecimalCommaLocale) {
+  TMainForm& f = StartImage();
+  testing::CommaNumericLocale comma;
+  if (!comma.active()) GTEST_SKIP() << "no locale with a decimal comma can be had here";
+  f.EditDT->setText(QStringLiteral("0,002"));
+  f.EditDTExit();
+  EXPECT_EQ(state.Dt, 0.002L);
+  // The key filter lets a full stop through, but under a comma locale it is no separator.
+  f.EditDT->setText(QStringLiteral("0.003"));
+  f.RunHandler([&] { f.EditDTExit(); });
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(dialogs.errors.front(), QStringLiteral("'0.003' is not a valid floating point value"));
+  EXPECT_EQ(state.Dt, 0.002L);
+  f.ShowParameters();
+  EXPECT_EQ(f.EditDT->text(), QStringLiteral("0,002"));
 }
 
 TEST_F(MainFormView, FocusLeavingEditDTRunsItsExitHandler) {
