@@ -16,17 +16,13 @@
 #include "core/editing/number_text.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/start_pointer.h"
+#include "ui/common/colours.h"
 #include "ui/common/dialogs.h"
 #include "ui/editing/key_filter.h"
 #include "ui/view/string_grid.h"
 
 namespace qd {
 namespace {
-
-const QColor kLime(0, 255, 0);
-const QColor kYellow(255, 255, 0);
-const QColor kBlue(0, 0, 255);
-const QColor kNavy(0, 0, 128);
 
 const QString kStars = QStringLiteral("**********************************");
 

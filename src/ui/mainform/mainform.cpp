@@ -24,6 +24,7 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include "ui/common/colours.h"
 #include "ui/common/dialogs.h"
 #include "ui/editing/key_filter.h"
 #include "ui/mainform/form_widgets.h"
@@ -32,14 +33,6 @@
 
 namespace qd {
 namespace {
-
-const QColor kLime(0, 255, 0);
-const QColor kYellow(255, 255, 0);
-const QColor kSilver(192, 192, 192);
-const QColor kBlue(0, 0, 255);
-const QColor kNavy(0, 0, 128);
-const QColor kMaroon(128, 0, 0);
-const QColor kRed(255, 0, 0);
 
 QFont SansFont(int pixels, bool bold = false) {
   QFont f(QStringLiteral("Sans Serif"));

@@ -17,17 +17,13 @@
 #include "core/persistence/file_io.h"
 #include "core/persistence/start_pointer.h"
 #include "core/structures/structures.h"
+#include "ui/common/colours.h"
 #include "ui/common/dialogs.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 
 namespace qd {
 namespace {
-
-const QColor kMaroon(128, 0, 0);
-const QColor kRed(255, 0, 0);
-const QColor kGreen(0, 128, 0);
-const QColor kLime(0, 255, 0);
 
 void SetButtonTextColour(QWidget* w, const QColor& c) {
   QPalette p = w->palette();
