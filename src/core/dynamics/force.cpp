@@ -10,16 +10,6 @@ MathCallCounts gForceMathCalls;
 
 namespace {
 
-Extended CountedExp(Extended x) {
-  ++gForceMathCalls.exp;
-  return expl(x);
-}
-
-Extended CountedLn(Extended x) {
-  ++gForceMathCalls.ln;
-  return logl(x);
-}
-
 // One kind's parameters with their reciprocals q = 1.029 / P.
 struct KindSet {
   Extended A, B, C, D, F;

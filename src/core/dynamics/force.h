@@ -4,6 +4,7 @@
 #include "core/dynamics/options.h"
 #include "core/state/sim_state.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace qd {
@@ -24,6 +25,16 @@ struct MathCallCounts {
   std::uint64_t ln = 0;
 };
 extern MathCallCounts gForceMathCalls;
+
+// expl and logl, counted.
+inline Extended CountedExp(Extended x) {
+  ++gForceMathCalls.exp;
+  return expl(x);
+}
+inline Extended CountedLn(Extended x) {
+  ++gForceMathCalls.ln;
+  return logl(x);
+}
 
 // The value of the parameter T for a formula and component (0 x, 1 y, 2 z):
 // slot j is of the second kind when j > TaonCount - T.

@@ -128,16 +128,6 @@ void AdvanceStepLiteral(SimState& s, const StepOptions& o, std::int32_t stepNumb
 // ---------------------------------------------------------------------------
 namespace {
 
-Extended Exp(Extended x) {
-  ++gForceMathCalls.exp;
-  return expl(x);
-}
-
-Extended Ln(Extended x) {
-  ++gForceMathCalls.ln;
-  return logl(x);
-}
-
 struct ParamSet {
   Extended A, B, q[4];  // q for B, C, D, F
 };
@@ -241,7 +231,7 @@ class FastForces {
   // PowerOf(0.1 * q, -1), once per step and only once some pair needs it.
   Extended InvTenthQ(int set, int i) {
     if (!invReady_[set][i]) {
-      inv_[set][i] = Exp(-1 * Ln(kTenth * sets_[set].q[i]));
+      inv_[set][i] = CountedExp(-1 * CountedLn(kTenth * sets_[set].q[i]));
       invReady_[set][i] = true;
     }
     return inv_[set][i];
@@ -251,8 +241,8 @@ class FastForces {
   void Powers(int k, int j, bool wantLn, Extended& rm2, Extended& lnr) {
     const int lo = k < j ? k : j, hi = k < j ? j : k;
     if (w_.powGen[lo][hi] != w_.gen) {
-      w_.lnr[lo][hi] = Ln(w_.r[j]);
-      w_.rm2[lo][hi] = Exp(-2 * w_.lnr[lo][hi]);
+      w_.lnr[lo][hi] = CountedLn(w_.r[j]);
+      w_.rm2[lo][hi] = CountedExp(-2 * w_.lnr[lo][hi]);
       w_.powGen[lo][hi] = w_.gen;
     }
     rm2 = w_.rm2[lo][hi];
@@ -263,11 +253,11 @@ class FastForces {
   void HQ(int set, int i, Extended r, Extended rm2, Extended& h, Extended& q) {
     const Extended qq = sets_[set].q[i];
     const Extended u = qq * r;
-    const Extended lnu = Ln(u);
-    const Extended u20 = Exp(20 * lnu);
-    const Extended e = Exp(-1 * Ln(kTenth * qq * r)) * (2.5L - u20);
-    h = Exp(e * lnu);
-    q = (1 - lnu) * ((2.5L - u20) * (rm2 * InvTenthQ(set, i))) - lnu * (Exp(18 * lnu) * (qq * 200));
+    const Extended lnu = CountedLn(u);
+    const Extended u20 = CountedExp(20 * lnu);
+    const Extended e = CountedExp(-1 * CountedLn(kTenth * qq * r)) * (2.5L - u20);
+    h = CountedExp(e * lnu);
+    q = (1 - lnu) * ((2.5L - u20) * (rm2 * InvTenthQ(set, i))) - lnu * (CountedExp(18 * lnu) * (qq * 200));
   }
 
   void ComputeScalars(Scalars& e, int k, int j, int set) {
@@ -279,12 +269,12 @@ class FastForces {
       case Formula::E:
         Powers(k, j, false, rm2, lnr);
         e.f0 = rm2;
-        e.f1 = Exp(p.B / r);
+        e.f1 = CountedExp(p.B / r);
         break;
       case Formula::PE:
         Powers(k, j, true, rm2, lnr);
         e.f0 = rm2;
-        e.f1 = Exp(p.B / r * lnr);
+        e.f1 = CountedExp(p.B / r * lnr);
         e.f2 = 1 - lnr;
         break;
       case Formula::PES: {
@@ -313,7 +303,7 @@ class FastForces {
       case Formula::DUDI:
       case Formula::EPESminus: {
         Powers(k, j, false, rm2, lnr);
-        const Extended e0 = Exp(-p.B / r) * (rm2 * p.B);
+        const Extended e0 = CountedExp(-p.B / r) * (rm2 * p.B);
         Extended h[3], q[3];
         for (int i = 1; i <= 3; ++i) HQ(set, i, r, rm2, h[i - 1], q[i - 1]);
         const Extended w = o_.formula == Formula::DUDI
