@@ -6,6 +6,7 @@
 #include <QImage>
 #include <cmath>
 
+#include "bench_cloud.h"
 #include "core/common/errors.h"
 #include "core/dynamics/options.h"
 #include "core/dynamics/step.h"
@@ -20,30 +21,7 @@ namespace {
 
 using qd::Extended;
 
-// 60 particles on a slightly irregular 4 x 5 x 3 lattice, at rest, with the
-// easy square's parameters; the view at its start-up values.
-qd::SimState Cloud(Extended jitter = 0) {
-  qd::SimState s;
-  s.TaonCount = qd::kSlotCount;
-  s.Scale = 120;
-  s.CenterX = 302;
-  s.CenterY = 88;
-  s.Dt = 0.001L;
-  s.A1 = s.A2 = 1;
-  s.B1 = s.B2 = 2.718L;
-  s.C1 = s.C2 = 5;
-  s.D1 = s.D2 = 10;
-  s.F1 = s.F2 = 20;
-  for (int slot = 1; slot <= qd::kSlotCount; ++slot) {
-    const int i = slot - 1;
-    s.Present[slot] = 1;
-    s.X[slot] = Extended(i % 4) * 0.45L - 0.675L + 0.0123L * std::sin(Extended(slot)) + jitter;
-    s.Y[slot] = Extended((i / 4) % 5) * 0.45L - 0.9L + 0.0071L * std::cos(Extended(slot));
-    s.Z[slot] = Extended(i / 20) * 0.45L - 0.45L + 0.0037L * std::sin(Extended(3 * slot)) - jitter;
-  }
-  qd::InstallAll(s);
-  return s;
-}
+qd::SimState Cloud(Extended jitter = 0) { return qd::bench::LatticeCloud(jitter); }
 
 qd::SceneStyle Style(bool numbers) {
   qd::SceneStyle style;

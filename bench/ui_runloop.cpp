@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_cloud.h"
 #include "core/dynamics/options.h"
 #include "core/dynamics/step.h"
 #include "core/persistence/config_record.h"
@@ -28,26 +29,7 @@ using qd::Extended;
 
 constexpr int kSteps = 200;
 
-// 60 particles on a slightly irregular 4 x 5 x 3 lattice, at rest, with the
-// easy square's parameters.
-qd::SimState Cloud() {
-  qd::SimState s;
-  s.TaonCount = qd::kSlotCount;
-  s.Dt = 0.001L;
-  s.A1 = s.A2 = 1;
-  s.B1 = s.B2 = 2.718L;
-  s.C1 = s.C2 = 5;
-  s.D1 = s.D2 = 10;
-  s.F1 = s.F2 = 20;
-  for (int slot = 1; slot <= qd::kSlotCount; ++slot) {
-    const int i = slot - 1;
-    s.Present[slot] = 1;
-    s.X[slot] = Extended(i % 4) * 0.45L - 0.675L + 0.0123L * std::sin(Extended(slot));
-    s.Y[slot] = Extended((i / 4) % 5) * 0.45L - 0.9L + 0.0071L * std::cos(Extended(slot));
-    s.Z[slot] = Extended(i / 20) * 0.45L - 0.45L + 0.0037L * std::sin(Extended(3 * slot));
-  }
-  return s;
-}
+qd::SimState Cloud() { return qd::bench::LatticeCloud(); }
 
 // No dialog may block a measurement: errors are collected instead.
 class SilentDialogs : public qd::Dialogs {
