@@ -36,11 +36,23 @@ SimState Cloud(Formula f, bool equalSets) {
     s.UZ[k] = vel(rng);
   }
   InstallAll(s);
-  s.A1 = 1; s.B1 = 2.718L; s.C1 = 5; s.D1 = 10; s.F1 = 20;
+  s.A1 = 1;
+  s.B1 = 2.718L;
+  s.C1 = 5;
+  s.D1 = 10;
+  s.F1 = 20;
   if (equalSets) {
-    s.A2 = 1; s.B2 = 2.718L; s.C2 = 5; s.D2 = 10; s.F2 = 20;
+    s.A2 = 1;
+    s.B2 = 2.718L;
+    s.C2 = 5;
+    s.D2 = 10;
+    s.F2 = 20;
   } else {
-    s.A2 = 0.75L; s.B2 = 1.9L; s.C2 = 3.5L; s.D2 = 7.25L; s.F2 = 12;
+    s.A2 = 0.75L;
+    s.B2 = 1.9L;
+    s.C2 = 3.5L;
+    s.D2 = 7.25L;
+    s.F2 = 12;
   }
   if (f == Formula::E || f == Formula::PE) {
     s.B1 = -0.5L;
@@ -60,8 +72,10 @@ void RunSteps(benchmark::State& state, bool literal) {
   std::int64_t steps = 0;
   for (auto _ : state) {
     s = start;  // every measured step starts from the same configuration
-    if (literal) AdvanceStepLiteral(s, o, 1);
-    else AdvanceStep(s, o, 1);
+    if (literal)
+      AdvanceStepLiteral(s, o, 1);
+    else
+      AdvanceStep(s, o, 1);
     benchmark::DoNotOptimize(s.X[1]);
     ++steps;
   }
@@ -94,23 +108,25 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const std::string name = r.run_name.function_name;
       const std::string args = r.run_name.args;
       medians_[args][name] = r.GetAdjustedCPUTime();
-      if (name == "BM_StepLiteral") literalCounts_[args] = Counts(r);
-      else fastCounts_[args] = Counts(r);
+      if (name == "BM_StepLiteral")
+        literalCounts_[args] = Counts(r);
+      else
+        fastCounts_[args] = Counts(r);
     }
   }
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    std::printf("\n%-22s %12s %12s %8s %12s %12s %12s %12s\n", "formula / sets", "literal ms",
-                "fast ms", "ratio", "exp lit", "exp fast", "ln lit", "ln fast");
+    std::printf("\n%-22s %12s %12s %8s %12s %12s %12s %12s\n", "formula / sets", "literal ms", "fast ms",
+                "ratio", "exp lit", "exp fast", "ln lit", "ln fast");
     for (const auto& [args, m] : medians_) {
       const auto lit = m.find("BM_StepLiteral"), fast = m.find("BM_StepFast");
       if (lit == m.end() || fast == m.end()) continue;
       const int f = std::stoi(args.substr(0, args.find('/')));
       const bool equal = args.back() == '1';
       const std::string label = std::string(kFormulaNames[f]) + (equal ? " equal" : " two sets");
-      std::printf("%-22s %12.3f %12.3f %7.1fx %12.0f %12.0f %12.0f %12.0f\n", label.c_str(),
-                  lit->second, fast->second, lit->second / fast->second, literalCounts_[args].first,
+      std::printf("%-22s %12.3f %12.3f %7.1fx %12.0f %12.0f %12.0f %12.0f\n", label.c_str(), lit->second,
+                  fast->second, lit->second / fast->second, literalCounts_[args].first,
                   fastCounts_[args].first, literalCounts_[args].second, fastCounts_[args].second);
     }
   }

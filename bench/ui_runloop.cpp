@@ -45,7 +45,8 @@ class SilentDialogs : public qd::Dialogs {
 // The start-pointer file and the configuration live in a private folder.
 class PrivateConfigHome {
  public:
-  PrivateConfigHome() : old_(qgetenv("XDG_CONFIG_HOME")), hadOld_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
+  PrivateConfigHome()
+      : old_(qgetenv("XDG_CONFIG_HOME")), hadOld_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) {
     qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
   }
   ~PrivateConfigHome() {

@@ -1,13 +1,12 @@
 // Program entry: the three windows in their order, the command-line options
 // and the start of the event loop.
-#include <clocale>
-#include <cstdio>
-#include <cstring>
-
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QPixmap>
 #include <QTimer>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
 
 #include "core/state/sim_state.h"
 #include "ui/common/app_globals.h"
@@ -98,7 +97,8 @@ int main(int argc, char** argv) {
 
   auto* mainForm = new qd::TMainForm(g_state);
   qd::MainForm = mainForm;
-  qd::EditDlg = new qd::TEditDlg(g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
+  qd::EditDlg = new qd::TEditDlg(
+      g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
   qd::AboutBox = new qd::TAboutBox(mainForm);
   mainForm->show();
 

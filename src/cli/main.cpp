@@ -11,9 +11,8 @@
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   const auto start = std::chrono::steady_clock::now();
-  qd::batch::Console console{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, [start] {
-                               return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                                   .count();
-                             }};
+  qd::batch::Console console{
+      std::cout, std::cerr, isatty(STDERR_FILENO) != 0,
+      [start] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }};
   return qd::batch::Main(args, console);
 }

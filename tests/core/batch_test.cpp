@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdlib>
@@ -73,8 +72,8 @@ TEST_F(Batch, ZeroStepsGiveBackTheSameBytes) {
 
 TEST_F(Batch, RunsTheSameStepAsTheWindow) {
   const std::string in = WriteSquare("square.pln");
-  ASSERT_EQ(Run({in, "--steps", "25", "--out", Path("after.pln"), "--formula", "DUDI", "--sign",
-                 "taoscope", "--kinds", "15", "--cooler", "--walls", "1.5", "--dt", "0.002"}),
+  ASSERT_EQ(Run({in, "--steps", "25", "--out", Path("after.pln"), "--formula", "DUDI", "--sign", "taoscope",
+                 "--kinds", "15", "--cooler", "--walls", "1.5", "--dt", "0.002"}),
             0)
       << err_.str();
   SimState expect{};

@@ -28,7 +28,10 @@ TEST(CommentaryName, ReplacesTheLastFourCharactersOfACopy) {
   EXPECT_EQ(CommentaryFileName(""), ".txt");
   EXPECT_EQ(CommentaryFileName("abcd"), ".txt");
   // Four characters, not four bytes: a name is never cut inside a letter.
-  EXPECT_EQ(CommentaryFileName("/d/\xC3\xBC" "ber.pln"), "/d/\xC3\xBC" "ber.txt");
+  EXPECT_EQ(CommentaryFileName("/d/\xC3\xBC"
+                               "ber.pln"),
+            "/d/\xC3\xBC"
+            "ber.txt");
   EXPECT_EQ(CommentaryFileName("Gr\xC3\xBCn.p\xC3\xA9l"), "Gr\xC3\xBCn.txt");
   EXPECT_EQ(CommentaryFileName("\xC3\xA4\xC3\xB6\xC3\xBC"), "\xC3\xA4\xC3\xB6\xC3\xBC.txt");
 }

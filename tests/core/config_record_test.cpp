@@ -1,7 +1,6 @@
 #include "core/persistence/config_record.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +29,8 @@ using qd::testing::WriteBytes;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes At(const ConfigRecordBuffer& rec, std::size_t offset, std::size_t n = 10) {
-  return Bytes(rec.begin() + static_cast<std::ptrdiff_t>(offset), rec.begin() + static_cast<std::ptrdiff_t>(offset + n));
+  return Bytes(rec.begin() + static_cast<std::ptrdiff_t>(offset),
+               rec.begin() + static_cast<std::ptrdiff_t>(offset + n));
 }
 
 Bytes Of(Extended v) {

@@ -1,7 +1,7 @@
 #pragma once
 // Shared set-ups for the force-law and time-step tests.
-#include <cstring>
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -22,12 +22,19 @@ inline SimState TwoParticles(int a = 1, int b = 2) {
   return s;
 }
 
-inline void SetKind(SimState& s, int kind, Extended A, Extended B, Extended C, Extended D,
-                    Extended F) {
+inline void SetKind(SimState& s, int kind, Extended A, Extended B, Extended C, Extended D, Extended F) {
   if (kind == 1) {
-    s.A1 = A; s.B1 = B; s.C1 = C; s.D1 = D; s.F1 = F;
+    s.A1 = A;
+    s.B1 = B;
+    s.C1 = C;
+    s.D1 = D;
+    s.F1 = F;
   } else {
-    s.A2 = A; s.B2 = B; s.C2 = C; s.D2 = D; s.F2 = F;
+    s.A2 = A;
+    s.B2 = B;
+    s.C2 = C;
+    s.D2 = D;
+    s.F2 = F;
   }
 }
 

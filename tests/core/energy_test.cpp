@@ -1,10 +1,11 @@
 // Energy conservation of the integrator under every formula: a sign or
 // grouping error in a force term shows here at once.
+#include "core/dynamics/energy.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "core/dynamics/energy.h"
 #include "core/dynamics/force.h"
 #include "core/dynamics/step.h"
 #include "dynamics_support.h"
@@ -19,8 +20,8 @@ using testing_support::SetKind;
 SimState SmallCluster(Extended edge) {
   SimState s{};
   s.TaonCount = kSlotCount;
-  const Extended p[5][3] = {{0, 0, 0}, {1, 0.05L, 0}, {0.48L, 0, 0.87L},
-                            {0.5L, 0.8L, 0.3L}, {0.52L, -0.79L, 0.27L}};
+  const Extended p[5][3] = {
+      {0, 0, 0}, {1, 0.05L, 0}, {0.48L, 0, 0.87L}, {0.5L, 0.8L, 0.3L}, {0.52L, -0.79L, 0.27L}};
   const int slots[5] = {1, 2, 3, 4, 5};
   for (int i = 0; i < 5; ++i) {
     const int k = slots[i];

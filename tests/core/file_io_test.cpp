@@ -1,7 +1,6 @@
 #include "core/persistence/file_io.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 

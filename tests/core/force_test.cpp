@@ -1,3 +1,5 @@
+#include "core/dynamics/force.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,7 +7,6 @@
 #include <limits>
 
 #include "core/common/errors.h"
-#include "core/dynamics/force.h"
 #include "dynamics_support.h"
 #include "test_files.h"
 

@@ -1,10 +1,11 @@
+#include "core/common/fp_guard.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 #include "core/common/errors.h"
-#include "core/common/fp_guard.h"
 #include "test_files.h"
 
 namespace qd {

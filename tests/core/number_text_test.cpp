@@ -9,8 +9,8 @@
 #include <limits>
 #include <optional>
 
-#include "core/common/errors.h"
 #include "comma_locale.h"
+#include "core/common/errors.h"
 #include "test_files.h"
 
 namespace qd {
@@ -108,8 +108,10 @@ TEST_P(NumberTextBothSeparators, RejectsWhatIsNoNumber) {
 
 TEST(NumberText, FailureTextsAreExact) {
   using qd::testing::ErrorOf;
-  EXPECT_EQ(ErrorOf<ConvertError>([] { TextToFloat("1,2,3", ','); }), "'1,2,3' is not a valid floating point value");
-  EXPECT_EQ(ErrorOf<ConvertError>([] { TextToFloat("0.002", ','); }), "'0.002' is not a valid floating point value");
+  EXPECT_EQ(ErrorOf<ConvertError>([] { TextToFloat("1,2,3", ','); }),
+            "'1,2,3' is not a valid floating point value");
+  EXPECT_EQ(ErrorOf<ConvertError>([] { TextToFloat("0.002", ','); }),
+            "'0.002' is not a valid floating point value");
   EXPECT_EQ(ErrorOf<ConvertError>([] { TextToInteger("abc"); }), "'abc' is not a valid integer value");
 }
 
@@ -159,8 +161,8 @@ TEST(NumberText, IntegersAreSignedThirtyTwoBit) {
   EXPECT_EQ(TextToInteger("2147483647"), 2147483647);
   EXPECT_EQ(TextToInteger("-2147483648"), std::numeric_limits<std::int32_t>::min());
   EXPECT_EQ(TextToInteger("000000000000000000000012"), 12);
-  for (const char* bad : {"", " ", "2147483648", "-2147483649", "99999999999999999999", "1.5", "1e3", "--1", "+",
-                          "12a", "1 2", "0x10"})
+  for (const char* bad : {"", " ", "2147483648", "-2147483649", "99999999999999999999", "1.5", "1e3", "--1",
+                          "+", "12a", "1 2", "0x10"})
     EXPECT_THROW(TextToInteger(bad), ConvertError) << "'" << bad << "'";
 }
 

@@ -1,9 +1,9 @@
+#include "core/view/projection.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "core/view/projection.h"
 
 namespace qd {
 namespace {

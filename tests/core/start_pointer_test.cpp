@@ -1,7 +1,6 @@
 #include "core/persistence/start_pointer.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -79,14 +78,14 @@ TEST(StartPointer, MissingFileIsCreatedEmptyWithItsFolders) {
 TEST(StartPointer, OnlyTheFirstLineNamesTheConfiguration) {
   TempDir dir;
   const std::string path = dir / "Start.pln3";
-  for (const auto& [contents, first] : std::vector<std::pair<std::string, std::string>>{
-           {"/data/a.pln\n/data/b.pln\n", "/data/a.pln"},
-           {"/data/a.pln\r\n/data/b.pln", "/data/a.pln"},
-           {"/data/a.pln\r/data/b.pln", "/data/a.pln"},
-           {"/data/a.pln", "/data/a.pln"},
-           {"\n/data/b.pln", ""},
-           {"", ""},
-           {"/data/with space.pln\n", "/data/with space.pln"}}) {
+  for (const auto& [contents, first] :
+       std::vector<std::pair<std::string, std::string>>{{"/data/a.pln\n/data/b.pln\n", "/data/a.pln"},
+                                                        {"/data/a.pln\r\n/data/b.pln", "/data/a.pln"},
+                                                        {"/data/a.pln\r/data/b.pln", "/data/a.pln"},
+                                                        {"/data/a.pln", "/data/a.pln"},
+                                                        {"\n/data/b.pln", ""},
+                                                        {"", ""},
+                                                        {"/data/with space.pln\n", "/data/with space.pln"}}) {
     WriteText(path, contents);
     EXPECT_EQ(ReadStartPointer(path), first) << contents;
   }
@@ -122,11 +121,12 @@ TEST(StartPointer, RememberingANameRewritesTheFileWithoutALineBreak) {
 TEST(StartPointer, AFolderThatCannotBeMadeIsReported) {
   TempDir dir;
   WriteText(dir / "file", "x");
-  EXPECT_EQ(ErrorOf<FileError>([&] { CreateStartPointer(dir / "file/quindelle/Start.pln3"); }), "File not found");
+  EXPECT_EQ(ErrorOf<FileError>([&] { CreateStartPointer(dir / "file/quindelle/Start.pln3"); }),
+            "File not found");
   ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
-  const std::string result =
-      RunInChild([&] { return ErrorOf<FileError>([&] { CreateStartPointer(dir / "cfg/quindelle/Start.pln3"); }); },
-                 true);
+  const std::string result = RunInChild(
+      [&] { return ErrorOf<FileError>([&] { CreateStartPointer(dir / "cfg/quindelle/Start.pln3"); }); },
+      true);
   if (result == kNoDrop) GTEST_SKIP() << "root cannot drop its privileges here";
   EXPECT_EQ(result, "File access denied");
 }

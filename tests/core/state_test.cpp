@@ -11,8 +11,12 @@ TEST(SimState, StartsZeroAndInstallCopiesEverySlot) {
   EXPECT_FALSE(s.Stopped);
   EXPECT_EQ(CountPresent(s), 0);
   for (int k = 1; k <= kSlotCount; ++k) {
-    s.X[k] = k; s.Y[k] = -k; s.Z[k] = 2 * k;
-    s.UX[k] = 0.5L * k; s.UY[k] = 3; s.UZ[k] = -1;
+    s.X[k] = k;
+    s.Y[k] = -k;
+    s.Z[k] = 2 * k;
+    s.UX[k] = 0.5L * k;
+    s.UY[k] = 3;
+    s.UZ[k] = -1;
   }
   s.Present[7] = 2;
   InstallAll(s);

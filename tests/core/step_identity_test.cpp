@@ -51,8 +51,10 @@ int CompareRuns(SimState start, const StepOptions& o, int steps, std::string& fa
 SimState CaseState(const Case& c) {
   SimState s = RandomCloud(c.seed, kSlotCount - 3, 6);
   SetKind(s, 1, 1, 2.718L, 5, 10, 20);
-  if (c.differentSets) SetKind(s, 2, 0.75L, 1.9L, 3.5L, 7.25L, 12);
-  else SetKind(s, 2, 1, 2.718L, 5, 10, 20);
+  if (c.differentSets)
+    SetKind(s, 2, 0.75L, 1.9L, 3.5L, 7.25L, 12);
+  else
+    SetKind(s, 2, 1, 2.718L, 5, 10, 20);
   // Attraction that grows without bound at short range would make some
   // particles meet within the run; E and PE get a gentler B.
   if (c.formula == Formula::E || c.formula == Formula::PE) {
@@ -94,25 +96,25 @@ TEST_P(Identity, TwoHundredStepsBitForBit) {
 
 const Case kCases[] = {
     {"E_equal", 11, Formula::E, SignMode::Gravoscope, 30, false},
-    {"E_taoscope_walls_blockade", 12, Formula::E, SignMode::Taoscope, 15, true, false, false, true,
-     false, false, Walls::Thermos3X3},
+    {"E_taoscope_walls_blockade", 12, Formula::E, SignMode::Taoscope, 15, true, false, false, true, false,
+     false, Walls::Thermos3X3},
     {"E_split10_cooler", 13, Formula::E, SignMode::Gravoscope, 10, true, false, false, false, true},
-    {"PE_taoscope_heater_walls", 14, Formula::PE, SignMode::Taoscope, 15, true, false, false,
-     false, false, true, Walls::Thermos20X20},
+    {"PE_taoscope_heater_walls", 14, Formula::PE, SignMode::Taoscope, 15, true, false, false, false, false,
+     true, Walls::Thermos20X20},
     {"PE_split10_blockade", 15, Formula::PE, SignMode::Gravoscope, 10, false, false, false, true},
     {"PES_split15", 16, Formula::PES, SignMode::Gravoscope, 15, true},
-    {"PES_dropB_taoscope_walls", 17, Formula::PES, SignMode::Taoscope, 10, true, true, false,
-     false, false, false, Walls::ThermosNXN},
-    {"PES_dropCDF_both_factors", 18, Formula::PES, SignMode::Gravoscope, 30, false, false, true,
-     false, true, true},
+    {"PES_dropB_taoscope_walls", 17, Formula::PES, SignMode::Taoscope, 10, true, true, false, false, false,
+     false, Walls::ThermosNXN},
+    {"PES_dropCDF_both_factors", 18, Formula::PES, SignMode::Gravoscope, 30, false, false, true, false, true,
+     true},
     {"PES_both_dropped", 19, Formula::PES, SignMode::Taoscope, 15, true, true, true},
-    {"DUDI_taoscope_walls", 20, Formula::DUDI, SignMode::Taoscope, 30, true, false, false, false,
-     false, false, Walls::Thermos3X3},
-    {"DUDI_split15_blockade_heater", 21, Formula::DUDI, SignMode::Gravoscope, 15, false, false,
-     false, true, false, true},
+    {"DUDI_taoscope_walls", 20, Formula::DUDI, SignMode::Taoscope, 30, true, false, false, false, false,
+     false, Walls::Thermos3X3},
+    {"DUDI_split15_blockade_heater", 21, Formula::DUDI, SignMode::Gravoscope, 15, false, false, false, true,
+     false, true},
     {"EPESminus_split10", 22, Formula::EPESminus, SignMode::Gravoscope, 10, true},
-    {"EPESminus_taoscope_cooler", 23, Formula::EPESminus, SignMode::Taoscope, 15, false, false,
-     false, false, true},
+    {"EPESminus_taoscope_cooler", 23, Formula::EPESminus, SignMode::Taoscope, 15, false, false, false, false,
+     true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Step, Identity, ::testing::ValuesIn(kCases),

@@ -1,3 +1,5 @@
+#include "core/dynamics/step.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -6,7 +8,6 @@
 
 #include "core/common/errors.h"
 #include "core/dynamics/force.h"
-#include "core/dynamics/step.h"
 #include "dynamics_support.h"
 #include "test_files.h"
 
@@ -21,8 +22,10 @@ using StepFn = std::function<void(SimState&, const StepOptions&, std::int32_t)>;
 class BothSteps : public ::testing::TestWithParam<bool> {
  protected:
   void Step(SimState& s, const StepOptions& o, std::int32_t n) {
-    if (GetParam()) AdvanceStep(s, o, n);
-    else AdvanceStepLiteral(s, o, n);
+    if (GetParam())
+      AdvanceStep(s, o, n);
+    else
+      AdvanceStepLiteral(s, o, n);
   }
   std::string FaultOf(SimState& s, const StepOptions& o, std::int32_t n) {
     return qd::testing::ErrorOf<FpFault>([&] { Step(s, o, n); }, "no fault");
@@ -140,8 +143,8 @@ TEST_P(BothSteps, WallsReflectAndFlattenEverySlot) {
     Walls w;
     Extended l;
   };
-  for (const Case& c : {Case{Walls::Thermos3X3, 1.5L}, Case{Walls::Thermos20X20, 10},
-                        Case{Walls::ThermosNXN, 100}}) {
+  for (const Case& c :
+       {Case{Walls::Thermos3X3, 1.5L}, Case{Walls::Thermos20X20, 10}, Case{Walls::ThermosNXN, 100}}) {
     SimState s{};
     s.TaonCount = kSlotCount;
     s.Dt = 0.001L;

@@ -1,8 +1,9 @@
+#include "core/structures/structures.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "core/structures/structures.h"
 #include "core/view/projection.h"
 
 namespace qd {
@@ -32,8 +33,7 @@ SimState SpiralState() {
 }
 
 Extended Distance(const SimState& s, int a, int b) {
-  const Extended dx = s.ViewX[a] - s.ViewX[b], dy = s.ViewY[a] - s.ViewY[b],
-                 dz = s.ViewZ[a] - s.ViewZ[b];
+  const Extended dx = s.ViewX[a] - s.ViewX[b], dy = s.ViewY[a] - s.ViewY[b], dz = s.ViewZ[a] - s.ViewZ[b];
   return sqrtl(dx * dx + dy * dy + dz * dz);
 }
 

@@ -109,7 +109,8 @@ TEST_F(Calculator, ResetTouchesOnlyItsOwnRow) {
     for (QLineEdit* f : row) f->setText(QStringLiteral("7"));
   QTest::mouseClick(dlg->Reset2, Qt::LeftButton);
   for (int r = 0; r < 4; ++r)
-    for (QLineEdit* f : fields[r]) EXPECT_EQ(f->text(), r == 1 ? QStringLiteral("0") : QStringLiteral("7")) << r;
+    for (QLineEdit* f : fields[r])
+      EXPECT_EQ(f->text(), r == 1 ? QStringLiteral("0") : QStringLiteral("7")) << r;
   dlg->Reset4Click();
   for (QLineEdit* f : fields[3]) EXPECT_EQ(f->text(), QStringLiteral("0"));
   EXPECT_EQ(fields[0][0]->text(), QStringLiteral("7"));

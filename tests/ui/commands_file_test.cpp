@@ -1,11 +1,11 @@
 // Open, Save, Save As and the command-line open: their step order, so that a
 // failure leaves the earlier steps done and the later ones not.
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QToolButton>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "core/editing/number_text.h"
@@ -67,7 +67,9 @@ TEST_F(CommandsFile, OpenInstallsTheConfigurationAndRemembersIt) {
   QLineEdit* fields[11] = {f.EditDT, f.EditA1, f.EditB1, f.EditC1, f.EditD1, f.EditF1,
                            f.EditA2, f.EditB2, f.EditC2, f.EditD2, f.EditF2};
   for (int i = 0; i < 11; ++i)
-    EXPECT_EQ(fields[i]->text().toStdString(), FloatToText(config.*kParameterBlock[i], LocaleDecimalSeparator())) << i;
+    EXPECT_EQ(fields[i]->text().toStdString(),
+              FloatToText(config.*kParameterBlock[i], LocaleDecimalSeparator()))
+        << i;
   EXPECT_EQ(f.EditDT->text(), QStringLiteral("0.005"));
   EXPECT_EQ(f.Comment->toPlainText(), QStringLiteral("about run1\nline two"));
   EXPECT_TRUE(state.CommentModified);

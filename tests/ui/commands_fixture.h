@@ -1,8 +1,8 @@
 #pragma once
 // Helpers for the tests of the run loop and the menu commands: small
 // configurations, runs that stop themselves, and state comparisons.
-#include <QLineEdit>
 #include <QAction>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolButton>

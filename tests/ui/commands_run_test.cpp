@@ -24,19 +24,20 @@ TEST_F(CommandsRun, RunGivesTheCoresStepsAndStopsAfterTheStepInProgress) {
 
   // What the window looks like while it runs, seen from inside the loop.
   bool checkedLooks = false;
-  EXPECT_EQ(RunFor(5, [&](int step) {
-              if (step != 1) return;
-              checkedLooks = true;
-              EXPECT_FALSE(state.Stopped);
-              EXPECT_TRUE(f.RunActive());
-              EXPECT_EQ(f.Go->text(), QStringLiteral("Stop"));
-              EXPECT_EQ(f.ShapeRed->brushColor(), QColor(255, 0, 0));
-              EXPECT_EQ(f.ShapeLime->brushColor(), QColor(0, 128, 0));
-              EXPECT_FALSE(f.Images->isEnabled());
-              EXPECT_FALSE(f.Null00->isEnabled());
-              EXPECT_EQ(f.Null00->text(), QStringLiteral("0"));
-              EXPECT_EQ(f.Null00->palette().color(QPalette::ButtonText), QColor(128, 0, 0));
-            }),
+  EXPECT_EQ(RunFor(5,
+                   [&](int step) {
+                     if (step != 1) return;
+                     checkedLooks = true;
+                     EXPECT_FALSE(state.Stopped);
+                     EXPECT_TRUE(f.RunActive());
+                     EXPECT_EQ(f.Go->text(), QStringLiteral("Stop"));
+                     EXPECT_EQ(f.ShapeRed->brushColor(), QColor(255, 0, 0));
+                     EXPECT_EQ(f.ShapeLime->brushColor(), QColor(0, 128, 0));
+                     EXPECT_FALSE(f.Images->isEnabled());
+                     EXPECT_FALSE(f.Null00->isEnabled());
+                     EXPECT_EQ(f.Null00->text(), QStringLiteral("0"));
+                     EXPECT_EQ(f.Null00->palette().color(QPalette::ButtonText), QColor(128, 0, 0));
+                   }),
             5);
   EXPECT_TRUE(checkedLooks);
   ExpectIdle();

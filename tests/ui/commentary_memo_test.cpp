@@ -15,7 +15,8 @@ const QString kQuestion = QStringLiteral("The text was changed. Save now?");
 TEST_F(CommentaryMemo, ALoadThatChangesTheTextIsAskedAbout) {
   TMainForm& f = Start();
   const QString path = WriteConfig(TwoParticles(), QStringLiteral("run1.pln"));
-  WriteBytes(Folder() + QStringLiteral("/run1.txt"), QByteArray("loaded\nsecond"));  // lone LF ends a line too
+  WriteBytes(Folder() + QStringLiteral("/run1.txt"),
+             QByteArray("loaded\nsecond"));  // lone LF ends a line too
   dialogs.openAnswers.push_back(path);
   f.Open1->trigger();
   EXPECT_EQ(f.Comment->toPlainText(), QStringLiteral("loaded\nsecond"));

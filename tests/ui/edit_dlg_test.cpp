@@ -59,9 +59,9 @@ TEST_F(EditDlgLayout, CaptionSizeAndDesignedControls) {
   EXPECT_EQ(dlg->Calculate3->text(), QStringLiteral("Calculate 3"));
 
   // Controls are found by their names, as the rest of the program knows them.
-  for (const char* name : {"EditDT", "EditA1", "EditF2", "NumberOfTaon", "EditX", "EditW", "DaoTrue", "Submit",
-                           "Saveas", "EditFileName", "DaonsTable", "OKBtn", "CancelBtn", "EditCal2Part1",
-                           "EditResult4", "Calculate1", "Reset2"})
+  for (const char* name : {"EditDT", "EditA1", "EditF2", "NumberOfTaon", "EditX", "EditW", "DaoTrue",
+                           "Submit", "Saveas", "EditFileName", "DaonsTable", "OKBtn", "CancelBtn",
+                           "EditCal2Part1", "EditResult4", "Calculate1", "Reset2"})
     EXPECT_NE(dlg->findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
 
   // Kind-1 parameters on lime, kind 2 on yellow.

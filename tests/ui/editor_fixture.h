@@ -8,13 +8,12 @@
 #include <QTemporaryDir>
 #include <cstring>
 #include <memory>
+#include <ostream>
 
 #include "core/editing/number_text.h"
 #include "core/state/sim_state.h"
 #include "tests/ui/scripted_dialogs.h"
 #include "ui/editing/edit_dlg.h"
-
-#include <ostream>
 
 // Readable failure messages for texts.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
@@ -49,8 +48,16 @@ class EditorTest : public ::testing::Test {
     ASSERT_TRUE(dir.isValid());
     st.TaonCount = kSlotCount;
     st.Dt = 0.01L;
-    st.A1 = 1; st.B1 = 1; st.C1 = 2; st.D1 = 3; st.F1 = 4;
-    st.A2 = 1; st.B2 = 1; st.C2 = 2; st.D2 = 3; st.F2 = 4;
+    st.A1 = 1;
+    st.B1 = 1;
+    st.C1 = 2;
+    st.D1 = 3;
+    st.F1 = 4;
+    st.A2 = 1;
+    st.B2 = 1;
+    st.C2 = 2;
+    st.D2 = 3;
+    st.F2 = 4;
     st.CurrentName = dir.filePath(QStringLiteral("current.pln")).toStdString();
     st.StartFileName = st.CurrentName;
     dlg = std::make_unique<TEditDlg>(st, [this] { return sign; });
@@ -61,8 +68,12 @@ class EditorTest : public ::testing::Test {
 
   // Puts a particle in slot s with the given position and velocity.
   void Place(int s, Extended x, Extended y, Extended z, Extended ux = 0, Extended uy = 0, Extended uz = 0) {
-    st.X[s] = x; st.Y[s] = y; st.Z[s] = z;
-    st.UX[s] = ux; st.UY[s] = uy; st.UZ[s] = uz;
+    st.X[s] = x;
+    st.Y[s] = y;
+    st.Z[s] = z;
+    st.UX[s] = ux;
+    st.UY[s] = uy;
+    st.UZ[s] = uz;
     st.Present[s] = 1;
   }
 

@@ -85,8 +85,7 @@ TEST_F(HelpViewerTest, MissingDocumentIsReportedInTheViewersOwnWindow) {
   HelpViewer viewer;
   viewer.ShowContents(QStringLiteral("DovADEDud.HLP"));
   EXPECT_TRUE(viewer.isVisible());
-  EXPECT_EQ(viewer.Browser()->toPlainText(),
-            QStringLiteral("Cannot find the help file \"DovADEDud.HLP\"."));
+  EXPECT_EQ(viewer.Browser()->toPlainText(), QStringLiteral("Cannot find the help file \"DovADEDud.HLP\"."));
   EXPECT_TRUE(viewer.ShownPath().isEmpty());
   EXPECT_EQ(viewer.RequestCount(), 1);
 
@@ -115,8 +114,7 @@ TEST_F(HelpViewerTest, UnreadableDocumentSaysSoAndShowsNothingElse) {
   if (probe.open(QIODevice::ReadOnly)) GTEST_SKIP() << "running with rights that read anything";
   HelpViewer viewer;
   viewer.ShowContents(name);
-  EXPECT_EQ(viewer.Browser()->toPlainText(),
-            QStringLiteral("Cannot read the help file \"DovURERuz.hlp\"."));
+  EXPECT_EQ(viewer.Browser()->toPlainText(), QStringLiteral("Cannot read the help file \"DovURERuz.hlp\"."));
   EXPECT_TRUE(viewer.ShownPath().isEmpty());
 }
 
@@ -203,9 +201,10 @@ TEST(HelpDocuments, ExistAndReadAsDocumentsOfTheirLanguage) {
     EXPECT_GT(text.size(), 8000);
     EXPECT_TRUE(text.contains(QString::fromUtf8(doc.sample), Qt::CaseInsensitive));
     // Every shortcut of the menus, the start-pointer file and the batch runner.
-    for (const char* key : {"F1", "Ctrl+F1", "Shift+F1", "F2", "F3", "Ctrl+S", "Alt+X", "F5", "F6",
-                            "F7", "F8", "Ctrl+", "Start.pln3", "quindelle-run", "Gravoscope",
-                            "Taoscope", "Blockade", "Cooler", "Heater", "Thermos3X3", "DUDI"}) {
+    for (const char* key :
+         {"F1",         "Ctrl+F1",  "Shift+F1", "F2",     "F3",     "Ctrl+S",     "Alt+X",
+          "F5",         "F6",       "F7",       "F8",     "Ctrl+",  "Start.pln3", "quindelle-run",
+          "Gravoscope", "Taoscope", "Blockade", "Cooler", "Heater", "Thermos3X3", "DUDI"}) {
       EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
     }
     // The raw file is balanced enough for any viewer: every opened section closes.

@@ -1,3 +1,5 @@
+#include "ui/editing/key_filter.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,7 +9,6 @@
 #include <QTest>
 
 #include "tests/ui/editor_fixture.h"
-#include "ui/editing/key_filter.h"
 
 namespace qd {
 namespace {
@@ -111,8 +112,8 @@ TEST_F(EditorKeyFilter, OnlyTheDesignedFieldsAreFiltered) {
     QTest::keyClicks(f, QStringLiteral("a1"));
     return f->text();
   };
-  for (QLineEdit* f : {dlg->EditDT, dlg->EditA1, dlg->EditB1, dlg->EditC1, dlg->EditD1, dlg->EditX, dlg->EditY,
-                       dlg->EditZ, dlg->EditV, dlg->EditU, dlg->EditW})
+  for (QLineEdit* f : {dlg->EditDT, dlg->EditA1, dlg->EditB1, dlg->EditC1, dlg->EditD1, dlg->EditX,
+                       dlg->EditY, dlg->EditZ, dlg->EditV, dlg->EditU, dlg->EditW})
     EXPECT_EQ(typed(f), QStringLiteral("1")) << f->objectName().toStdString();
   for (QLineEdit* f : {dlg->EditF1, dlg->EditA2, dlg->EditB2, dlg->EditC2, dlg->EditD2, dlg->EditF2,
                        dlg->EditCal1Part1, dlg->EditCal4Part2, dlg->EditResult2, dlg->EditFileName})

@@ -1,7 +1,8 @@
+#include "ui/view/listing.h"
+
 #include <gtest/gtest.h>
 
 #include "core/state/sim_state.h"
-#include "ui/view/listing.h"
 #include "ui/view/string_grid.h"
 
 namespace qd {
@@ -37,8 +38,7 @@ TEST(Listing, PresentSlotsShowValuesTheOthersOnlyTheirNumber) {
   EXPECT_EQ(g.Cells(1, 3), QStringLiteral("-0.212"));
   for (int row = 1; row <= 60; ++row) {
     EXPECT_EQ(g.Cells(0, row), QString::number(row));
-    for (int col = 1; col <= 3; ++col)
-      EXPECT_EQ(g.Cells(col, row).isEmpty(), row > 4) << col << "," << row;
+    for (int col = 1; col <= 3; ++col) EXPECT_EQ(g.Cells(col, row).isEmpty(), row > 4) << col << "," << row;
   }
 }
 

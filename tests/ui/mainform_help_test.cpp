@@ -79,8 +79,7 @@ TEST_F(MainFormHelpTest, EachItemOpensItsOwnDocumentWithOneRequest) {
   };
   const Item items[] = {
       {form_->Help1, QKeySequence(Qt::Key_F1), kEnglish, QStringLiteral("Quindelle Help")},
-      {form_->RusHelp, QKeySequence(Qt::CTRL | Qt::Key_F1), kRussian,
-       QStringLiteral("Справка Quindelle")},
+      {form_->RusHelp, QKeySequence(Qt::CTRL | Qt::Key_F1), kRussian, QStringLiteral("Справка Quindelle")},
       {form_->PolHelp, QKeySequence(Qt::SHIFT | Qt::Key_F1), kPolish,
        QStringLiteral("Pomoc programu Quindelle")},
   };
@@ -111,8 +110,7 @@ TEST_F(MainFormHelpTest, ShortcutKeysReachTheirItems) {
   const struct {
     Qt::KeyboardModifiers modifiers;
     QString file;
-  } keys[] = {{Qt::NoModifier, kEnglish}, {Qt::ControlModifier, kRussian},
-              {Qt::ShiftModifier, kPolish}};
+  } keys[] = {{Qt::NoModifier, kEnglish}, {Qt::ControlModifier, kRussian}, {Qt::ShiftModifier, kPolish}};
   int requests = 0;
   for (const auto& key : keys) {
     // The viewer takes the focus when it opens; the keys belong to the main window.
@@ -142,8 +140,7 @@ TEST_F(MainFormHelpTest, MissingDocumentIsReportedByTheViewer) {
   form_->PolHelpClick();
   HelpViewer* viewer = Viewer();
   ASSERT_NE(viewer, nullptr);
-  EXPECT_EQ(viewer->Browser()->toPlainText(),
-            QStringLiteral("Cannot find the help file \"VadARUDar.HLP\"."));
+  EXPECT_EQ(viewer->Browser()->toPlainText(), QStringLiteral("Cannot find the help file \"VadARUDar.HLP\"."));
   EXPECT_EQ(CurrentHelpFile(), kPolish);
   // The viewer speaks for itself: nothing goes to the program's message boxes.
   EXPECT_TRUE(dialogs_.errors.empty());

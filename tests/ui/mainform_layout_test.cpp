@@ -50,16 +50,26 @@ TEST_F(MainFormLayout, ControlsCarryTheirNamesAndDesignedPlaces) {
     QRect rect;
   };
   const Expect expected[] = {
-      {f.Blockade, "Blockade", {0, 0, 217, 17}},     {f.Thermosout, "Thermosout", {0, 16, 57, 17}},
-      {f.FName, "FName", {0, 176, 353, 21}},         {f.PageControl, "PageControl", {2, 8, 359, 169}},
-      {f.Gravoscope, "Gravoscope", {120, 0, 225, 25}}, {f.Taoscope, "Taoscope", {120, 0, 105, 17}},
-      {f.DaonsTable, "DaonsTable", {0, 6, 349, 99}},   {f.Ak, "Ak", {8, 120, 17, 17}},
-      {f.Comment, "Comment", {0, 0, 341, 123}},        {f.DaoTeta, "DaoTeta", {44, 131, 23, 22}},
-      {f.DaoForvard, "DaoForvard", {4, 179, 37, 22}},  {f.DaoBack, "DaoBack", {4, 131, 37, 22}},
-      {f.Null00, "Null00", {72, 112, 41, 15}},         {f.TrackBar, "TrackBar", {144, 120, 81, 33}},
-      {f.Go, "Go", {91, 176, 54, 25}},                 {f.EditDT, "EditDT", {16, 112, 57, 21}},
-      {f.EPESminus, "EPESminus", {32, 32, 49, 17}},    {f.Cool, "Cool", {152, 184, 65, 17}},
-      {f.ShapeRed, "ShapeRed", {110, 129, 19, 21}},    {f.CheckBox2, "CheckBox2", {32, 49, 49, 16}},
+      {f.Blockade, "Blockade", {0, 0, 217, 17}},
+      {f.Thermosout, "Thermosout", {0, 16, 57, 17}},
+      {f.FName, "FName", {0, 176, 353, 21}},
+      {f.PageControl, "PageControl", {2, 8, 359, 169}},
+      {f.Gravoscope, "Gravoscope", {120, 0, 225, 25}},
+      {f.Taoscope, "Taoscope", {120, 0, 105, 17}},
+      {f.DaonsTable, "DaonsTable", {0, 6, 349, 99}},
+      {f.Ak, "Ak", {8, 120, 17, 17}},
+      {f.Comment, "Comment", {0, 0, 341, 123}},
+      {f.DaoTeta, "DaoTeta", {44, 131, 23, 22}},
+      {f.DaoForvard, "DaoForvard", {4, 179, 37, 22}},
+      {f.DaoBack, "DaoBack", {4, 131, 37, 22}},
+      {f.Null00, "Null00", {72, 112, 41, 15}},
+      {f.TrackBar, "TrackBar", {144, 120, 81, 33}},
+      {f.Go, "Go", {91, 176, 54, 25}},
+      {f.EditDT, "EditDT", {16, 112, 57, 21}},
+      {f.EPESminus, "EPESminus", {32, 32, 49, 17}},
+      {f.Cool, "Cool", {152, 184, 65, 17}},
+      {f.ShapeRed, "ShapeRed", {110, 129, 19, 21}},
+      {f.CheckBox2, "CheckBox2", {32, 49, 49, 16}},
   };
   for (const Expect& e : expected) {
     ASSERT_NE(e.w, nullptr) << e.name;
@@ -250,7 +260,8 @@ TEST_F(MainFormLayout, MenusHaveTheirCaptionsAndShortcuts) {
   }
   EXPECT_TRUE(f.N1->isSeparator());
   EXPECT_EQ(f.File1->actions(), (QList<QAction*>{f.New1, f.Open1, f.Save1, f.Saveas1, f.N1, f.Exit1}));
-  EXPECT_EQ(f.View1->actions(), (QList<QAction*>{f.Images, f.ShowSpin, f.ShowNumbersOfPoints, f.MoveToCenter}));
+  EXPECT_EQ(f.View1->actions(),
+            (QList<QAction*>{f.Images, f.ShowSpin, f.ShowNumbersOfPoints, f.MoveToCenter}));
   EXPECT_EQ(f.ImagesMenu->actions(), (QList<QAction*>{f.Daons1, f.Spiral1}));
   EXPECT_EQ(f.Help0->actions(), (QList<QAction*>{f.Help1, f.RusHelp, f.PolHelp, f.About1}));
   QStringList titles;

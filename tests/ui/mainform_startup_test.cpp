@@ -1,10 +1,10 @@
 // Start-up: every outcome of the start-pointer file and the configuration it
 // names, the failures, and the window's own first paint.
+#include <sys/stat.h>
+
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <sys/stat.h>
-
 #include <cmath>
 
 #include "core/structures/structures.h"

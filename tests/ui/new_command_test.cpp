@@ -28,7 +28,8 @@ class NewCommand : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
     form = std::make_unique<TMainForm>(st);
-    dlg = std::make_unique<TEditDlg>(st, [this] { return form->CurrentSignMode(); }, form.get());
+    dlg = std::make_unique<TEditDlg>(
+        st, [this] { return form->CurrentSignMode(); }, form.get());
     saved = EditDlg;
     EditDlg = dlg.get();
   }

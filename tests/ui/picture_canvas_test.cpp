@@ -1,9 +1,9 @@
+#include "ui/view/picture_canvas.h"
+
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
 #include <QTest>
-
-#include "ui/view/picture_canvas.h"
 
 namespace qd {
 namespace {

@@ -1,3 +1,5 @@
+#include "ui/view/scene.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -6,7 +8,6 @@
 
 #include "core/state/sim_state.h"
 #include "core/structures/structures.h"
-#include "ui/view/scene.h"
 
 namespace qd {
 namespace {
@@ -41,7 +42,9 @@ struct Picture {
     s.ViewZ[slot] = z;
   }
   // Puts a present slot where it lands on pixel (px, py) with the start-up view.
-  void PlaceAtPixel(int slot, int px, int py) { Place(slot, Extended(px - 302) / 60, 0, Extended(py - 88) / 60); }
+  void PlaceAtPixel(int slot, int px, int py) {
+    Place(slot, Extended(px - 302) / 60, 0, Extended(py - 88) / 60);
+  }
   QRgb At(int x, int y) const { return image.pixel(x, y); }
   bool DotIs(int x, int y, QRgb c) const {
     return At(x, y) == c && At(x + 1, y) == c && At(x, y + 1) == c && At(x + 1, y + 1) == c;

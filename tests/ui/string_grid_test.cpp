@@ -1,10 +1,11 @@
+#include "ui/view/string_grid.h"
+
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
 #include <QTest>
 
 #include "ui/view/listing.h"
-#include "ui/view/string_grid.h"
 
 namespace qd {
 namespace {

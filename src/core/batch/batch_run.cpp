@@ -50,8 +50,7 @@ bool ParseCount(const std::string& text, std::int32_t& value) {
 }
 
 // The value that follows an option, or a complaint.
-bool TakeValue(const std::vector<std::string>& args, std::size_t& i, std::string& value,
-               std::string& error) {
+bool TakeValue(const std::vector<std::string>& args, std::size_t& i, std::string& value, std::string& error) {
   if (i + 1 >= args.size()) {
     error = args[i] + " needs a value";
     return false;
@@ -81,10 +80,12 @@ std::string ParseArguments(const std::vector<std::string>& args, Options& o) {
       o.progress = true;
     } else if (a == "--steps") {
       if (!TakeValue(args, i, v, error)) return error;
-      if (!ParseCount(v, o.steps)) return "--steps needs a whole number from 0 to 2147483647, not '" + v + "'";
+      if (!ParseCount(v, o.steps))
+        return "--steps needs a whole number from 0 to 2147483647, not '" + v + "'";
     } else if (a == "--every") {
       if (!TakeValue(args, i, v, error)) return error;
-      if (!ParseCount(v, o.every) || o.every == 0) return "--every needs a whole number of at least 1, not '" + v + "'";
+      if (!ParseCount(v, o.every) || o.every == 0)
+        return "--every needs a whole number of at least 1, not '" + v + "'";
       everyGiven = true;
     } else if (a == "--out") {
       if (!TakeValue(args, i, v, error)) return error;
@@ -108,22 +109,34 @@ std::string ParseArguments(const std::vector<std::string>& args, Options& o) {
       if (!found) return "unknown formula '" + v + "' (E, PE, PES, DUDI or EPESminus)";
     } else if (a == "--sign") {
       if (!TakeValue(args, i, v, error)) return error;
-      if (v == "gravoscope") o.step.force.sign = SignMode::Gravoscope;
-      else if (v == "taoscope") o.step.force.sign = SignMode::Taoscope;
-      else return "unknown sign mode '" + v + "' (gravoscope or taoscope)";
+      if (v == "gravoscope")
+        o.step.force.sign = SignMode::Gravoscope;
+      else if (v == "taoscope")
+        o.step.force.sign = SignMode::Taoscope;
+      else
+        return "unknown sign mode '" + v + "' (gravoscope or taoscope)";
     } else if (a == "--kinds") {
       if (!TakeValue(args, i, v, error)) return error;
-      if (v == "30") o.step.force.secondKindCount = 30;
-      else if (v == "15") o.step.force.secondKindCount = 15;
-      else if (v == "10") o.step.force.secondKindCount = 10;
-      else return "--kinds takes 30, 15 or 10, not '" + v + "'";
+      if (v == "30")
+        o.step.force.secondKindCount = 30;
+      else if (v == "15")
+        o.step.force.secondKindCount = 15;
+      else if (v == "10")
+        o.step.force.secondKindCount = 10;
+      else
+        return "--kinds takes 30, 15 or 10, not '" + v + "'";
     } else if (a == "--walls") {
       if (!TakeValue(args, i, v, error)) return error;
-      if (v == "none") o.step.walls = Walls::None;
-      else if (v == "1.5") o.step.walls = Walls::Thermos3X3;
-      else if (v == "10") o.step.walls = Walls::Thermos20X20;
-      else if (v == "100") o.step.walls = Walls::ThermosNXN;
-      else return "--walls takes none, 1.5, 10 or 100, not '" + v + "'";
+      if (v == "none")
+        o.step.walls = Walls::None;
+      else if (v == "1.5")
+        o.step.walls = Walls::Thermos3X3;
+      else if (v == "10")
+        o.step.walls = Walls::Thermos20X20;
+      else if (v == "100")
+        o.step.walls = Walls::ThermosNXN;
+      else
+        return "--walls takes none, 1.5, 10 or 100, not '" + v + "'";
     } else if (a == "--dt") {
       if (!TakeValue(args, i, v, error)) return error;
       try {
@@ -134,9 +147,12 @@ std::string ParseArguments(const std::vector<std::string>& args, Options& o) {
       o.hasDt = true;
     } else if (a == "--list") {
       if (!TakeValue(args, i, v, error)) return error;
-      if (v == "positions") o.list = ListKind::Positions;
-      else if (v == "velocities") o.list = ListKind::Velocities;
-      else return "--list takes positions or velocities, not '" + v + "'";
+      if (v == "positions")
+        o.list = ListKind::Positions;
+      else if (v == "velocities")
+        o.list = ListKind::Velocities;
+      else
+        return "--list takes positions or velocities, not '" + v + "'";
     } else if (a.size() > 1 && a[0] == '-') {
       return "unknown option '" + a + "'";
     } else if (o.in.empty()) {
@@ -177,8 +193,8 @@ class CsvWriter {
     for (int k = 1; k <= kSlotCount; ++k) {
       if (s.Present[k] == 0) continue;
       file_ << step << ',' << k << ',' << LosslessText(s.X[k]) << ',' << LosslessText(s.Y[k]) << ','
-            << LosslessText(s.Z[k]) << ',' << LosslessText(s.UX[k]) << ','
-            << LosslessText(s.UY[k]) << ',' << LosslessText(s.UZ[k]);
+            << LosslessText(s.Z[k]) << ',' << LosslessText(s.UX[k]) << ',' << LosslessText(s.UY[k]) << ','
+            << LosslessText(s.UZ[k]);
       if (first) {
         const Extended kinetic = KineticEnergy(s), potential = PotentialEnergy(s, fo);
         file_ << ',' << LosslessText(kinetic) << ',' << LosslessText(potential) << ','
@@ -227,8 +243,8 @@ class Progress {
     char line[160];
     double left = rate > 0 ? (total_ - done) / rate : 0;
     if (left > 359999) left = 359999;  // shown as at most 5999:59
-    std::snprintf(line, sizeof line, "\r[%s] %d/%d steps  %.1f steps/s  %d:%02d left ", bar.c_str(),
-                  done, total_, rate, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    std::snprintf(line, sizeof line, "\r[%s] %d/%d steps  %.1f steps/s  %d:%02d left ", bar.c_str(), done,
+                  total_, rate, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
     c_.err << line << std::flush;
   }
 
@@ -255,8 +271,8 @@ void List(const SimState& s, ListKind kind, std::ostream& out) {
     }
     const bool pos = kind == ListKind::Positions;
     out << '\t' << FloatToText(pos ? s.X[k] : s.UX[k], '.') << '\t'
-        << FloatToText(pos ? s.Y[k] : s.UY[k], '.') << '\t'
-        << FloatToText(pos ? s.Z[k] : s.UZ[k], '.') << '\n';
+        << FloatToText(pos ? s.Y[k] : s.UY[k], '.') << '\t' << FloatToText(pos ? s.Z[k] : s.UZ[k], '.')
+        << '\n';
   }
 }
 

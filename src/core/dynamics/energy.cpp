@@ -29,8 +29,8 @@ Extended KineticEnergy(const SimState& s) {
   return sum / 2;
 }
 
-Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A,
-                       Extended B, Extended C, Extended D, Extended F) {
+Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A, Extended B,
+                       Extended C, Extended D, Extended F) {
   switch (f) {
     case Formula::E:
       return sigma * A * expl(B / r);

@@ -13,8 +13,8 @@ Extended KineticEnergy(const SimState& s);
 
 // The pair potential of one formula for one parameter set, at distance r,
 // with the pair sign sigma (+1 or -1).
-Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A,
-                       Extended B, Extended C, Extended D, Extended F);
+Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A, Extended B,
+                       Extended C, Extended D, Extended F);
 
 // The sum over all pairs of present slots of the formula's pair potential.
 // A pair of two kinds whose parameter sets differ gets the mean of the two

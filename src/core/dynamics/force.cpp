@@ -70,15 +70,15 @@ Extended Force(const SimState& s, int k, const ForceOptions& o, int component) {
       }
       case Formula::DUDI: {
         const Extended e0 = CountedExp(-p.B / r) * (PowerOf(r, -2) * p.B);
-        const Extended w = (H(p.qC, r) * (Q(p.qC, r) * 10) - H(p.qD, r) * (Q(p.qD, r) * 2)) -
-                           H(p.qF, r) * Q(p.qF, r);
+        const Extended w =
+            (H(p.qC, r) * (Q(p.qC, r) * 10) - H(p.qD, r) * (Q(p.qD, r) * 2)) - H(p.qF, r) * Q(p.qF, r);
         S = S + sigma * dc / r * p.A * (e0 + w);
         break;
       }
       case Formula::EPESminus: {
         const Extended e0 = CountedExp(-p.B / r) * (PowerOf(r, -2) * p.B);
-        const Extended w = (H(p.qC, r) * (Q(p.qC, r) * 10) + H(p.qD, r) * (Q(p.qD, r) * 2)) +
-                           H(p.qF, r) * Q(p.qF, r);
+        const Extended w =
+            (H(p.qC, r) * (Q(p.qC, r) * 10) + H(p.qD, r) * (Q(p.qD, r) * 2)) + H(p.qF, r) * Q(p.qF, r);
         S = S + sigma * dc / r * p.A * (e0 + w);
         break;
       }

@@ -1,11 +1,11 @@
 #pragma once
 // The pairwise force law, exactly as the users' older program computes it.
+#include <cmath>
+#include <cstdint>
+
 #include "core/common/extended.h"
 #include "core/dynamics/options.h"
 #include "core/state/sim_state.h"
-
-#include <cmath>
-#include <cstdint>
 
 namespace qd {
 

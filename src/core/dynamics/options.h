@@ -12,9 +12,9 @@ enum class Walls : std::uint8_t { None, Thermos3X3, Thermos20X20, ThermosNXN };
 
 struct ForceOptions {
   Formula formula = Formula::E;
-  bool dropB = false;           // CheckBox2 "(2)'": drops the B term of PES
-  bool dropCDF = false;         // CheckBox3: drops the C, D and F terms of PES
-  int secondKindCount = 30;     // Ak 30, Bk 15, Ck 10
+  bool dropB = false;        // CheckBox2 "(2)'": drops the B term of PES
+  bool dropCDF = false;      // CheckBox3: drops the C, D and F terms of PES
+  int secondKindCount = 30;  // Ak 30, Bk 15, Ck 10
   SignMode sign = SignMode::Gravoscope;
 };
 

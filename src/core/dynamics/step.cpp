@@ -209,9 +209,7 @@ class FastForces {
 
   // The force on k from j (j < k) was already computed as the negated force
   // on j from k when j was handled and both directions use the same values.
-  bool Reused(int k, int j, int c) const {
-    return j >= first_ && SetOf(j, c) == SetOf(k, c);
-  }
+  bool Reused(int k, int j, int c) const { return j >= first_ && SetOf(j, c) == SetOf(k, c); }
 
   void PrepareReciprocals() {
     if (reciprocalsReady_) return;
@@ -395,16 +393,20 @@ void AdvanceStep(SimState& s, const StepOptions& o, std::int32_t stepNumber) {
   for (int k = first; k <= n; ++k) {
     if (s.Present[k] == 0) continue;
     forces.ForSlot(k, [&](int c, Extended f) {
-      if (c == 0) Integrate(f, factor, s.Dt, s.UXNew[k], s.XNew[k]);
-      else if (c == 1) Integrate(f, factor, s.Dt, s.UYNew[k], s.YNew[k]);
-      else Integrate(f, factor, s.Dt, s.UZNew[k], s.ZNew[k]);
+      if (c == 0)
+        Integrate(f, factor, s.Dt, s.UXNew[k], s.XNew[k]);
+      else if (c == 1)
+        Integrate(f, factor, s.Dt, s.UYNew[k], s.YNew[k]);
+      else
+        Integrate(f, factor, s.Dt, s.UZNew[k], s.ZNew[k]);
     });
   }
   CommitAndApplyWalls(s, o, first, stepNumber);
 }
 
 void ZeroVelocities(SimState& s) {
-  for (int k = 1; k <= kSlotCount; ++k) s.UX[k] = s.UY[k] = s.UZ[k] = s.UXNew[k] = s.UYNew[k] = s.UZNew[k] = 0;
+  for (int k = 1; k <= kSlotCount; ++k)
+    s.UX[k] = s.UY[k] = s.UZ[k] = s.UXNew[k] = s.UYNew[k] = s.UZNew[k] = 0;
 }
 
 }  // namespace qd

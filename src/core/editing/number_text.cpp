@@ -1,12 +1,13 @@
 #include "core/editing/number_text.h"
 
+#include <locale.h>
+
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <locale.h>
 
 #include "core/common/errors.h"
 
@@ -192,6 +193,8 @@ std::int32_t TextToInteger(const std::string& text) {
   return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
-bool KeyAccepted(char32_t c) { return (c >= U'0' && c <= U'9') || c == U',' || c == U'-' || c == U'.' || c == 8; }
+bool KeyAccepted(char32_t c) {
+  return (c >= U'0' && c <= U'9') || c == U',' || c == U'-' || c == U'.' || c == 8;
+}
 
 }  // namespace qd

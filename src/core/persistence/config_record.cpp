@@ -29,7 +29,8 @@ void Get(const ConfigRecordBuffer& rec, std::size_t offset, Extended& v) {
 
 void FillConfigRecord(SimState& s) {
   ConfigRecordBuffer& rec = s.ConfigRecord;
-  for (int p = 0; p < 11; ++p) Put(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
+  for (int p = 0; p < 11; ++p)
+    Put(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
   const int count = std::min(s.TaonCount, kSlotCount);
   for (int slot = 1; slot <= count; ++slot) {
     Put(rec, SlotOffset(record::kX, slot), s.X[slot]);
@@ -44,7 +45,8 @@ void FillConfigRecord(SimState& s) {
 
 void ApplyConfigRecord(SimState& s) {
   const ConfigRecordBuffer& rec = s.ConfigRecord;
-  for (int p = 0; p < 11; ++p) Get(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
+  for (int p = 0; p < 11; ++p)
+    Get(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
   for (int slot = 1; slot <= kSlotCount; ++slot) {
     Get(rec, SlotOffset(record::kX, slot), s.X[slot]);
     Get(rec, SlotOffset(record::kY, slot), s.Y[slot]);

@@ -8,7 +8,7 @@
 namespace qd {
 
 namespace record {
-inline constexpr std::size_t kParams = 0;       // 11 x 10 bytes: Dt, A1..F1, A2..F2
+inline constexpr std::size_t kParams = 0;  // 11 x 10 bytes: Dt, A1..F1, A2..F2
 inline constexpr std::size_t kX = 112;
 inline constexpr std::size_t kY = 712;
 inline constexpr std::size_t kZ = 1312;

@@ -1,11 +1,12 @@
 #include "core/persistence/file_io.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 
 #include "core/common/errors.h"
 
@@ -114,7 +115,8 @@ int CreateTemporary(const std::string& target, mode_t mode, std::string& tempPat
   // Keep the temporary name within the length a folder entry may have.
   const std::string stem = dir + "/." + BaseName(target).substr(0, 100) + ".";
   static unsigned counter = 0;
-  const auto seed = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  const auto seed =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   for (int attempt = 0; attempt < 100; ++attempt) {
     char suffix[40];
     std::snprintf(suffix, sizeof suffix, "%ld-%llx-%u.tmp", static_cast<long>(::getpid()),

@@ -1,11 +1,12 @@
 #include "core/persistence/start_pointer.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include "core/persistence/file_io.h"
 

@@ -67,7 +67,7 @@ struct SimState {
 };
 
 // The parameter block as an array of pointers-to-member, in file order.
-inline constexpr Extended SimState::* kParameterBlock[11] = {
+inline constexpr Extended SimState::*kParameterBlock[11] = {
     &SimState::Dt, &SimState::A1, &SimState::B1, &SimState::C1, &SimState::D1, &SimState::F1,
     &SimState::A2, &SimState::B2, &SimState::C2, &SimState::D2, &SimState::F2};
 

@@ -28,8 +28,7 @@ struct Rotated {
 };
 
 Rotated Rotate(const std::array<Extended, 9>& m, Extended x, Extended y, Extended z) {
-  return {m[0] * x + m[1] * y + m[2] * z, m[3] * x + m[4] * y + m[5] * z,
-          m[6] * x + m[7] * y + m[8] * z};
+  return {m[0] * x + m[1] * y + m[2] * z, m[3] * x + m[4] * y + m[5] * z, m[6] * x + m[7] * y + m[8] * z};
 }
 
 // Far outside any window, yet small enough that the painter's own arithmetic
@@ -40,9 +39,7 @@ constexpr Extended kPixelLimit = 1000000;
 
 void BuildStepMatrix(SimState& s) { BuildMatrix(s.RotationMatrix, s.Teta, s.Psi, s.Phi); }
 
-void BuildViewMatrix(SimState& s) {
-  BuildMatrix(s.RotationMatrix, s.ViewTeta, s.ViewPsi, s.ViewPhi);
-}
+void BuildViewMatrix(SimState& s) { BuildMatrix(s.RotationMatrix, s.ViewTeta, s.ViewPsi, s.ViewPhi); }
 
 std::int32_t PixelRound(Extended v) {
   // Quiet tests only: drawing must never raise a floating-point flag.
@@ -56,8 +53,7 @@ std::int32_t PixelRound(Extended v) {
   return n;
 }
 
-void ProjectPoint(const SimState& s, Extended xr, Extended zr, std::int32_t& sx,
-                  std::int32_t& sy) {
+void ProjectPoint(const SimState& s, Extended xr, Extended zr, std::int32_t& sx, std::int32_t& sy) {
   const Extended px = static_cast<Extended>(s.CenterX) + xr * s.Scale / 2 + s.ShiftX;
   const Extended py = static_cast<Extended>(s.CenterY) + zr * s.Scale / 2 + s.ShiftY;
   sx = PixelRound(px);

@@ -7,7 +7,8 @@
 namespace qd {
 namespace {
 
-std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogSpec& options, QFileDialog::AcceptMode mode) {
+std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogSpec& options,
+                                     QFileDialog::AcceptMode mode) {
   QFileDialog dialog(parent);
   dialog.setAcceptMode(mode);
   dialog.setNameFilter(options.filter);

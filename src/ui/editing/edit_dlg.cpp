@@ -26,13 +26,9 @@ namespace {
 
 const QString kStars = QStringLiteral("**********************************");
 
-QString NumberText(Extended v) {
-  return QString::fromStdString(FloatToText(v, LocaleDecimalSeparator()));
-}
+QString NumberText(Extended v) { return QString::fromStdString(FloatToText(v, LocaleDecimalSeparator())); }
 
-Extended FieldValue(const QString& text) {
-  return TextToFloat(text.toStdString(), LocaleDecimalSeparator());
-}
+Extended FieldValue(const QString& text) { return TextToFloat(text.toStdString(), LocaleDecimalSeparator()); }
 
 std::string PathToNative(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString PathFromNative(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
@@ -105,12 +101,12 @@ void TEditDlg::BuildControls() {
   QLineEdit** fields2[5] = {&EditA2, &EditB2, &EditC2, &EditD2, &EditF2};
   for (int k = 0; k < 5; ++k) {
     AddLabel(QString::fromLatin1(names1[k]), 184, 24 + 24 * k);
-    *fields1[k] = AddField(QStringLiteral("Edit") + QString::fromLatin1(names1[k]), QString::fromLatin1(initial[k]),
-                           200, 16 + 24 * k, 81, 21);
+    *fields1[k] = AddField(QStringLiteral("Edit") + QString::fromLatin1(names1[k]),
+                           QString::fromLatin1(initial[k]), 200, 16 + 24 * k, 81, 21);
     SetTextColour(*fields1[k], kLime, QPalette::Base);
     AddLabel(QString::fromLatin1(names2[k]), 288, 24 + 24 * k);
-    *fields2[k] = AddField(QStringLiteral("Edit") + QString::fromLatin1(names2[k]), QString::fromLatin1(initial[k]),
-                           304, 16 + 24 * k, 81, 21);
+    *fields2[k] = AddField(QStringLiteral("Edit") + QString::fromLatin1(names2[k]),
+                           QString::fromLatin1(initial[k]), 304, 16 + 24 * k, 81, 21);
     SetTextColour(*fields2[k], kYellow, QPalette::Base);
   }
 
@@ -173,7 +169,8 @@ void TEditDlg::BuildControls() {
   OKBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
   OKBtn->setObjectName(QStringLiteral("OKBtn"));
   OKBtn->setGeometry(623, 418, 75, 26);
-  CancelBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
+  CancelBtn =
+      new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
   CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
   CancelBtn->setGeometry(703, 418, 75, 26);
   // Both Submit and OK are designed as default buttons; Enter presses Submit,
@@ -264,7 +261,8 @@ void TEditDlg::LoadSlotFields(int row) {
 }
 
 void TEditDlg::LoadParameterFields() {
-  QLineEdit* fields[11] = {EditDT, EditA1, EditB1, EditC1, EditD1, EditF1, EditA2, EditB2, EditC2, EditD2, EditF2};
+  QLineEdit* fields[11] = {EditDT, EditA1, EditB1, EditC1, EditD1, EditF1,
+                           EditA2, EditB2, EditC2, EditD2, EditF2};
   try {
     for (int k = 0; k < 11; ++k) Show(fields[k], NumberText(state_.*kParameterBlock[k]));
   } catch (const std::exception& e) {
@@ -275,7 +273,8 @@ void TEditDlg::LoadParameterFields() {
 void TEditDlg::FillEditorTable() {
   if (!state_.EditorVelocityMode) {
     if (signMode_)
-      DaonsTable->SetCell(0, 0, signMode_() == SignMode::Taoscope ? QStringLiteral("Taons") : QStringLiteral("Gravons"));
+      DaonsTable->SetCell(
+          0, 0, signMode_() == SignMode::Taoscope ? QStringLiteral("Taons") : QStringLiteral("Gravons"));
     DaonsTable->SetCell(1, 0, QStringLiteral("X"));
     DaonsTable->SetCell(2, 0, QStringLiteral("Y"));
     DaonsTable->SetCell(3, 0, QStringLiteral("Z"));
@@ -338,7 +337,8 @@ void TEditDlg::SubmitClick() {
 }
 
 void TEditDlg::StoreParameterFields() {
-  QLineEdit* fields[11] = {EditDT, EditA1, EditB1, EditC1, EditD1, EditF1, EditA2, EditB2, EditC2, EditD2, EditF2};
+  QLineEdit* fields[11] = {EditDT, EditA1, EditB1, EditC1, EditD1, EditF1,
+                           EditA2, EditB2, EditC2, EditD2, EditF2};
   for (int k = 0; k < 11; ++k) state_.*kParameterBlock[k] = FieldValue(fields[k]->text());
 }
 
@@ -385,7 +385,9 @@ void TEditDlg::CalculateClick(int index) {
   const CalculatorRow& row = calc_[std::size_t(index)];
   try {
     const char sep = LocaleDecimalSeparator();
-    auto cell = [&](int col, int slot) { return TextToFloat(DaonsTable->Cells(col, slot).toStdString(), sep); };
+    auto cell = [&](int col, int slot) {
+      return TextToFloat(DaonsTable->Cells(col, slot).toStdString(), sep);
+    };
     const int i = TextToInteger(row.first->text().toStdString());
     const Extended x1 = cell(1, i), y1 = cell(2, i), z1 = cell(3, i);
     const int j = TextToInteger(row.second->text().toStdString());

@@ -77,8 +77,7 @@ class NumericKeyFilter : public QObject {
  private:
   bool FilterKey(QKeyEvent* e) {
     // The field takes typed characters only: no clipboard through the keyboard.
-    if (e->matches(QKeySequence::Paste) || e->matches(QKeySequence::Cut) ||
-        e->matches(QKeySequence::Copy))
+    if (e->matches(QKeySequence::Paste) || e->matches(QKeySequence::Cut) || e->matches(QKeySequence::Copy))
       return true;
     if (IsNonTypingKey(e->key())) return false;
     const QString text = e->text();

@@ -46,11 +46,10 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   titleFont.setBold(true);
   ProductName->setFont(titleFont);
 
-  Comments = MakeLabel(
-      Panel1, "Comments",
-      QStringLiteral("Simulates up to 60 particles in three dimensions "
-                     "under a pairwise interaction law."),
-      60, 52);
+  Comments = MakeLabel(Panel1, "Comments",
+                       QStringLiteral("Simulates up to 60 particles in three dimensions "
+                                      "under a pairwise interaction law."),
+                       60, 52);
 
   Version = MakeLabel(Panel1, "Version", QStringLiteral("Version " QUINDELLE_VERSION), 120, 24);
 

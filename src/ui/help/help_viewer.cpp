@@ -37,9 +37,8 @@ void SetCurrentHelpFile(const QString& name) { HelpFileSetting() = name; }
 void SetHelpProgramDirForTesting(const QString& dir) { ProgramDirOverride() = dir; }
 
 QStringList HelpSearchDirs() {
-  const QString programDir = ProgramDirOverride().isEmpty()
-                                 ? QCoreApplication::applicationDirPath()
-                                 : ProgramDirOverride();
+  const QString programDir =
+      ProgramDirOverride().isEmpty() ? QCoreApplication::applicationDirPath() : ProgramDirOverride();
   return {programDir, QDir::currentPath()};
 }
 

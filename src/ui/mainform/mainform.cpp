@@ -108,19 +108,29 @@ QLabel* Label(QLabel* label, const char* name, int left, int top) {
 // old program's screens; here the matching Unicode arrows.
 QString ArrowFor(int symbolCode) {
   switch (symbolCode) {
-    case 0xEC: return QString(QChar(0x2B08));  // up-right, black
-    case 0xED: return QString(QChar(0x2B0B));  // down-left, black
-    case 0xEF: return QString(QChar(0x21E6));  // left
-    case 0xF0: return QString(QChar(0x21E8));  // right
-    case 0xF1: return QString(QChar(0x21E7));  // up
-    case 0xF2: return QString(QChar(0x21E9));  // down
-    case 0xF6: return QString(QChar(0x2B00));  // up-right
-    case 0xF7: return QString(QChar(0x2B03));  // down-left
-    default: return QString();
+    case 0xEC:
+      return QString(QChar(0x2B08));  // up-right, black
+    case 0xED:
+      return QString(QChar(0x2B0B));  // down-left, black
+    case 0xEF:
+      return QString(QChar(0x21E6));  // left
+    case 0xF0:
+      return QString(QChar(0x21E8));  // right
+    case 0xF1:
+      return QString(QChar(0x21E7));  // up
+    case 0xF2:
+      return QString(QChar(0x21E9));  // down
+    case 0xF6:
+      return QString(QChar(0x2B00));  // up-right
+    case 0xF7:
+      return QString(QChar(0x2B03));  // down-left
+    default:
+      return QString();
   }
 }
 
-QToolButton* SpeedButton(QWidget* parent, const char* name, int symbolCode, int pixels, int l, int t, int w, int h) {
+QToolButton* SpeedButton(QWidget* parent, const char* name, int symbolCode, int pixels, int l, int t, int w,
+                         int h) {
   auto* b = Place(new QToolButton(parent), name, l, t, w, h);
   b->setText(ArrowFor(symbolCode));
   b->setFont(SansFont(pixels));
@@ -182,7 +192,8 @@ void TMainForm::BuildWindow() {
   Pan->setFrameStyle(QFrame::Panel | QFrame::Raised);
   BuildPan();
 
-  Blockade = Check(client, "Blockade", QStringLiteral("* Blockade  X, Y, Z in positions - 1 -:- 4 *"), 0, 0, 217, 17);
+  Blockade = Check(client, "Blockade", QStringLiteral("* Blockade  X, Y, Z in positions - 1 -:- 4 *"), 0, 0,
+                   217, 17);
   Thermos3X3 = Radio(client, "Thermos3X3", QStringLiteral("Thermos3X3"), 0, 16, 57, 17);
   Thermos20X20 = Radio(client, "Thermos20X20", QStringLiteral("Thermos20X20"), 0, 16, 57, 17);
   ThermosNXN = Radio(client, "ThermosNXN", QStringLiteral("ThermosNXN"), 0, 16, 57, 17);
@@ -391,7 +402,8 @@ void TMainForm::BuildMenus() {
   Spiral1 = item(ImagesMenu, "Spiral1", QStringLiteral("Spiral"));
   ShowSpin = item(View1, "ShowSpin", QStringLiteral("ShowSpin"), QKeySequence(Qt::Key_F6));
   ShowSpin->setCheckable(true);
-  ShowNumbersOfPoints = item(View1, "ShowNumbersOfPoints", QStringLiteral("Show Numbers of Points"), QKeySequence(Qt::Key_F7));
+  ShowNumbersOfPoints =
+      item(View1, "ShowNumbersOfPoints", QStringLiteral("Show Numbers of Points"), QKeySequence(Qt::Key_F7));
   ShowNumbersOfPoints->setCheckable(true);
   MoveToCenter = item(View1, "MoveToCenter", QStringLiteral("Move to center"), QKeySequence(Qt::Key_F8));
 
@@ -474,8 +486,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     // the users know from the older program: Ctrl+arrows shift the picture
     // even while a field has the focus.
     auto* key = static_cast<QKeyEvent*>(event);
-    const bool arrow = key->key() == Qt::Key_Left || key->key() == Qt::Key_Right || key->key() == Qt::Key_Up ||
-                       key->key() == Qt::Key_Down;
+    const bool arrow = key->key() == Qt::Key_Left || key->key() == Qt::Key_Right ||
+                       key->key() == Qt::Key_Up || key->key() == Qt::Key_Down;
     if (arrow && key->modifiers() == Qt::ControlModifier) return true;
   }
   if (event->type() == QEvent::FocusOut && (watched == EditDT || watched == Comment)) {

@@ -20,9 +20,9 @@ struct TrackStep {
   Extended angle;
   Extended zoom;
 };
-constexpr TrackStep kTrackSteps[11] = {
-    {0.0005L, 0.5L}, {0.001L, 1}, {0.002L, 2}, {0.003L, 3}, {0.005L, 5}, {0.01L, 7},
-    {0.05L, 10},     {0.1L, 15},  {0.5L, 20},  {1, 30},     {2, 50}};
+constexpr TrackStep kTrackSteps[11] = {{0.0005L, 0.5L}, {0.001L, 1}, {0.002L, 2}, {0.003L, 3},
+                                       {0.005L, 5},     {0.01L, 7},  {0.05L, 10}, {0.1L, 15},
+                                       {0.5L, 20},      {1, 30},     {2, 50}};
 
 }  // namespace
 
@@ -66,15 +66,15 @@ void TMainForm::FillListing() { qd::FillListing(*DaonsTable, state_, LocaleDecim
 // ---- rotation and zoom buttons ------------------------------------------------
 
 // One rotation button: change one step angle, show the turn, clear that angle.
-#define QD_ROTATE(angle, viewAngle, op)            \
-  SimState& s = state_;                            \
-  s.angle op s.AngleStep;                          \
-  if (s.ImageMode) {                               \
-    DrawFigure();                                  \
-  } else {                                         \
-    s.viewAngle += s.angle;                        \
-    DrawParticles();                               \
-  }                                                \
+#define QD_ROTATE(angle, viewAngle, op) \
+  SimState& s = state_;                 \
+  s.angle op s.AngleStep;               \
+  if (s.ImageMode) {                    \
+    DrawFigure();                       \
+  } else {                              \
+    s.viewAngle += s.angle;             \
+    DrawParticles();                    \
+  }                                     \
   s.angle = 0;
 
 void TMainForm::DaoTetaClick() { QD_ROTATE(Teta, ViewTeta, -=) }

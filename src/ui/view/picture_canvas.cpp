@@ -52,7 +52,11 @@ void PictureCanvas::FitImage() {
   image_ = std::move(next);
 }
 
-void PictureCanvas::mousePressEvent(QMouseEvent* e) { emit mousePressed(e->button(), e->position().toPoint()); }
-void PictureCanvas::mouseReleaseEvent(QMouseEvent* e) { emit mouseReleased(e->button(), e->position().toPoint()); }
+void PictureCanvas::mousePressEvent(QMouseEvent* e) {
+  emit mousePressed(e->button(), e->position().toPoint());
+}
+void PictureCanvas::mouseReleaseEvent(QMouseEvent* e) {
+  emit mouseReleased(e->button(), e->position().toPoint());
+}
 
 }  // namespace qd

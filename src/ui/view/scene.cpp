@@ -14,22 +14,14 @@ namespace qd {
 // then every point from 4 on is joined to the three points it was built on.
 const FigureEdge kFigureEdges[kFigureEdgeCount] = {
     {1, 2, true},    {2, 3, false},   {3, 1, false},  // the triangle
-    {4, 1, false},   {4, 2, false},   {4, 3, false},
-    {5, 1, false},   {5, 2, false},   {5, 3, false},
-    {6, 1, false},   {6, 2, false},   {6, 5, false},
-    {7, 1, false},   {7, 2, false},   {7, 6, false},
-    {8, 2, false},   {8, 6, false},   {8, 7, false},
-    {9, 2, false},   {9, 6, false},   {9, 8, false},
-    {10, 2, true},   {10, 8, false},  {10, 9, false},
-    {11, 2, false},  {11, 8, false},  {11, 10, false},
-    {12, 2, false},  {12, 10, false}, {12, 11, false},
-    {13, 2, false},  {13, 10, false}, {13, 12, false},
-    {14, 10, false}, {14, 12, false}, {14, 13, false},
-    {15, 10, false}, {15, 12, false}, {15, 14, false},
-    {16, 10, true},  {16, 14, false}, {16, 15, false},
-    {17, 10, false}, {17, 14, false}, {17, 16, false},
-    {18, 10, false}, {18, 16, false}, {18, 17, false},
-    {19, 10, false}, {19, 16, false}, {19, 18, false},
+    {4, 1, false},   {4, 2, false},   {4, 3, false},   {5, 1, false},   {5, 2, false},   {5, 3, false},
+    {6, 1, false},   {6, 2, false},   {6, 5, false},   {7, 1, false},   {7, 2, false},   {7, 6, false},
+    {8, 2, false},   {8, 6, false},   {8, 7, false},   {9, 2, false},   {9, 6, false},   {9, 8, false},
+    {10, 2, true},   {10, 8, false},  {10, 9, false},  {11, 2, false},  {11, 8, false},  {11, 10, false},
+    {12, 2, false},  {12, 10, false}, {12, 11, false}, {13, 2, false},  {13, 10, false}, {13, 12, false},
+    {14, 10, false}, {14, 12, false}, {14, 13, false}, {15, 10, false}, {15, 12, false}, {15, 14, false},
+    {16, 10, true},  {16, 14, false}, {16, 15, false}, {17, 10, false}, {17, 14, false}, {17, 16, false},
+    {18, 10, false}, {18, 16, false}, {18, 17, false}, {19, 10, false}, {19, 16, false}, {19, 18, false},
 };
 
 namespace {
@@ -114,7 +106,8 @@ LabelSprites& Sprites() {
 
 // Copies a label with its top-left corner at (x, y), cut to `clip`.
 void PutLabel(QImage& image, const QRect& clip, std::int64_t x, std::int64_t y, const QImage& sprite) {
-  if (x + sprite.width() <= clip.left() || x > clip.right() || y + sprite.height() <= clip.top() || y > clip.bottom())
+  if (x + sprite.width() <= clip.left() || x > clip.right() || y + sprite.height() <= clip.top() ||
+      y > clip.bottom())
     return;
   const QRect target = QRect(int(x), int(y), sprite.width(), sprite.height()).intersected(clip);
   if (!Is32Bit(image.format())) {
@@ -204,7 +197,8 @@ void DrawFigure(QImage& image, SimState& s, const SceneStyle& style) {
   if (!style.numbersOn) return;
   LabelSprites& sprites = Sprites();
   sprites.Use(CrispFont(style.font));
-  for (int k = 1; k <= kFigurePoints; ++k) PutLabel(image, clip, s.ScreenX[k], s.ScreenY[k], sprites.Get(k, kSceneLime));
+  for (int k = 1; k <= kFigurePoints; ++k)
+    PutLabel(image, clip, s.ScreenX[k], s.ScreenY[k], sprites.Get(k, kSceneLime));
 }
 
 }  // namespace qd

@@ -10,12 +10,12 @@
 namespace qd {
 
 struct SceneStyle {
-  bool taoscope = false;      // colour by slot parity instead of by kind
-  int secondKindCount = 30;   // Ak 30, Bk 15, Ck 10
+  bool taoscope = false;     // colour by slot parity instead of by kind
+  int secondKindCount = 30;  // Ak 30, Bk 15, Ck 10
   bool numbersOn = false;
-  QFont font;                 // the window font
-  int outerWidth = 604;       // the window's outer width
-  int panTop = 176;           // top edge of the bottom panel
+  QFont font;            // the window font
+  int outerWidth = 604;  // the window's outer width
+  int panTop = 176;      // top edge of the bottom panel
 };
 
 // The colours of the picture.

@@ -212,7 +212,8 @@ void StringGrid::paintEvent(QPaintEvent* event) {
   std::vector<Shown> shown;
   shown.reserve(32);
   if (rows_ > 0) shown.push_back({0, 0});
-  for (int row = topRow_, y = rowHeight(0) + kLine; row < rows_ && y < viewH; y += rowHeight(row) + kLine, ++row)
+  for (int row = topRow_, y = rowHeight(0) + kLine; row < rows_ && y < viewH;
+       y += rowHeight(row) + kLine, ++row)
     shown.push_back({row, y});
 
   // Backgrounds and lines first, then the texts column by column with one
@@ -257,15 +258,39 @@ void StringGrid::keyPressEvent(QKeyEvent* event) {
   const int page = VisibleScrollingRows();
   const bool ctrl = event->modifiers() & Qt::ControlModifier;
   switch (event->key()) {
-    case Qt::Key_Up: --row; break;
-    case Qt::Key_Down: ++row; break;
-    case Qt::Key_Left: --col; break;
-    case Qt::Key_Right: ++col; break;
-    case Qt::Key_PageUp: row -= page; break;
-    case Qt::Key_PageDown: row += page; break;
-    case Qt::Key_Home: if (ctrl) row = 1; else col = 1; break;
-    case Qt::Key_End: if (ctrl) row = rows_ - 1; else col = columns_ - 1; break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
+    case Qt::Key_Up:
+      --row;
+      break;
+    case Qt::Key_Down:
+      ++row;
+      break;
+    case Qt::Key_Left:
+      --col;
+      break;
+    case Qt::Key_Right:
+      ++col;
+      break;
+    case Qt::Key_PageUp:
+      row -= page;
+      break;
+    case Qt::Key_PageDown:
+      row += page;
+      break;
+    case Qt::Key_Home:
+      if (ctrl)
+        row = 1;
+      else
+        col = 1;
+      break;
+    case Qt::Key_End:
+      if (ctrl)
+        row = rows_ - 1;
+      else
+        col = columns_ - 1;
+      break;
+    default:
+      QAbstractScrollArea::keyPressEvent(event);
+      return;
   }
   event->accept();
   if (rows_ < 2 || columns_ < 2) return;
@@ -299,7 +324,8 @@ void StringGrid::wheelEvent(QWheelEvent* event) {
 QSize StringGrid::sizeHint() const {
   int h = 2 * frameWidth();
   for (int r = 0; r < std::min(rows_, 6); ++r) h += rowHeight(r) + kLine;
-  return QSize(2 * frameWidth() + columns_ * (colWidth_ + kLine) + verticalScrollBar()->sizeHint().width(), h);
+  return QSize(2 * frameWidth() + columns_ * (colWidth_ + kLine) + verticalScrollBar()->sizeHint().width(),
+               h);
 }
 
 }  // namespace qd
