@@ -26,6 +26,9 @@ bench: deps
 	@cmake --build $(BENCHDIR)
 	$(BENCHDIR)/quindelle_bench
 	@if [ -x $(BENCHDIR)/quindelle_ui_bench ]; then QT_QPA_PLATFORM=offscreen $(BENCHDIR)/quindelle_ui_bench; fi
+	@# The run loop once more under a real X server, where every copy to the screen costs.
+	@if [ -x $(BENCHDIR)/quindelle_ui_bench ]; then QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+		$(BENCHDIR)/quindelle_ui_bench --benchmark_filter=BM_RunLoopVsCore; fi
 
 sanitize: deps
 	@cmake -S . -B $(SANITIZE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQUINDELLE_SANITIZE=ON -DQUINDELLE_CORE_ONLY=ON >/dev/null
