@@ -14,6 +14,7 @@
 
 #include "core/dynamics/options.h"
 #include "core/state/sim_state.h"
+#include "core/view/view_controls.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/view/scene.h"
 
@@ -222,7 +223,7 @@ class TMainForm : public QMainWindow {
   void FormMouseDown(Qt::MouseButton button, QPoint pos);
   void FormMouseUp(Qt::MouseButton button, QPoint pos);
   // Where the last press of the right button, and of any other button, was.
-  std::int32_t RightDownX = 0, RightDownY = 0, LeftDownX = 0, LeftDownY = 0;
+  MouseAnchors Anchors;
   void TimerTimer();
   void ShowSpinClick();
   void ShowNumbersOfPointsClick();
@@ -283,6 +284,8 @@ class TMainForm : public QMainWindow {
   void BuildMenus();
   void ConnectHandlers();
   void LayoutClient();
+  // One rotation button: its step, the redraw that shows it, the step cleared.
+  void Rotate(RotationButton button);
   void RequestFormPaint();
   // Start-up steps 5 to 8; throws on a file failure.
   void LoadStartConfiguration();
