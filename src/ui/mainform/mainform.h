@@ -40,6 +40,16 @@ namespace qd {
 
 class PictureCanvas;
 class StringGrid;
+class TAboutBox;
+class TEditDlg;
+
+// The windows the main window opens. main() creates them after the main
+// window, in the designed order, and hands them over in one call; another
+// window is one more member here.
+struct MainFormWindows {
+  TEditDlg* editor = nullptr;
+  TAboutBox* about = nullptr;
+};
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -50,6 +60,14 @@ class TMainForm : public QMainWindow {
 
   SimState& State() { return state_; }
   const SimState& State() const { return state_; }
+
+  // The windows handed over by main(); handing over does not change their owner.
+  void SetWindows(const MainFormWindows& windows) { windows_ = windows; }
+  const MainFormWindows& Windows() const { return windows_; }
+  // The handed-over editor and About box. A main window built on its own
+  // (as in tests) makes its own at first use, so New and About always open one.
+  TEditDlg& Editor();
+  TAboutBox& About();
 
   // Designed client size and frame.
   static constexpr int kClientWidth = 596;
@@ -298,6 +316,7 @@ class TMainForm : public QMainWindow {
   void FinishPendingClose();
 
   SimState& state_;
+  MainFormWindows windows_;
   bool exposeFilterInstalled_ = false;
   bool formPaintPending_ = false;
   int formPaintCount_ = 0;
