@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/state/sim_state.h"
+#include "ui/common/desktop_identity.h"
 #include "ui/common/dialogs.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/help/about_box.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName(QStringLiteral("Pellarin"));
   QApplication::setApplicationVersion(QStringLiteral(QUINDELLE_VERSION));
+  qd::ApplyDesktopIdentity();
 
   QString screenshot;
   QString fileToOpen;
