@@ -41,8 +41,6 @@ thread_local FastStepCounts gFastStepCounts;
 // ---------------------------------------------------------------------------
 namespace {
 
-int LastSlot(const SimState& s) { return s.TaonCount < kSlotCount ? s.TaonCount : kSlotCount; }
-
 struct ParamSet {
   Extended A, B, q[4];  // q for B, C, D, F
 };
