@@ -62,7 +62,7 @@ class Pool {
     }
     if (wake) cv_.notify_all();
     part(0);
-    // Part 0 returns once all the work is taken. A worker that has not
+    // The caller's share returns once all the work is taken. A worker that has not
     // joined by now is not waited for: it will find the job closed.
     epoch_.fetch_or(kClosed);
     WaitUntil([&] { return active_.load() == 0; });

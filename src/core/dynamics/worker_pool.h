@@ -16,7 +16,7 @@ int ResolveThreadCount(int requested);
 // (created the first time they are needed): part(0) runs on the calling
 // thread, part(i) on worker i if it is ready before the job is done. Each
 // part must take work from a common supply until none is left, so that
-// part 0 alone finishes the job when no worker joins (which is also what
+// the calling thread alone finishes the job when no worker joins (which is also what
 // happens when parts is 1 or another thread is using the pool). Returns when
 // every part that started has returned.
 void RunParts(int parts, const std::function<void(int)>& part);
