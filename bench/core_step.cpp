@@ -140,8 +140,8 @@ void BM_FewParticles(benchmark::State& state) {
   for (int k = particles + 1; k <= kSlotCount; ++k) start.Present[k] = 0;
   StepOptions o;
   o.force.formula = f;
-  const int saved = gMinParallelParticles;
-  gMinParallelParticles = 2;
+  const ParallelThreshold saved = gMinParallelParticles;
+  gMinParallelParticles = {2, 2};
   double best[kVariants];
   for (auto _ : state) BestOf(start, o, 30, {kOneThread, kTwoThreads}, 50, best);
   gMinParallelParticles = saved;
@@ -151,7 +151,7 @@ void BM_FewParticles(benchmark::State& state) {
 }
 
 BENCHMARK(BM_FewParticles)
-    ->ArgsProduct({{0, 3}, {4, 6, 8, 10, 12, 16, 24}})
+    ->ArgsProduct({{0, 1, 2, 3}, {4, 6, 8, 10, 12, 16, 24}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
@@ -189,8 +189,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("%-18s %9s %9s %9s %9s %9s %9s %8s %8s %8s %8s\n", "formula / sets", "literal", "1 thread",
                 "2 threads", "lit/1t", "lit/2t", "1t/2t", "exp lit", "exp fast", "ln lit", "ln fast");
     for (const auto& l : steps_) std::printf("%s\n", l.c_str());
-    std::printf("\nfew particles, one thread against two (threads in use from %d particles on)\n",
-                gMinParallelParticles);
+    std::printf(
+        "\nfew particles, one thread against two (threads in use from %d particles on for E and PE,\n"
+        "%d for the others)\n",
+        gMinParallelParticles.cheapLaws, gMinParallelParticles.costlyLaws);
     std::printf("%-22s %9s %9s %9s\n", "formula / particles", "1 thread", "2 threads", "1t/2t");
     for (const auto& l : few_) std::printf("%s\n", l.c_str());
   }

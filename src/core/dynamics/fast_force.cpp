@@ -12,7 +12,7 @@
 
 namespace qd {
 
-int gMinParallelParticles = 8;
+ParallelThreshold gMinParallelParticles;
 thread_local FastStepCounts gFastStepCounts;
 
 // ---------------------------------------------------------------------------
@@ -442,9 +442,14 @@ void ComputeFastForces(const SimState& s, const ForceOptions& o, int first, int 
   int present = 0;
   for (int k = 1; k <= n; ++k) present += s.Present[k] != 0;
 
+  const bool costly = o.formula != Formula::E && o.formula != Formula::PE;
+  // PES without either bracket has no dear term to share.
+  const bool nothingToShare = o.formula == Formula::PES && o.dropB && o.dropCDF;
+  const int threshold = costly ? gMinParallelParticles.costlyLaws : gMinParallelParticles.cheapLaws;
+
   PairLaw law(s, o);
   bool shared = false;
-  if (threads > 1 && present >= gMinParallelParticles) {
+  if (threads > 1 && !nothingToShare && present >= threshold) {
     ++gFastStepCounts.parallel;
     shared = ComputeShared(s, law, first, std::min(threads, kMaxStepThreads), w);
     if (!shared) {
