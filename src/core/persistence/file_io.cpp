@@ -164,13 +164,47 @@ std::string FileErrorText(int err) {
 
 void ThrowFileError(int err) { throw FileError(FileErrorText(err)); }
 
-std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size) {
-  if (!ValidName(path)) ThrowFileError(EINVAL);
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.ok()) ThrowFileError(errno);
+namespace {
+
+// Opens a file that must be a regular one (or a link to one): -1 with errno
+// otherwise. The open itself never waits, so that a pipe with no writer or a
+// device that blocks is refused at once instead of freezing the caller.
+int OpenRegularFile(const std::string& path) {
+  if (!ValidName(path)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) ThrowFileError(errno);
-  if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+  int err = 0;
+  if (::fstat(fd, &st) != 0)
+    err = errno;
+  else if (!S_ISREG(st.st_mode))
+    err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+  else if (const int flags = ::fcntl(fd, F_GETFL);
+           flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    err = errno;
+  if (err != 0) {
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+int RegularFileAccessError(const std::string& path) {
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size) {
+  Fd fd(OpenRegularFile(path));
+  if (!fd.ok()) ThrowFileError(errno);
   std::vector<std::uint8_t> data(size);
   std::size_t done = 0;
   while (done < size) {
@@ -189,7 +223,8 @@ std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t si
 int TryReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data) {
   data.clear();
   if (!ValidName(path)) return EINVAL;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking: a pipe in a text file's place gives what is there, never a wait.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.ok()) return errno;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return errno;
@@ -199,6 +234,7 @@ int TryReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data) {
     const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN) break;
       return errno;
     }
     if (n == 0) break;

@@ -20,8 +20,15 @@ std::string FileErrorText(int err);
 // Throws FileError with FileErrorText(err).
 [[noreturn]] void ThrowFileError(int err);
 
-// Reads exactly `size` bytes from the start of the file, opened read-only.
-// A shorter file fails with "Read beyond end of file".
+// 0 when `path` opens as a regular file (or a symbolic link to one), else
+// the errno of the failure; anything that is not a regular file (a folder, a
+// pipe, a device, a socket) counts as one that cannot be opened (EISDIR or
+// EACCES, both "File access denied"). Never waits, never throws.
+int RegularFileAccessError(const std::string& path);
+
+// Reads exactly `size` bytes from the start of a regular file, opened
+// read-only by the rule of RegularFileAccessError. A shorter file fails with
+// "Read beyond end of file".
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size);
 
 // Reads the whole file, opened read-only. Throws FileError.

@@ -28,6 +28,7 @@
 #include "ui/common/dialogs.h"
 #include "ui/editing/key_filter.h"
 #include "ui/mainform/form_widgets.h"
+#include "ui/view/listing.h"
 #include "ui/view/picture_canvas.h"
 #include "ui/view/string_grid.h"
 
@@ -237,6 +238,7 @@ void TMainForm::BuildPan() {
   PageControl->setCurrentWidget(TabSheet1);
 
   DaonsTable = Place(new StringGrid(4, 61, TabSheet1), "DaonsTable", 0, 6, 349, 99);
+  SetUpListingGrid(*DaonsTable);
   DaonsTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Colours = Place(new QGroupBox(QStringLiteral("Colours"), TabSheet1), "Colours", -4, 104, 353, 41);
   Ak = Radio(TabSheet1, "Ak", QString(), 8, 120, 17, 17);
@@ -247,6 +249,9 @@ void TMainForm::BuildPan() {
   SetFieldBackground(Edit8, kYellow);
   Bk = Radio(TabSheet1, "Bk", QStringLiteral("Bk"), -103, 120, 104, 17);
   Ck = Radio(TabSheet1, "Ck", QStringLiteral("Ck"), -32, 120, 33, 17);
+  // Their one pixel column inside the page must not change the kind split
+  // by a stray click; the keyboard still reaches them from Ak.
+  for (auto* b : {Bk, Ck}) b->setAttribute(Qt::WA_TransparentForMouseEvents);
   KindGroup = new QButtonGroup(this);
   KindGroup->setObjectName(QStringLiteral("KindGroup"));
   for (auto* b : {Ak, Bk, Ck}) KindGroup->addButton(b);

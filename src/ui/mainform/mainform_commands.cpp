@@ -19,6 +19,7 @@
 #include "core/structures/structures.h"
 #include "ui/common/colours.h"
 #include "ui/common/dialogs.h"
+#include "ui/common/field_text.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 
@@ -31,10 +32,6 @@ void SetButtonTextColour(QWidget* w, const QColor& c) {
   p.setColor(QPalette::WindowText, c);
   w->setPalette(p);
 }
-
-// File names travel as the file system's bytes; the window shows them decoded.
-std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 }  // namespace
 
@@ -143,8 +140,7 @@ void TMainForm::OpenConfiguration(const QString& path) {
   Go->setEnabled(true);
   Null00->setEnabled(true);
   s.CurrentName = PathBytes(path);
-  FName->setText(path);
-  FName->setCursorPosition(0);
+  ShowFieldText(FName, path);
   ReadConfigFile(s, s.CurrentName);
   RememberStartName(s, StartPointerPath());
   ApplyConfigRecord(s);
@@ -165,9 +161,11 @@ void TMainForm::OpenFromCommandLine(const QString& path) {
 void TMainForm::Save1Click() {
   SimState& s = state_;
   if (s.ImageMode) return;
-  // With no name to write to (the easy square from an empty start-pointer
-  // file), ask for one instead of failing on an empty path.
-  if (s.CurrentName.empty()) {
+  // Save writes only to a path that a load or a save chose. With no name, or
+  // with a built-in structure's caption in its place (the easy square from an
+  // empty start-pointer file, the spiral), ask for one instead of failing on
+  // an empty path or writing a file named after the caption.
+  if (s.CurrentName.empty() || s.CurrentName == kEasySquareCaption || s.CurrentName == kSpiralCaption) {
     SaveConfigWithDialog();
     return;
   }
@@ -185,8 +183,7 @@ void TMainForm::SaveConfigWithDialog() {
   const std::optional<QString> chosen = AppDialogs().SaveFile(this, FileDialogSpec{});
   if (!chosen) return;
   s.CurrentName = PathBytes(*chosen);
-  FName->setText(*chosen);
-  FName->setCursorPosition(0);
+  ShowFieldText(FName, *chosen);
   FillConfigRecord(s);
   WriteConfigFile(s, s.CurrentName);
   RememberStartName(s, StartPointerPath());
@@ -235,15 +232,13 @@ void TMainForm::Daons1Click() {
     StructureBuilder(s);
     s.CurrentName = kEasySquareCaption;
     FillListing();
-    FName->setText(PathText(s.CurrentName));
-    FName->setCursorPosition(0);
+    ShowFieldText(FName, PathText(s.CurrentName));
     DrawParticles();
     return;
   }
   s.CurrentName = s.StartFileName;
-  FName->setText(PathText(s.CurrentName));
-  FName->setCursorPosition(0);
-  if (!CanOpenForReading(s.CurrentName)) {
+  ShowFieldText(FName, PathText(s.CurrentName));
+  if (!CanLoadConfiguration(s.CurrentName)) {
     StructureBuilder(s);
     return;
   }

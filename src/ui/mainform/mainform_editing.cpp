@@ -4,6 +4,7 @@
 #include <QToolButton>
 
 #include "ui/common/app_globals.h"
+#include "ui/common/field_text.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
@@ -18,7 +19,7 @@ void TMainForm::New1Click() {
   state_.ImageMode = false;
   Go->setEnabled(true);
   Null00->setEnabled(true);
-  FName->setText(QString::fromStdString(state_.CurrentName));
+  ShowFieldText(FName, PathText(state_.CurrentName));
   state_.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();
