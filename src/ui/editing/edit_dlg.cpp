@@ -17,8 +17,10 @@
 #include "core/persistence/config_record.h"
 #include "core/persistence/start_pointer.h"
 #include "ui/common/colours.h"
+#include "ui/common/designed_look.h"
 #include "ui/common/dialogs.h"
 #include "ui/common/field_text.h"
+#include "ui/common/fonts.h"
 #include "ui/editing/key_filter.h"
 #include "ui/view/string_grid.h"
 
@@ -56,11 +58,9 @@ TEditDlg::TEditDlg(SimState& state, std::function<SignMode()> signMode, QWidget*
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setModal(true);
   setFixedSize(787, 449);
-  QFont font(QStringLiteral("Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  setFont(font);
+  setFont(WindowFont(11));
   BuildControls();
+  UseDesignedLook(this);
 }
 
 QLabel* TEditDlg::AddLabel(const QString& text, int x, int y, const QString& name) {

@@ -8,6 +8,7 @@
 
 #include "core/view/line_raster.h"
 #include "core/view/projection.h"
+#include "ui/common/fonts.h"
 
 namespace qd {
 
@@ -126,12 +127,7 @@ void PutLabel(QImage& image, const QRect& clip, std::int64_t x, std::int64_t y, 
 
 }  // namespace
 
-QFont PictureFont() {
-  QFont f(QStringLiteral("Sans Serif"));
-  f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(11);
-  return f;
-}
+QFont PictureFont() { return WindowFont(11); }
 
 QColor SlotColour(int slot, int taonCount, const SceneStyle& style) {
   if (style.taoscope) return (slot % 2 != 0) ? kSceneRed : kSceneLime;
