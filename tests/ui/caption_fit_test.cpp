@@ -1,7 +1,7 @@
 // Every caption of the main window and the editor fits the room its control
 // was designed with, in the window font and with the style's own indicator,
 // margins and spacing.
-#include <QCheckBox>
+#include <QAbstractButton>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -11,8 +11,10 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "tests/ui/mainform_fixture.h"
 #include "ui/editing/edit_dlg.h"
@@ -33,42 +35,29 @@ int CaptionWidth(const QWidget* w, QString text) {
   return w->fontMetrics().horizontalAdvance(text);
 }
 
-// The room the style leaves a button's caption, and the caption's width there.
-struct Room {
-  int available;
-  int needed;
-};
-
-std::optional<Room> RoomOf(QWidget* w) {
+// The room the style leaves a control's caption (its indicator, margins and
+// spacing taken off), and the caption's width; nothing for a control
+// without a caption.
+std::optional<std::pair<int, int>> RoomOf(QWidget* w) {
   QStyle* style = w->style();
-  if (auto* b = qobject_cast<QCheckBox*>(w); b && !b->text().isEmpty()) {
+  auto* button = qobject_cast<QAbstractButton*>(w);
+  if (button && !button->text().isEmpty()) {
     QStyleOptionButton o;
-    o.initFrom(b);
-    o.text = b->text();
-    return Room{style->subElementRect(QStyle::SE_CheckBoxContents, &o, b).width(),
-                CaptionWidth(b, b->text())};
-  }
-  if (auto* b = qobject_cast<QRadioButton*>(w); b && !b->text().isEmpty()) {
-    QStyleOptionButton o;
-    o.initFrom(b);
-    o.text = b->text();
-    return Room{style->subElementRect(QStyle::SE_RadioButtonContents, &o, b).width(),
-                CaptionWidth(b, b->text())};
-  }
-  if (auto* b = qobject_cast<QPushButton*>(w); b && !b->text().isEmpty()) {
-    QStyleOptionButton o;
-    o.initFrom(b);
-    o.text = b->text();
-    o.features = QStyleOptionButton::None;
-    if (b->autoDefault()) o.features |= QStyleOptionButton::AutoDefaultButton;
-    if (b->isDefault()) o.features |= QStyleOptionButton::DefaultButton;
-    const int icon = b->icon().isNull() ? 0 : b->iconSize().width() + 4;
-    return Room{style->subElementRect(QStyle::SE_PushButtonContents, &o, b).width(),
-                icon + CaptionWidth(b, b->text())};
-  }
-  if (auto* b = qobject_cast<QToolButton*>(w); b && !b->text().isEmpty()) {
-    const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
-    return Room{b->width() - 2 * frame, CaptionWidth(b, b->text())};
+    o.initFrom(button);
+    o.text = button->text();
+    int icon = 0;
+    QStyle::SubElement contents = QStyle::SE_CheckBoxContents;
+    if (qobject_cast<QRadioButton*>(w)) contents = QStyle::SE_RadioButtonContents;
+    if (auto* push = qobject_cast<QPushButton*>(w)) {
+      contents = QStyle::SE_PushButtonContents;
+      if (push->autoDefault()) o.features |= QStyleOptionButton::AutoDefaultButton;
+      if (!push->icon().isNull()) icon = push->iconSize().width() + 4;
+    }
+    if (qobject_cast<QToolButton*>(w)) {
+      const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w);
+      return std::pair{w->width() - 2 * frame, CaptionWidth(w, o.text)};
+    }
+    return std::pair{style->subElementRect(contents, &o, w).width(), icon + CaptionWidth(w, o.text)};
   }
   if (auto* g = qobject_cast<QGroupBox*>(w); g && !g->title().isEmpty()) {
     QStyleOptionGroupBox o;
@@ -76,12 +65,10 @@ std::optional<Room> RoomOf(QWidget* w) {
     o.text = g->title();
     o.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
     o.textAlignment = g->alignment();
-    o.lineWidth = 1;
-    QRect label = style->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, g);
-    // Only the part inside the box's parent can be seen.
-    label.translate(g->pos());
-    const QRect seen = label.intersected(g->parentWidget()->rect());
-    return Room{seen.width(), CaptionWidth(g, g->title())};
+    // Only the part inside the frame's parent can be seen.
+    const QRect label = style->subControlRect(QStyle::CC_GroupBox, &o, QStyle::SC_GroupBoxLabel, g);
+    return std::pair{label.translated(g->pos()).intersected(g->parentWidget()->rect()).width(),
+                     CaptionWidth(g, o.text)};
   }
   return std::nullopt;
 }
@@ -94,9 +81,9 @@ TEST_F(CaptionFit, EveryCaptionFitsItsDesignedControl) {
     for (QWidget* w : window->findChildren<QWidget*>()) {
       const std::string name = w->objectName().toStdString();
       if (kCannotFitByDesign.count(name)) continue;
-      if (const std::optional<Room> room = RoomOf(w)) {
+      if (const auto room = RoomOf(w)) {
         ++checked;
-        EXPECT_GE(room->available, room->needed) << name;
+        EXPECT_GE(room->first, room->second) << name;
       }
     }
     // Labels are as wide as their text; side by side they must not overlap.
