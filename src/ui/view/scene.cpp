@@ -8,6 +8,7 @@
 
 #include "core/view/line_raster.h"
 #include "core/view/projection.h"
+#include "ui/common/colours.h"
 #include "ui/common/fonts.h"
 
 namespace qd {
@@ -85,7 +86,7 @@ class LabelSprites {
     const QFontMetrics fm(font_);
     const QString text = QString::number(number);
     QImage sprite(std::max(fm.horizontalAdvance(text), 1), std::max(fm.height(), 1), QImage::Format_RGB32);
-    sprite.fill(kSceneBlack);
+    sprite.fill(kBlack);
     {
       QPainter p(&sprite);
       p.setFont(font_);
@@ -130,15 +131,15 @@ void PutLabel(QImage& image, const QRect& clip, std::int64_t x, std::int64_t y, 
 QFont PictureFont() { return WindowFont(11); }
 
 QColor SlotColour(int slot, int taonCount, const SceneStyle& style) {
-  if (style.taoscope) return (slot % 2 != 0) ? kSceneRed : kSceneLime;
-  return slot <= taonCount - style.secondKindCount ? kSceneLime : kSceneYellow;
+  if (style.taoscope) return (slot % 2 != 0) ? kRed : kLime;
+  return slot <= taonCount - style.secondKindCount ? kLime : kYellow;
 }
 
 void ClearPicture(QImage& image, const SceneStyle& style) {
   const QRect r = PictureRect(image, style);
   if (r.isEmpty()) return;
   if (Is32Bit(image.format())) {
-    const QRgb black = kSceneBlack.rgb();
+    const QRgb black = kBlack.rgb();
     for (int y = r.top(); y <= r.bottom(); ++y) {
       QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
       std::fill(line + r.left(), line + r.right() + 1, black);
@@ -146,14 +147,14 @@ void ClearPicture(QImage& image, const SceneStyle& style) {
     return;
   }
   QPainter p(&image);
-  p.fillRect(r, kSceneBlack);
+  p.fillRect(r, kBlack);
 }
 
 void DrawParticles(QImage& image, SimState& s, const SceneStyle& style) {
   ProjectParticles(s);
   ClearPicture(image, style);
   const QRect clip = PictureRect(image, style);
-  const int count = std::clamp<int>(s.TaonCount, 0, kSlotCount);
+  const int count = LastSlot(s);
 
   for (int slot = 1; slot <= count; ++slot) {
     if (!s.Present[slot]) continue;
@@ -183,7 +184,7 @@ void DrawFigure(QImage& image, SimState& s, const SceneStyle& style) {
   const PixelClip pixels{clip.left(), clip.top(), clip.right(), clip.bottom()};
   const bool fast = Is32Bit(image.format());
   for (const FigureEdge& e : kFigureEdges) {
-    const QColor& colour = e.white ? kSceneWhite : kSceneRed;
+    const QColor& colour = e.white ? kWhite : kRed;
     const QRgb rgb = colour.rgb();
     RasterLine(s.ScreenX[e.from], s.ScreenY[e.from], s.ScreenX[e.to], s.ScreenY[e.to], pixels,
                [&](std::int64_t x, std::int64_t y) {
@@ -198,7 +199,7 @@ void DrawFigure(QImage& image, SimState& s, const SceneStyle& style) {
   LabelSprites& sprites = Sprites();
   sprites.Use(CrispFont(style.font));
   for (int k = 1; k <= kFigurePoints; ++k)
-    PutLabel(image, clip, s.ScreenX[k], s.ScreenY[k], sprites.Get(k, kSceneLime));
+    PutLabel(image, clip, s.ScreenX[k], s.ScreenY[k], sprites.Get(k, kLime));
 }
 
 }  // namespace qd
