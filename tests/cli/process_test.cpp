@@ -47,10 +47,10 @@ int Command(const std::vector<std::string>& args, const std::string& out = "/dev
   return Wait(Spawn(args, out));
 }
 
-// Polls for `done` for up to ten seconds.
+// Polls for `done` for up to a minute (the machine may be busy).
 template <class Fn>
 bool Eventually(Fn done) {
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 12000; ++i) {
     if (done()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }

@@ -36,11 +36,13 @@ class Batch : public ::testing::Test {
 
   // The easy square, saved with the program's own writer; padding bytes set
   // to a pattern the runner must carry through.
-  std::string WriteSquare(const std::string& name, Extended dt = 0.001L) {
+  // With `d2` 0 its first step faults.
+  std::string WriteSquare(const std::string& name, Extended dt = 0.001L, Extended d2 = -1) {
     SimState s{};
     s.TaonCount = kSlotCount;
     StructureBuilder(s);
     s.Dt = dt;
+    if (d2 >= 0) s.D2 = d2;
     s.UX[2] = 0.125L;
     s.X[50] = 7;  // an empty slot's values travel along
     s.ConfigRecord.fill(0xA5);
@@ -148,13 +150,7 @@ TEST_F(Batch, CsvNumbersAreLossless) {
 }
 
 TEST_F(Batch, FloatingPointFaultsExitWithThreeAndWriteNothing) {
-  SimState s{};
-  s.TaonCount = kSlotCount;
-  StructureBuilder(s);
-  s.Dt = 0.001L;
-  s.D2 = 0;
-  FillConfigRecord(s);
-  WriteConfigFile(s, Path("bad.pln"));
+  WriteSquare("bad.pln", 0.001L, 0);
   auto o = Command(Path("bad.pln"), 5);
   o.out = Path("never.pln");
   EXPECT_EQ(Run(o), 3);
@@ -184,13 +180,7 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
 // the good steps.
 TEST_F(Batch, UnfinishedRunsLeaveTheOldOutputs) {
   const std::string good = WriteSquare("square.pln");
-  SimState s{};
-  s.TaonCount = kSlotCount;
-  StructureBuilder(s);
-  s.Dt = 0.001L;
-  s.D2 = 0;
-  FillConfigRecord(s);
-  WriteConfigFile(s, Path("bad.pln"));
+  WriteSquare("bad.pln", 0.001L, 0);
   struct Case {
     const char* what;
     std::string in;
@@ -241,14 +231,7 @@ TEST_F(Batch, SummaryRowsCarryTheSettingsTheEndAndTheFault) {
   ASSERT_EQ(Run(o), 0) << err_.str();
   const Extended kinetic = KineticEnergy(*state_);
   const Extended distance = batch::LargestDistanceFromCentre(*state_);
-  o.in = Path("bad.pln");
-  SimState bad{};
-  bad.TaonCount = kSlotCount;
-  StructureBuilder(bad);
-  bad.Dt = 0.001L;
-  bad.D2 = 0;
-  FillConfigRecord(bad);
-  WriteConfigFile(bad, o.in);
+  o.in = WriteSquare("bad.pln", 0.001L, 0);
   EXPECT_EQ(Run(o), 3);
 
   std::istringstream lines(Bytes(Path("summary.csv")));
