@@ -230,6 +230,10 @@ std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     app.parse(reversed);
+  } catch (const CLI::ExtrasError&) {
+    const std::string extra = app.remaining().empty() ? std::string() : app.remaining().front();
+    if (extra.size() > 1 && extra[0] == '-') return "unknown option '" + extra + "'";
+    return "only one input file, please ('" + t.in + "' and '" + extra + "')";
   } catch (const CLI::ParseError& e) {
     return e.what();
   }

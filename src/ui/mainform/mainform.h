@@ -14,6 +14,7 @@
 
 #include "core/dynamics/options.h"
 #include "core/state/sim_state.h"
+#include "core/view/view_controls.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/view/scene.h"
 
@@ -39,6 +40,16 @@ namespace qd {
 
 class PictureCanvas;
 class StringGrid;
+class TAboutBox;
+class TEditDlg;
+
+// The windows the main window opens. main() creates them after the main
+// window, in the designed order, and hands them over in one call; another
+// window is one more member here.
+struct MainFormWindows {
+  TEditDlg* editor = nullptr;
+  TAboutBox* about = nullptr;
+};
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -49,6 +60,14 @@ class TMainForm : public QMainWindow {
 
   SimState& State() { return state_; }
   const SimState& State() const { return state_; }
+
+  // The windows handed over by main(); handing over does not change their owner.
+  void SetWindows(const MainFormWindows& windows) { windows_ = windows; }
+  const MainFormWindows& Windows() const { return windows_; }
+  // The handed-over editor and About box. A main window built on its own
+  // (as in tests) makes its own at first use, so New and About always open one.
+  TEditDlg& Editor();
+  TAboutBox& About();
 
   // Designed client size and frame.
   static constexpr int kClientWidth = 596;
@@ -222,7 +241,7 @@ class TMainForm : public QMainWindow {
   void FormMouseDown(Qt::MouseButton button, QPoint pos);
   void FormMouseUp(Qt::MouseButton button, QPoint pos);
   // Where the last press of the right button, and of any other button, was.
-  std::int32_t RightDownX = 0, RightDownY = 0, LeftDownX = 0, LeftDownY = 0;
+  MouseAnchors Anchors;
   void TimerTimer();
   void ShowSpinClick();
   void ShowNumbersOfPointsClick();
@@ -283,6 +302,8 @@ class TMainForm : public QMainWindow {
   void BuildMenus();
   void ConnectHandlers();
   void LayoutClient();
+  // One rotation button: its step, the redraw that shows it, the step cleared.
+  void Rotate(RotationButton button);
   void RequestFormPaint();
   // Start-up steps 5 to 8; throws on a file failure.
   void LoadStartConfiguration();
@@ -295,6 +316,7 @@ class TMainForm : public QMainWindow {
   void FinishPendingClose();
 
   SimState& state_;
+  MainFormWindows windows_;
   bool exposeFilterInstalled_ = false;
   bool formPaintPending_ = false;
   int formPaintCount_ = 0;
