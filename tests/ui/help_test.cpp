@@ -223,6 +223,8 @@ TEST(HelpDocuments, ExistAndReadAsDocumentsOfTheirLanguage) {
           "Gravoscope", "Taoscope", "Blockade", "Cooler", "Heater", "Thermos3X3", "DUDI"}) {
       EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
     }
+    for (const char* key : {"quindelle-sweep", "--set", "--summary", "--threads"})
+      EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
     // The raw file is balanced enough for any viewer: every opened section closes.
     for (const char* tag : {"html", "head", "body", "table", "ul"}) {
       const QString open = QStringLiteral("<%1").arg(QLatin1String(tag));

@@ -24,6 +24,7 @@ struct StepOptions {
   bool cooler = false;
   bool heater = false;
   Walls walls = Walls::None;
+  int threads = 0;  // worker threads for a step; 0: one per core
 };
 
 }  // namespace qd
