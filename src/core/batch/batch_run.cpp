@@ -6,6 +6,7 @@
 #include <fstream>
 #include <ostream>
 
+#include "core/batch/csv_rows.h"
 #include "core/common/errors.h"
 #include "core/dynamics/energy.h"
 #include "core/dynamics/step.h"
@@ -184,26 +185,12 @@ class CsvWriter {
   void Open() {
     file_.open(path_, std::ios::out | std::ios::trunc);
     if (!file_) ThrowFileError(errno ? errno : EIO);
-    file_ << "step,slot,x,y,z,ux,uy,uz,kinetic,potential,total\n";
+    file_ << kCsvHeader;
     Check();
   }
 
   void Rows(const SimState& s, const ForceOptions& fo, std::int32_t step) {
-    bool first = true;
-    for (int k = 1; k <= kSlotCount; ++k) {
-      if (s.Present[k] == 0) continue;
-      file_ << step << ',' << k << ',' << LosslessText(s.X[k]) << ',' << LosslessText(s.Y[k]) << ','
-            << LosslessText(s.Z[k]) << ',' << LosslessText(s.UX[k]) << ',' << LosslessText(s.UY[k]) << ','
-            << LosslessText(s.UZ[k]);
-      if (first) {
-        const Extended kinetic = KineticEnergy(s), potential = PotentialEnergy(s, fo);
-        file_ << ',' << LosslessText(kinetic) << ',' << LosslessText(potential) << ','
-              << LosslessText(kinetic + potential) << '\n';
-        first = false;
-      } else {
-        file_ << ",,,\n";
-      }
-    }
+    WriteCsvRows(file_, s, step, KineticEnergy(s), PotentialEnergy(s, fo));
     Check();
   }
 
