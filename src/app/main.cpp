@@ -13,6 +13,7 @@
 #include "ui/common/dialogs.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/help/about_box.h"
+#include "ui/history/history_window.h"
 #include "ui/mainform/mainform.h"
 
 namespace {
@@ -100,6 +101,8 @@ int main(int argc, char** argv) {
   qd::EditDlg = new qd::TEditDlg(
       g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
   qd::AboutBox = new qd::TAboutBox(mainForm);
+  // Hidden until "Run History" opens it; the main window records either way.
+  mainForm->SetHistoryWindow(new qd::THistoryWindow(*mainForm, mainForm));
   mainForm->show();
 
   if (!fileToOpen.isEmpty()) mainForm->RunHandler([&] { mainForm->OpenFromCommandLine(fileToOpen); });

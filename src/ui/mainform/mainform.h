@@ -8,11 +8,13 @@
 // every signal connection runs its handler through RunHandler(), which shows
 // the error text in the error box and lets the event loop go on.
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <string>
 
 #include "core/dynamics/options.h"
+#include "core/history/run_history.h"
 #include "core/state/sim_state.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/view/scene.h"
@@ -162,7 +164,8 @@ class TMainForm : public QMainWindow {
   QAction* ShowSpin = nullptr;
   QAction* ShowNumbersOfPoints = nullptr;
   QAction* MoveToCenter = nullptr;
-  QMenu* Manager1 = nullptr;  // invisible; its items work through their shortcuts
+  QAction* RunHistory1 = nullptr;  // "Run History", F9
+  QMenu* Manager1 = nullptr;       // invisible; its items work through their shortcuts
   QAction* Left1 = nullptr;
   QAction* Right1 = nullptr;
   QAction* Up1 = nullptr;
@@ -259,6 +262,18 @@ class TMainForm : public QMainWindow {
   // True while a run's loop is on the stack.
   bool RunActive() const { return runDepth_ > 0; }
 
+  // ---- the run's history (mainform_history.cpp) ----------------------------------
+  // Snapshots of the runs on the current state; a new state starts it anew.
+  RunHistory& History() { return history_; }
+  const RunHistory& History() const { return history_; }
+  // The "Run History" window, created at start and handed over by the program.
+  void SetHistoryWindow(QWidget* window) { historyWindow_ = window; }
+  QWidget* HistoryWindow() const { return historyWindow_; }
+  void RunHistory1Click();
+  // Installs snapshot `index` as the current state and drops the snapshots
+  // after it. Does nothing during a run.
+  void ContinueFromSnapshot(std::size_t index);
+
   // ---- editing (mainform_editing.cpp) -----------------------------------------
   void New1Click();
 
@@ -295,6 +310,8 @@ class TMainForm : public QMainWindow {
   void FinishPendingClose();
 
   SimState& state_;
+  RunHistory history_;
+  QPointer<QWidget> historyWindow_;
   bool exposeFilterInstalled_ = false;
   bool formPaintPending_ = false;
   int formPaintCount_ = 0;

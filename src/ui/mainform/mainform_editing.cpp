@@ -19,6 +19,7 @@ void TMainForm::New1Click() {
   Go->setEnabled(true);
   Null00->setEnabled(true);
   FName->setText(QString::fromStdString(state_.CurrentName));
+  history_.Clear();
   state_.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();
