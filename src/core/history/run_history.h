@@ -46,7 +46,8 @@ void InstallSnapshot(const Snapshot& snap, SimState& s);
 class RunHistory {
  public:
   static constexpr std::size_t kDefaultMemoryLimit = std::size_t{64} << 20;
-  // Monotonic time in nanoseconds.
+  // Monotonic time in nanoseconds; by default the calling thread's
+  // processor time.
   using Clock = std::function<std::int64_t()>;
 
   explicit RunHistory(std::size_t memoryLimit = kDefaultMemoryLimit, Clock clock = {});
