@@ -58,6 +58,8 @@ QString NumberText(Extended v) { return QString::fromStdString(FloatToText(v, Lo
 THistoryWindow::THistoryWindow(TMainForm& form, QWidget* parent) : QWidget(parent, Qt::Window), form_(form) {
   setObjectName(QStringLiteral("HistoryWindow"));
   setWindowTitle(QStringLiteral("Run History"));
+  // Closing the main window still ends the program while this one is open.
+  setAttribute(Qt::WA_QuitOnClose, false);
   resize(640, 520);
 
   Chart = new QChart;
@@ -71,7 +73,7 @@ THistoryWindow::THistoryWindow(TMainForm& form, QWidget* parent) : QWidget(paren
   axisX_->setLabelFormat(QStringLiteral("%.0f"));
   axisY_ = new QValueAxis;
   axisY_->setTitleText(QStringLiteral("Energy"));
-  axisY_->setLabelFormat(QStringLiteral("%.6g"));
+  axisY_->setLabelFormat(QStringLiteral("%.4g"));
   Chart->addAxis(axisX_, Qt::AlignBottom);
   Chart->addAxis(axisY_, Qt::AlignLeft);
   for (int c = 0; c < 3; ++c) SetPieces(c, {{}});
@@ -242,6 +244,10 @@ void THistoryWindow::RebuildChart() {
   if (!std::isfinite(yLow_)) yLow_ = low;
   if (!std::isfinite(yHigh_)) yHigh_ = high;
   axisY_->setRange(yLow_, yHigh_);
+  // Round ticks; the marker follows the range the axis ends up with.
+  axisY_->applyNiceNumbers();
+  yLow_ = axisY_->min();
+  yHigh_ = axisY_->max();
   const double first = h.Empty() ? 0 : h.At(0).StepCount;
   const double last = h.Empty() ? 1 : h.At(h.Size() - 1).StepCount;
   axisX_->setRange(first, last > first ? last : first + 1);
