@@ -4,7 +4,7 @@ SANITIZE   ?= build-sanitize
 BENCHDIR   ?= build-bench
 GENERATOR  := -G Ninja
 
-.PHONY: all deps build run test bench sanitize clean
+.PHONY: all deps build run test package bench sanitize clean
 
 all: build
 
@@ -20,6 +20,12 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+# The Debian package, copied here so that `apt install ./quindelle_*.deb` finds it.
+package: build
+	rm -f $(BUILD)/quindelle_*.deb
+	cd $(BUILD) && cpack -G DEB
+	cp $(BUILD)/quindelle_*.deb .
 
 bench: deps
 	@cmake -S . -B $(BENCHDIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DQUINDELLE_BENCH=ON >/dev/null

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "core/state/sim_state.h"
-#include "ui/common/app_globals.h"
+#include "ui/common/desktop_identity.h"
 #include "ui/common/dialogs.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/help/about_box.h"
@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   QApplication::setApplicationName(QStringLiteral("Pellarin"));
   QApplication::setApplicationVersion(QStringLiteral(QUINDELLE_VERSION));
+  qd::ApplyDesktopIdentity();
 
   QString screenshot;
   QString fileToOpen;
@@ -96,13 +97,15 @@ int main(int argc, char** argv) {
   UnattendedDialogs unattended;
   if (!screenshot.isEmpty()) qd::SetAppDialogs(&unattended);
 
+  // The three designed windows in their order, then the run history; the
+  // main window owns the others and is handed them at once.
   auto* mainForm = new qd::TMainForm(g_state);
-  qd::MainForm = mainForm;
-  qd::EditDlg = new qd::TEditDlg(
+  auto* editDlg = new qd::TEditDlg(
       g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
-  qd::AboutBox = new qd::TAboutBox(mainForm);
+  auto* aboutBox = new qd::TAboutBox(mainForm);
   // Hidden until "Run History" opens it; the main window records either way.
-  mainForm->SetHistoryWindow(new qd::THistoryWindow(*mainForm, mainForm));
+  auto* history = new qd::THistoryWindow(*mainForm, mainForm);
+  mainForm->SetWindows({.editor = editDlg, .about = aboutBox, .history = history});
   mainForm->show();
 
   if (!fileToOpen.isEmpty()) mainForm->RunHandler([&] { mainForm->OpenFromCommandLine(fileToOpen); });

@@ -146,23 +146,30 @@ TEST_F(EditDlgTable, DoubleClickShowsVelocitiesAndTheModeIsKept) {
   EXPECT_EQ(t->Cells(1, 4), QStringLiteral("1"));
 }
 
-TEST_F(EditDlgTable, RowSevenFillsTheSlotFields) {
-  Place(7, 7.25L, 8, 9, 1, 2, 3);
-  Open();
-  dlg->DaonsTable->setCurrentRow(7);
-  EXPECT_EQ(dlg->NumberOfTaon->text(), QStringLiteral("7"));
-  EXPECT_EQ(dlg->EditX->text(), Num("7.25"));
-  EXPECT_EQ(dlg->EditW->text(), QStringLiteral("3"));
-  EXPECT_TRUE(dlg->DaoTrue->isChecked());
+TEST_F(EditDlgTable, SelectedRowFillsTheSlotFields) {
+  // Slot 60 is the last row: an off-by-one in the row check would skip it.
+  struct Case {
+    int row, emptyNeighbour;
+  };
+  for (const Case c : {Case{7, 8}, Case{60, 59}}) {
+    SCOPED_TRACE(c.row);
+    Place(c.row, 7.25L, 8, 9, 1, 2, 3);
+    Reopen();
+    dlg->DaonsTable->setCurrentRow(c.row);
+    EXPECT_EQ(dlg->NumberOfTaon->text(), QString::number(c.row));
+    EXPECT_EQ(dlg->EditX->text(), Num("7.25"));
+    EXPECT_EQ(dlg->EditW->text(), QStringLiteral("3"));
+    EXPECT_TRUE(dlg->DaoTrue->isChecked());
 
-  dlg->DaonsTable->setCurrentRow(8);
-  EXPECT_EQ(dlg->NumberOfTaon->text(), QStringLiteral("8"));
-  EXPECT_EQ(dlg->EditX->text(), QStringLiteral("0"));
-  EXPECT_FALSE(dlg->DaoTrue->isChecked());
+    dlg->DaonsTable->setCurrentRow(c.emptyNeighbour);
+    EXPECT_EQ(dlg->NumberOfTaon->text(), QString::number(c.emptyNeighbour));
+    EXPECT_EQ(dlg->EditX->text(), QStringLiteral("0"));
+    EXPECT_FALSE(dlg->DaoTrue->isChecked());
 
-  // The row is kept across openings.
-  Reopen();
-  EXPECT_EQ(dlg->NumberOfTaon->text(), QStringLiteral("8"));
+    // The row is kept across openings.
+    Reopen();
+    EXPECT_EQ(dlg->NumberOfTaon->text(), QString::number(c.emptyNeighbour));
+  }
 }
 
 TEST_F(EditDlgTable, RowSevenByArrowKeys) {
@@ -205,33 +212,38 @@ TEST_F(EditDlgTable, MouseDoubleClickTogglesVelocities) {
 }
 
 TEST_F(EditDlgSubmit, StoresCommittedValuesOnly) {
-  Place(3, 1, 1, 1);
-  InstallAll(st);
-  Open();
-  dlg->DaonsTable->setCurrentRow(3);
-  dlg->EditX->setText(Num("2.5"));
-  dlg->EditY->setText(QStringLiteral("-3"));
-  dlg->EditZ->setText(Num("1e3"));
-  dlg->EditV->setText(QStringLiteral("4"));
-  dlg->EditU->setText(QStringLiteral("5"));
-  dlg->EditW->setText(QStringLiteral("6"));
-  dlg->SubmitClick();
+  // The first slots and the last one, whose row an off-by-one would refuse.
+  for (const int slot : {3, 60}) {
+    SCOPED_TRACE(slot);
+    Place(slot, 1, 1, 1);
+    InstallAll(st);
+    Reopen();
+    dlg->DaonsTable->setCurrentRow(slot);
+    ASSERT_EQ(dlg->NumberOfTaon->text(), QString::number(slot));
+    dlg->EditX->setText(Num("2.5"));
+    dlg->EditY->setText(QStringLiteral("-3"));
+    dlg->EditZ->setText(Num("1e3"));
+    dlg->EditV->setText(QStringLiteral("4"));
+    dlg->EditU->setText(QStringLiteral("5"));
+    dlg->EditW->setText(QStringLiteral("6"));
+    dlg->SubmitClick();
 
-  EXPECT_TRUE(dialogs.errors.empty());
-  EXPECT_EQ(st.X[3], 2.5L);
-  EXPECT_EQ(st.Y[3], -3.0L);
-  EXPECT_EQ(st.Z[3], 1000.0L);
-  EXPECT_EQ(st.UX[3], 4.0L);
-  EXPECT_EQ(st.UZ[3], 6.0L);
-  EXPECT_EQ(st.Present[3], 1);
-  // The run's working copies and the picture's display copies wait for OK.
-  EXPECT_EQ(st.XNew[3], 1.0L);
-  EXPECT_EQ(st.ViewX[3], 1.0L);
-  EXPECT_EQ(st.UXNew[3], 0.0L);
-  EXPECT_EQ(dlg->DaonsTable->Cells(1, 3), Num("2.5"));
-  EXPECT_EQ(dlg->DaonsTable->Cells(3, 3), QStringLiteral("1000"));
-  // The fields show the values as stored.
-  EXPECT_EQ(dlg->EditZ->text(), QStringLiteral("1000"));
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_EQ(st.X[slot], 2.5L);
+    EXPECT_EQ(st.Y[slot], -3.0L);
+    EXPECT_EQ(st.Z[slot], 1000.0L);
+    EXPECT_EQ(st.UX[slot], 4.0L);
+    EXPECT_EQ(st.UZ[slot], 6.0L);
+    EXPECT_EQ(st.Present[slot], 1);
+    // The run's working copies and the picture's display copies wait for OK.
+    EXPECT_EQ(st.XNew[slot], 1.0L);
+    EXPECT_EQ(st.ViewX[slot], 1.0L);
+    EXPECT_EQ(st.UXNew[slot], 0.0L);
+    EXPECT_EQ(dlg->DaonsTable->Cells(1, slot), Num("2.5"));
+    EXPECT_EQ(dlg->DaonsTable->Cells(3, slot), QStringLiteral("1000"));
+    // The fields show the values as stored.
+    EXPECT_EQ(dlg->EditZ->text(), QStringLiteral("1000"));
+  }
 }
 
 TEST_F(EditDlgSubmit, StopsAtTheFirstBadFieldWithItsText) {

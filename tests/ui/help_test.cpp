@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -33,32 +34,41 @@ QByteArray Html(const QString& title, const QString& body) {
       .toUtf8();
 }
 
-// Each test gets an empty stand-in for the executable's folder and an empty
-// working directory, so that which file is found depends only on the test.
+// Each test gets an empty stand-in for an installation prefix, whose bin/
+// holds the executable, and an empty working directory, so that which file is
+// found depends only on the test.
 class HelpViewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(programDir_.isValid());
+    ASSERT_TRUE(prefix_.isValid());
     ASSERT_TRUE(workDir_.isValid());
+    ASSERT_TRUE(QDir(prefix_.path()).mkpath(QStringLiteral("bin")));
+    ASSERT_TRUE(QDir(prefix_.path()).mkpath(QStringLiteral("share/quindelle")));
     oldCwd_ = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(workDir_.path()));
-    SetHelpProgramDirForTesting(programDir_.path());
+    SetHelpProgramDirForTesting(prefix_.filePath(QStringLiteral("bin")));
   }
   void TearDown() override {
     SetHelpProgramDirForTesting(QString());
     QDir::setCurrent(oldCwd_);
   }
-  QString InProgramDir(const QString& name) const { return programDir_.filePath(name); }
+  QString InProgramDir(const QString& name) const { return prefix_.filePath(QStringLiteral("bin/") + name); }
+  QString InDataDir(const QString& name) const {
+    return prefix_.filePath(QStringLiteral("share/quindelle/") + name);
+  }
   QString InWorkDir(const QString& name) const { return workDir_.filePath(name); }
 
-  QTemporaryDir programDir_, workDir_;
+  QTemporaryDir prefix_, workDir_;
   QString oldCwd_;
 };
 
-TEST_F(HelpViewerTest, LooksBesideTheProgramFirstThenInTheWorkingDirectory) {
+TEST_F(HelpViewerTest, LooksBesideTheProgramThenInTheDataFolderThenInTheWorkingDirectory) {
   const QString name = QStringLiteral("DovURERuz.hlp");
   WriteFile(InWorkDir(name), Html(QStringLiteral("Working"), QStringLiteral("from cwd")));
   EXPECT_EQ(FindHelpFile(name), QFileInfo(InWorkDir(name)).absoluteFilePath());
+
+  WriteFile(InDataDir(name), Html(QStringLiteral("Installed"), QStringLiteral("from share")));
+  EXPECT_EQ(FindHelpFile(name), QFileInfo(InDataDir(name)).absoluteFilePath());
 
   WriteFile(InProgramDir(name), Html(QStringLiteral("Beside"), QStringLiteral("beside exe")));
   EXPECT_EQ(FindHelpFile(name), QFileInfo(InProgramDir(name)).absoluteFilePath());
@@ -68,6 +78,12 @@ TEST_F(HelpViewerTest, LooksBesideTheProgramFirstThenInTheWorkingDirectory) {
   EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("beside exe")));
   EXPECT_EQ(viewer.windowTitle(), QStringLiteral("Beside"));
   EXPECT_EQ(viewer.ShownPath(), QFileInfo(InProgramDir(name)).absoluteFilePath());
+
+  // The data folder is found from the program's own folder, not from a fixed prefix.
+  QFile::remove(InProgramDir(name));
+  viewer.ShowContents(name);
+  EXPECT_EQ(viewer.ShownPath(), QFileInfo(InDataDir(name)).absoluteFilePath());
+  EXPECT_TRUE(viewer.Browser()->toPlainText().contains(QStringLiteral("from share")));
 }
 
 TEST_F(HelpViewerTest, FindsTheDocumentInTheWorkingDirectoryAlone) {
@@ -217,6 +233,36 @@ TEST(HelpDocuments, ExistAndReadAsDocumentsOfTheirLanguage) {
                 source.count(close))
           << tag;
     }
+  }
+}
+
+// The package check extracts the Debian package and names the extracted
+// program's folder here: the documents must be where the viewer looks, each
+// the same as shipped, and none may depend on the working directory.
+TEST(HelpDocuments, FoundWhereTheViewerLooksInAnInstalledTree) {
+  const QString binDir = qEnvironmentVariable("QD_INSTALLED_BIN_DIR");
+  if (binDir.isEmpty()) GTEST_SKIP() << "only run by the package check";
+  QTemporaryDir emptyCwd;
+  const QString oldCwd = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(emptyCwd.path()));
+  SetHelpProgramDirForTesting(binDir);
+  const auto restore = qScopeGuard([&] {
+    SetHelpProgramDirForTesting(QString());
+    QDir::setCurrent(oldCwd);
+  });
+  for (const Document& doc : kDocuments) {
+    const QString name = QString::fromLatin1(doc.name);
+    SCOPED_TRACE(doc.name);
+    const QString found = FindHelpFile(name);
+    ASSERT_FALSE(found.isEmpty());
+    EXPECT_FALSE(found.startsWith(QDir(binDir).absolutePath() + QLatin1Char('/')));
+    QFile installed(found), shipped(ShippedDocument(name));
+    ASSERT_TRUE(installed.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(shipped.open(QIODevice::ReadOnly));
+    EXPECT_EQ(installed.readAll(), shipped.readAll());
+    HelpViewer viewer;
+    viewer.ShowContents(name);
+    EXPECT_EQ(viewer.ShownPath(), found);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTimer>
 #include <QValueAxis>
 #include <cmath>
 #include <limits>
@@ -22,6 +23,7 @@
 #include "core/batch/batch_run.h"
 #include "core/editing/number_text.h"
 #include "tests/ui/commands_fixture.h"
+#include "ui/editing/edit_dlg.h"
 
 namespace qd {
 namespace {
@@ -30,7 +32,7 @@ class HistoryWindow : public CommandsTest {
  protected:
   THistoryWindow& Open(TMainForm& f) {
     window = std::make_unique<THistoryWindow>(f);
-    f.SetHistoryWindow(window.get());
+    f.SetWindows({.history = window.get()});
     return *window;
   }
   void TearDown() override {
@@ -209,6 +211,17 @@ TEST_F(HistoryWindow, InstallingAnotherStateStartsANewHistory) {
        [this](TMainForm& f) {
          dialogs.openAnswers.push_back(startPath);
          f.Open1Click();
+       }},
+      {"New, OK",
+       [this](TMainForm& f) {
+         TEditDlg& editor = f.Editor();
+         QTimer::singleShot(0, &editor, [this, &editor] {
+           dialogs.saveAnswers.push_back(Folder() + QStringLiteral("/new.pln"));
+           QTest::mouseClick(editor.OKBtn, Qt::LeftButton);
+         });
+         // A dialog that does not close must not hang the suite.
+         QTimer::singleShot(5000, &editor, &QDialog::reject);
+         f.New1Click();
        }},
       {"Taons", [](TMainForm& f) { f.Daons1Click(); }},
       {"zero velocity",

@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
+#include <vector>
 
 #include "tests/ui/editor_fixture.h"
 
@@ -86,6 +88,16 @@ TEST_F(KeyFilter, ClipboardShortcutsAreRefused) {
   EXPECT_EQ(clipboard->text(), QStringLiteral("777"));
 }
 
+// Sees the mouse presses that get past every filter installed after it.
+class PressSpy : public QObject {
+ public:
+  std::vector<Qt::MouseButton> reached;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::MouseButtonPress) reached.push_back(static_cast<QMouseEvent*>(e)->button());
+    return false;
+  }
+};
+
 TEST_F(KeyFilter, NoContextMenuNoDropsAndNoMiddleClickPaste) {
   EXPECT_EQ(field.contextMenuPolicy(), Qt::NoContextMenu);
   EXPECT_FALSE(field.acceptDrops());
@@ -93,6 +105,18 @@ TEST_F(KeyFilter, NoContextMenuNoDropsAndNoMiddleClickPaste) {
   QApplication::clipboard()->setText(QStringLiteral("5"));
   QTest::mouseClick(&field, Qt::MiddleButton);
   EXPECT_EQ(field.text(), QString());
+
+  // Where the platform has no selection clipboard the paste above cannot
+  // happen anyway, so check that the filter itself swallows the middle press
+  // before the field sees it. Filters installed later run first.
+  QLineEdit other;
+  PressSpy spy;
+  other.installEventFilter(&spy);
+  InstallNumericKeyFilter(&other);
+  other.show();
+  QTest::mouseClick(&other, Qt::MiddleButton);
+  QTest::mouseClick(&other, Qt::LeftButton);
+  EXPECT_EQ(spy.reached, std::vector<Qt::MouseButton>{Qt::LeftButton});
 }
 
 TEST_F(KeyFilter, InstallingTwiceKeepsOneFilter) {

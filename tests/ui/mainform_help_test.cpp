@@ -16,7 +16,6 @@
 
 #include "core/state/sim_state.h"
 #include "tests/ui/scripted_dialogs.h"
-#include "ui/common/app_globals.h"
 #include "ui/help/about_box.h"
 #include "ui/help/help_viewer.h"
 #include "ui/mainform/mainform.h"
@@ -190,9 +189,8 @@ TEST_F(MainFormHelpTest, AboutRunsModallyAndOkClosesIt) {
 
   // With the program's own box created at start, that box is the one shown.
   TAboutBox* own = new TAboutBox(form_.get());
-  AboutBox = own;
+  form_->SetWindows({.about = own});
   seen = RunAboutAndPressOk(*form_);
-  AboutBox = nullptr;
   EXPECT_TRUE(seen.aboutBox);
   EXPECT_EQ(seen.box, own);
   EXPECT_EQ(seen.result, QDialog::Accepted);

@@ -33,51 +33,31 @@ class MainFormView : public MainFormTest {
   Points Figure() const { return {state.ViewX, state.ViewY, state.ViewZ}; }
 };
 
-TEST_F(MainFormView, ZoomButtonsFollowTheZoomStep) {
-  TMainForm& f = StartImage();
-  f.DaoForvard->click();
-  EXPECT_EQ(state.Scale, 129);  // start-up zoom step 3
+// The arithmetic of every control is checked in the core; here only which
+// control reaches which handler, and what needs the window to see.
 
-  f.MoveToCenterClick();
-  f.TrackBar->setValue(4);
-  f.TrackBar->setValue(5);
-  EXPECT_EQ(state.ZoomStep, 7);
-  f.DaoForvard->click();
-  EXPECT_EQ(state.Scale, 141);
-
-  state.Scale = 120;
-  f.DaoBack->click();
-  EXPECT_EQ(state.Scale, 99);
-  state.Scale = 50;
-  f.DaoBack->click();
-  EXPECT_EQ(state.Scale, 50.0L / 7);
-
-  f.TrackBar->setValue(1);  // zoom step 1: below 9 the scale stays
-  state.Scale = 8;
-  f.DaoBack->click();
-  EXPECT_EQ(state.Scale, 8);
-  f.TrackBar->setValue(0);  // zoom step 0.5: below 4.5 it doubles
-  state.Scale = 4;
-  f.DaoBack->click();
-  EXPECT_EQ(state.Scale, 8);
-}
-
-TEST_F(MainFormView, TrackBarSetsBothStepsAndIgnoresOtherPositions) {
+TEST_F(MainFormView, ZoomButtonsAndTrackBarReachTheirHandlers) {
   TMainForm& f = StartImage();
   // Until the bar moves the steps keep their start-up values.
   EXPECT_EQ(state.AngleStep, 0.01L);
   EXPECT_EQ(state.ZoomStep, 3);
-  const Extended angle[11] = {0.0005L, 0.001L, 0.002L, 0.003L, 0.005L, 0.01L, 0.05L, 0.1L, 0.5L, 1, 2};
-  const Extended zoom[11] = {0.5L, 1, 2, 3, 5, 7, 10, 15, 20, 30, 50};
-  for (int p = 10; p >= 0; --p) {
-    f.TrackBar->setValue(p);
-    EXPECT_EQ(state.AngleStep, angle[p]) << p;
-    EXPECT_EQ(state.ZoomStep, zoom[p]) << p;
-  }
+  f.DaoForvard->click();
+  EXPECT_EQ(state.Scale, 129);
+
+  f.TrackBar->setValue(4);
+  f.TrackBar->setValue(5);
+  EXPECT_EQ(state.AngleStep, 0.01L);
+  EXPECT_EQ(state.ZoomStep, 7);
+  f.TrackBar->setValue(10);
+  EXPECT_EQ(state.AngleStep, 2);
+  EXPECT_EQ(state.ZoomStep, 50);
   f.TrackBarChange(11);
-  f.TrackBarChange(-1);
-  EXPECT_EQ(state.AngleStep, 0.0005L);
-  EXPECT_EQ(state.ZoomStep, 0.5L);
+  EXPECT_EQ(state.ZoomStep, 50);
+
+  f.TrackBar->setValue(5);
+  state.Scale = 120;
+  f.DaoBack->click();
+  EXPECT_EQ(state.Scale, 99);
 }
 
 TEST_F(MainFormView, RotationButtonsInSimulationModeTurnTheView) {
@@ -123,43 +103,28 @@ TEST_F(MainFormView, RotationButtonsInImageModeTurnTheFigure) {
   EXPECT_EQ(Figure().z, turned.z);
 }
 
-TEST_F(MainFormView, RightDragTurnsAndZooms) {
-  TMainForm& f = StartSimulation();
-  f.FormMouseDown(Qt::RightButton, QPoint(100, 50));
-  f.FormMouseUp(Qt::RightButton, QPoint(110, 46));  // 10 right, 4 up
-  EXPECT_EQ(state.ViewPsi, -(10 * 0.01L));
-  EXPECT_EQ(state.Scale, 132);
-  EXPECT_EQ(state.Psi, 0);
-  EXPECT_EQ(state.ViewTeta, 0);
-  EXPECT_EQ(state.ViewPhi, 0);
-
-  // In image mode with spin on, the step angle stays for the next redraws.
-  form.reset();
-  state = SimState{};
-  WritePointer(QByteArray());
-  TMainForm& g = StartImage();
-  ASSERT_TRUE(state.ImageMode);
-  g.ShowSpin->trigger();
-  g.FormMouseDown(Qt::RightButton, QPoint(100, 50));
-  g.FormMouseUp(Qt::RightButton, QPoint(110, 46));
-  EXPECT_EQ(state.Psi, -(10 * 0.01L));
-  EXPECT_EQ(state.Scale, 132);
-}
-
 TEST_F(MainFormView, MouseEventsOnThePictureUseWindowCoordinates) {
   TMainForm& f = StartSimulation();
   f.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
   QTest::mousePress(f.Canvas, Qt::LeftButton, {}, QPoint(200, 60));
-  EXPECT_EQ(f.LeftDownX, 200);
-  EXPECT_EQ(f.LeftDownY, 60);
+  EXPECT_EQ(f.Anchors.LeftDownX, 200);
+  EXPECT_EQ(f.Anchors.LeftDownY, 60);
   QTest::mouseRelease(f.Canvas, Qt::LeftButton, {}, QPoint(200, 65));  // 5 down
   EXPECT_EQ(state.ViewTeta, 5 * 0.01L);
   EXPECT_EQ(state.ViewPhi, 0);
   QTest::mousePress(f.Canvas, Qt::RightButton, {}, QPoint(10, 20));
-  EXPECT_EQ(f.RightDownX, 10);
-  EXPECT_EQ(f.RightDownY, 20);
-  EXPECT_EQ(f.LeftDownX, 200);
+  EXPECT_EQ(f.Anchors.RightDownX, 10);
+  EXPECT_EQ(f.Anchors.RightDownY, 20);
+  EXPECT_EQ(f.Anchors.LeftDownX, 200);
+  QTest::mouseRelease(f.Canvas, Qt::RightButton, {}, QPoint(20, 16));  // 10 right, 4 up
+  EXPECT_EQ(state.ViewPsi, -(10 * 0.01L));
+  EXPECT_EQ(state.Scale, 132);
+  // The middle button counts with the left one.
+  QTest::mousePress(f.Canvas, Qt::MiddleButton, {}, QPoint(30, 40));
+  EXPECT_EQ(f.Anchors.LeftDownX, 30);
+  EXPECT_EQ(f.Anchors.LeftDownY, 40);
+  EXPECT_EQ(f.Anchors.RightDownX, 10);
 }
 
 TEST_F(MainFormView, ClickWithoutMovementRedrawsAndChangesNothing) {
@@ -170,18 +135,7 @@ TEST_F(MainFormView, ClickWithoutMovementRedrawsAndChangesNothing) {
   f.Canvas->image().fill(QColor(1, 2, 3));
   f.FormMouseDown(Qt::LeftButton, QPoint(50, 50));
   f.FormMouseUp(Qt::LeftButton, QPoint(50, 50));
-  EXPECT_EQ(state.ViewTeta, 0);
-  EXPECT_EQ(state.ViewPhi, 0);
-  EXPECT_EQ(state.Scale, 120);
   EXPECT_EQ(f.Canvas->image().pixelColor(5, 100), QColor(0, 0, 0));
-}
-
-TEST_F(MainFormView, ReleaseWithoutPressUsesTheOriginAnchor) {
-  TMainForm& f = StartSimulation();
-  f.FormMouseUp(Qt::MiddleButton, QPoint(0, 3));
-  EXPECT_EQ(state.ViewTeta, 3 * 0.01L);
-  f.FormMouseUp(Qt::RightButton, QPoint(0, -1));
-  EXPECT_EQ(state.Scale, 123);
 }
 
 TEST_F(MainFormView, SpinTurnsTheFigureOnEveryTimerTickUntilStopped) {
@@ -225,6 +179,12 @@ TEST_F(MainFormView, ShiftThenMoveToCenterKeepsTheOrientation) {
   EXPECT_EQ(state.ScreenX[1], x1);
   f.Left1->trigger();
   EXPECT_EQ(state.ShiftX, -5);
+  f.Right1->trigger();
+  f.Right1->trigger();
+  EXPECT_EQ(state.ShiftX, 5);
+  f.Down1->trigger();
+  f.Down1->trigger();
+  EXPECT_EQ(state.ShiftY, 5);
   f.MoveToCenter->trigger();
   EXPECT_EQ(state.ShiftX, 0);
   EXPECT_EQ(state.ShiftY, 0);

@@ -1,6 +1,7 @@
 // The main window's New command around the editor dialog.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,7 +13,6 @@
 #include <functional>
 
 #include "tests/ui/editor_fixture.h"
-#include "ui/common/app_globals.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 #include "ui/view/string_grid.h"
@@ -30,11 +30,9 @@ class NewCommand : public ::testing::Test {
     form = std::make_unique<TMainForm>(st);
     dlg = std::make_unique<TEditDlg>(
         st, [this] { return form->CurrentSignMode(); }, form.get());
-    saved = EditDlg;
-    EditDlg = dlg.get();
+    form->SetWindows({.editor = dlg.get()});
   }
   void TearDown() override {
-    EditDlg = saved;
     dlg.reset();
     form.reset();
   }
@@ -59,7 +57,6 @@ class NewCommand : public ::testing::Test {
   ScopedScriptedDialogs dialogs;
   std::unique_ptr<TMainForm> form;
   std::unique_ptr<TEditDlg> dlg;
-  TEditDlg* saved = nullptr;
   bool ranInDialog = false;
 };
 
@@ -146,6 +143,23 @@ TEST_F(NewCommand, EditorTableCornerFollowsTheWindowsSignMode) {
     EXPECT_EQ(dlg->DaonsTable->Cells(0, 0), QStringLiteral("Gravons"));
     dlg->reject();
   });
+}
+
+TEST_F(NewCommand, AWindowWithoutAHandedOverEditorOpensOneOfItsOwn) {
+  SimState own;
+  TMainForm bare(own);
+  TEditDlg* shown[2] = {};
+  for (TEditDlg*& seen : shown) {
+    QTimer::singleShot(0, &bare, [&seen] {
+      QWidget* modal = QApplication::activeModalWidget();
+      seen = qobject_cast<TEditDlg*>(modal);
+      if (modal != nullptr) modal->close();
+    });
+    bare.New1Click();
+  }
+  ASSERT_NE(shown[0], nullptr);
+  EXPECT_NE(shown[0], dlg.get());
+  EXPECT_EQ(shown[1], shown[0]);  // made once, then kept
 }
 
 }  // namespace

@@ -8,8 +8,6 @@ namespace qd {
 
 namespace {
 
-int LastSlot(const SimState& s) { return s.TaonCount < kSlotCount ? s.TaonCount : kSlotCount; }
-
 // H(q) = u^((2.5 - u^20) / (0.1 u)), u = q r.
 Extended Bump(Extended P, Extended r) {
   const Extended q = kReciprocalNumerator / P;

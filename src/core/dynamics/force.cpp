@@ -42,7 +42,7 @@ Extended Force(const SimState& s, int k, const ForceOptions& o, int component) {
        kReciprocalNumerator / s.D2, kReciprocalNumerator / s.F2},
   };
   CheckFpFlags(sets[1].qF);
-  const int n = s.TaonCount < kSlotCount ? s.TaonCount : kSlotCount;
+  const int n = LastSlot(s);
   const int split = KindSplitFor(o.formula, component, o.secondKindCount);
   Extended S = 0;
   for (int j = 1; j <= n; ++j) {

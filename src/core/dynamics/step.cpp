@@ -19,8 +19,6 @@ static_assert(kCoolerFactor * 0x1p64L == static_cast<Extended>(0xFFBE76C8B439581
 static_assert(kHeaterFactor * 0x1p63L == static_cast<Extended>(0x8020C49BA5E353F8ULL),
               "1.001 must be 3FFF 8020C49BA5E353F8");
 
-int LastSlot(const SimState& s) { return s.TaonCount < kSlotCount ? s.TaonCount : kSlotCount; }
-
 Extended VelocityFactor(const StepOptions& o) {
   return (o.cooler ? kCoolerFactor : 1) * (o.heater ? kHeaterFactor : 1);
 }

@@ -1,6 +1,5 @@
 #include "core/persistence/config_record.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "core/persistence/file_io.h"
@@ -31,7 +30,7 @@ void FillConfigRecord(SimState& s) {
   ConfigRecordBuffer& rec = s.ConfigRecord;
   for (int p = 0; p < 11; ++p)
     Put(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
-  const int count = std::min(s.TaonCount, kSlotCount);
+  const int count = LastSlot(s);
   for (int slot = 1; slot <= count; ++slot) {
     Put(rec, SlotOffset(record::kX, slot), s.X[slot]);
     Put(rec, SlotOffset(record::kY, slot), s.Y[slot]);

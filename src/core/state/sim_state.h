@@ -71,6 +71,10 @@ inline constexpr Extended SimState::*kParameterBlock[11] = {
     &SimState::Dt, &SimState::A1, &SimState::B1, &SimState::C1, &SimState::D1, &SimState::F1,
     &SimState::A2, &SimState::B2, &SimState::C2, &SimState::D2, &SimState::F2};
 
+// The last slot a loop over the slots visits: TaonCount, but never past the
+// end of the slot arrays.
+inline int LastSlot(const SimState& s) { return s.TaonCount < kSlotCount ? s.TaonCount : kSlotCount; }
+
 // Copies the committed position and velocity of slot s into the working and
 // display copies.
 void InstallSlot(SimState& s, int slot);

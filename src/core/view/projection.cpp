@@ -62,7 +62,7 @@ void ProjectPoint(const SimState& s, Extended xr, Extended zr, std::int32_t& sx,
 
 void ProjectParticles(SimState& s) {
   BuildViewMatrix(s);
-  const int last = s.TaonCount < kSlotCount ? s.TaonCount : kSlotCount;
+  const int last = LastSlot(s);
   for (int k = 1; k <= last; ++k) {
     if (s.Present[k] == 0) continue;
     const Rotated r = Rotate(s.RotationMatrix, s.ViewX[k], s.ViewY[k], s.ViewZ[k]);

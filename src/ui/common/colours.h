@@ -4,6 +4,8 @@
 
 namespace qd {
 
+inline const QColor kBlack(0, 0, 0);
+inline const QColor kWhite(255, 255, 255);
 inline const QColor kLime(0, 255, 0);
 inline const QColor kYellow(255, 255, 0);
 inline const QColor kSilver(192, 192, 192);

@@ -39,7 +39,12 @@ void SetHelpProgramDirForTesting(const QString& dir) { ProgramDirOverride() = di
 QStringList HelpSearchDirs() {
   const QString programDir =
       ProgramDirOverride().isEmpty() ? QCoreApplication::applicationDirPath() : ProgramDirOverride();
-  return {programDir, QDir::currentPath()};
+  // Beside the executable is where the build tree and a portable copy keep
+  // the documents; an installed program finds them in the data folder of its
+  // own prefix, wherever that prefix is.
+  const QString dataDir =
+      programDir.isEmpty() ? QString() : QDir::cleanPath(programDir + QStringLiteral("/../share/quindelle"));
+  return {programDir, dataDir, QDir::currentPath()};
 }
 
 QString FindHelpFile(const QString& name) {

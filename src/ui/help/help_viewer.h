@@ -15,7 +15,8 @@ QString CurrentHelpFile();
 void SetCurrentHelpFile(const QString& name);
 
 // The folders searched for a help document, in order: the folder of the
-// executable, then the working directory.
+// executable, then ../share/quindelle relative to it, then the working
+// directory.
 QStringList HelpSearchDirs();
 // Tests stand in another folder for the executable's; an empty string
 // restores the real one.

@@ -8,7 +8,6 @@
 // every signal connection runs its handler through RunHandler(), which shows
 // the error text in the error box and lets the event loop go on.
 #include <QMainWindow>
-#include <QPointer>
 #include <QString>
 #include <functional>
 #include <string>
@@ -16,6 +15,7 @@
 #include "core/dynamics/options.h"
 #include "core/history/run_history.h"
 #include "core/state/sim_state.h"
+#include "core/view/view_controls.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/view/scene.h"
 
@@ -41,6 +41,18 @@ namespace qd {
 
 class PictureCanvas;
 class StringGrid;
+class TAboutBox;
+class TEditDlg;
+class THistoryWindow;
+
+// The windows the main window opens. main() creates them after the main
+// window, in the designed order, and hands them over in one call; another
+// window is one more member here.
+struct MainFormWindows {
+  TEditDlg* editor = nullptr;
+  TAboutBox* about = nullptr;
+  THistoryWindow* history = nullptr;  // "Run History"; none: the menu item does nothing
+};
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -51,6 +63,14 @@ class TMainForm : public QMainWindow {
 
   SimState& State() { return state_; }
   const SimState& State() const { return state_; }
+
+  // The windows handed over by main(); handing over does not change their owner.
+  void SetWindows(const MainFormWindows& windows) { windows_ = windows; }
+  const MainFormWindows& Windows() const { return windows_; }
+  // The handed-over editor and About box. A main window built on its own
+  // (as in tests) makes its own at first use, so New and About always open one.
+  TEditDlg& Editor();
+  TAboutBox& About();
 
   // Designed client size and frame.
   static constexpr int kClientWidth = 596;
@@ -225,7 +245,7 @@ class TMainForm : public QMainWindow {
   void FormMouseDown(Qt::MouseButton button, QPoint pos);
   void FormMouseUp(Qt::MouseButton button, QPoint pos);
   // Where the last press of the right button, and of any other button, was.
-  std::int32_t RightDownX = 0, RightDownY = 0, LeftDownX = 0, LeftDownY = 0;
+  MouseAnchors Anchors;
   void TimerTimer();
   void ShowSpinClick();
   void ShowNumbersOfPointsClick();
@@ -266,9 +286,6 @@ class TMainForm : public QMainWindow {
   // Snapshots of the runs on the current state; a new state starts it anew.
   RunHistory& History() { return history_; }
   const RunHistory& History() const { return history_; }
-  // The "Run History" window, created at start and handed over by the program.
-  void SetHistoryWindow(QWidget* window) { historyWindow_ = window; }
-  QWidget* HistoryWindow() const { return historyWindow_; }
   void RunHistory1Click();
   // Installs snapshot `index` as the current state and drops the snapshots
   // after it. Does nothing during a run.
@@ -298,6 +315,8 @@ class TMainForm : public QMainWindow {
   void BuildMenus();
   void ConnectHandlers();
   void LayoutClient();
+  // One rotation button: its step, the redraw that shows it, the step cleared.
+  void Rotate(RotationButton button);
   void RequestFormPaint();
   // Start-up steps 5 to 8; throws on a file failure.
   void LoadStartConfiguration();
@@ -310,8 +329,8 @@ class TMainForm : public QMainWindow {
   void FinishPendingClose();
 
   SimState& state_;
+  MainFormWindows windows_;
   RunHistory history_;
-  QPointer<QWidget> historyWindow_;
   bool exposeFilterInstalled_ = false;
   bool formPaintPending_ = false;
   int formPaintCount_ = 0;

@@ -3,16 +3,22 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "ui/common/app_globals.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 
 namespace qd {
 
+TEditDlg& TMainForm::Editor() {
+  if (windows_.editor == nullptr) {
+    windows_.editor = new TEditDlg(
+        state_, [this] { return CurrentSignMode(); }, this);
+  }
+  return *windows_.editor;
+}
+
 void TMainForm::New1Click() {
-  if (!EditDlg) return;
-  if (EditDlg->Execute() != QDialog::Accepted) return;
+  if (Editor().Execute() != QDialog::Accepted) return;
   // OK always leaves a configuration to simulate, saved or not: the committed
   // arrays as the editor left them.
   state_.ImageMode = false;

@@ -1,4 +1,3 @@
-#include "ui/common/app_globals.h"
 #include "ui/help/about_box.h"
 #include "ui/help/help_viewer.h"
 #include "ui/mainform/mainform.h"
@@ -11,15 +10,11 @@ void TMainForm::RusHelpClick() { ShowHelpFile(this, QStringLiteral("DovADEDud.HL
 
 void TMainForm::PolHelpClick() { ShowHelpFile(this, QStringLiteral("VadARUDar.HLP")); }
 
-void TMainForm::About1Click() {
-  if (AboutBox != nullptr) {
-    AboutBox->exec();
-    return;
-  }
-  // The program creates its box at start; a window built on its own gets a
-  // box for this one showing.
-  TAboutBox box(this);
-  box.exec();
+TAboutBox& TMainForm::About() {
+  if (windows_.about == nullptr) windows_.about = new TAboutBox(this);
+  return *windows_.about;
 }
+
+void TMainForm::About1Click() { About().exec(); }
 
 }  // namespace qd

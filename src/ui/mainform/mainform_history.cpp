@@ -1,17 +1,17 @@
 // The View menu's "Run History" and going back to a recorded step.
-#include <QWidget>
-
+#include "ui/history/history_window.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 
 namespace qd {
 
 void TMainForm::RunHistory1Click() {
-  if (!historyWindow_) return;
+  THistoryWindow* w = windows_.history;
+  if (!w) return;
   // Not modal: a run goes on while the window is open.
-  historyWindow_->show();
-  historyWindow_->raise();
-  historyWindow_->activateWindow();
+  w->show();
+  w->raise();
+  w->activateWindow();
 }
 
 void TMainForm::ContinueFromSnapshot(std::size_t index) {

@@ -6,6 +6,7 @@
 
 #include "core/editing/number_text.h"
 #include "core/view/projection.h"
+#include "core/view/view_controls.h"
 #include "ui/mainform/mainform.h"
 #include "ui/view/listing.h"
 #include "ui/view/picture_canvas.h"
@@ -13,18 +14,6 @@
 #include "ui/view/string_grid.h"
 
 namespace qd {
-namespace {
-
-// Angle and zoom steps of the track bar positions 0..10.
-struct TrackStep {
-  Extended angle;
-  Extended zoom;
-};
-constexpr TrackStep kTrackSteps[11] = {{0.0005L, 0.5L}, {0.001L, 1}, {0.002L, 2}, {0.003L, 3},
-                                       {0.005L, 5},     {0.01L, 7},  {0.05L, 10}, {0.1L, 15},
-                                       {0.5L, 20},      {1, 30},     {2, 50}};
-
-}  // namespace
 
 // ---- drawing --------------------------------------------------------------
 
@@ -65,107 +54,56 @@ void TMainForm::FillListing() { qd::FillListing(*DaonsTable, state_, LocaleDecim
 
 // ---- rotation and zoom buttons ------------------------------------------------
 
-// One rotation button: change one step angle, show the turn, clear that angle.
-#define QD_ROTATE(angle, viewAngle, op) \
-  SimState& s = state_;                 \
-  s.angle op s.AngleStep;               \
-  if (s.ImageMode) {                    \
-    DrawFigure();                       \
-  } else {                              \
-    s.viewAngle += s.angle;             \
-    DrawParticles();                    \
-  }                                     \
-  s.angle = 0;
+void TMainForm::Rotate(RotationButton button) {
+  BeginRotation(state_, button);
+  Redraw();
+  EndRotation(state_, button);
+}
 
-void TMainForm::DaoTetaClick() { QD_ROTATE(Teta, ViewTeta, -=) }
-void TMainForm::DaoTeta1Click() { QD_ROTATE(Teta, ViewTeta, +=) }
-void TMainForm::DaoPhiClick() { QD_ROTATE(Phi, ViewPhi, +=) }
-void TMainForm::DaoPhi1Click() { QD_ROTATE(Phi, ViewPhi, -=) }
-void TMainForm::DaoPsiClick() { QD_ROTATE(Psi, ViewPsi, -=) }
-void TMainForm::DaoPsi1Click() { QD_ROTATE(Psi, ViewPsi, +=) }
-
-#undef QD_ROTATE
+void TMainForm::DaoTetaClick() { Rotate(RotationButton::DaoTeta); }
+void TMainForm::DaoTeta1Click() { Rotate(RotationButton::DaoTeta1); }
+void TMainForm::DaoPhiClick() { Rotate(RotationButton::DaoPhi); }
+void TMainForm::DaoPhi1Click() { Rotate(RotationButton::DaoPhi1); }
+void TMainForm::DaoPsiClick() { Rotate(RotationButton::DaoPsi); }
+void TMainForm::DaoPsi1Click() { Rotate(RotationButton::DaoPsi1); }
 
 void TMainForm::DaoStopClick() {
-  state_.Teta = 0;
-  state_.Psi = 0;
-  state_.Phi = 0;
+  ClearStepAngles(state_);
   Redraw();
 }
 
 void TMainForm::DaoBackClick() {
-  SimState& s = state_;
-  if (s.Scale >= 9 * s.ZoomStep) {
-    s.Scale -= 3 * s.ZoomStep;
-  } else {
-    s.Scale = s.Scale / s.ZoomStep;
-  }
+  ZoomBack(state_);
   Redraw();
 }
 
 void TMainForm::DaoForvardClick() {
-  state_.Scale += 3 * state_.ZoomStep;
+  ZoomForward(state_);
   Redraw();
 }
 
-void TMainForm::TrackBarChange(int position) {
-  if (position < 0 || position > 10) return;
-  state_.AngleStep = kTrackSteps[position].angle;
-  state_.ZoomStep = kTrackSteps[position].zoom;
-}
+void TMainForm::TrackBarChange(int position) { SetTrackBarSteps(state_, position); }
 
 // ---- mouse on the picture -------------------------------------------------------
 
+static DragButton DragButtonOf(Qt::MouseButton button) {
+  return button == Qt::RightButton ? DragButton::Right : DragButton::Other;
+}
+
 void TMainForm::FormMouseDown(Qt::MouseButton button, QPoint pos) {
-  if (button == Qt::RightButton) {
-    RightDownX = pos.x();
-    RightDownY = pos.y();
-  } else {
-    LeftDownX = pos.x();
-    LeftDownY = pos.y();
-  }
+  PressMouse(Anchors, DragButtonOf(button), pos.x(), pos.y());
 }
 
 void TMainForm::FormMouseUp(Qt::MouseButton button, QPoint pos) {
-  SimState& s = state_;
-  const bool right = button == Qt::RightButton;
-  if (right) {
-    const std::int32_t dx = pos.x() - RightDownX;
-    const std::int32_t dy = pos.y() - RightDownY;
-    if (dx != 0) s.Psi -= dx * s.AngleStep;
-    if (dy != 0) s.Scale -= dy * s.ZoomStep;
-  } else {
-    const std::int32_t dx = pos.x() - LeftDownX;
-    const std::int32_t dy = pos.y() - LeftDownY;
-    if (dx != 0) s.Phi -= dx * s.AngleStep;
-    if (dy != 0) s.Teta += dy * s.AngleStep;
-  }
-  if (s.ImageMode) {
-    DrawFigure();
-  } else {
-    if (right) {
-      s.ViewPsi += s.Psi;
-    } else {
-      s.ViewPhi += s.Phi;
-      s.ViewTeta += s.Teta;
-    }
-    DrawParticles();
-    s.Teta = 0;
-    s.Psi = 0;
-    s.Phi = 0;
-  }
-  // With spin on, a figure keeps turning by what the drag left in the steps.
-  if (!ShowSpin->isChecked()) {
-    s.Teta = 0;
-    s.Psi = 0;
-    s.Phi = 0;
-  }
+  BeginDrag(state_, Anchors, DragButtonOf(button), pos.x(), pos.y());
+  Redraw();
+  EndDrag(state_, ShowSpin->isChecked());
 }
 
 // ---- timer and View menu --------------------------------------------------------
 
 void TMainForm::TimerTimer() {
-  if (state_.SpinOn) Redraw();
+  if (TimerTickRedraws(state_)) Redraw();
 }
 
 void TMainForm::ShowSpinClick() { state_.SpinOn = ShowSpin->isChecked(); }
@@ -176,29 +114,27 @@ void TMainForm::ShowNumbersOfPointsClick() {
 }
 
 void TMainForm::MoveToCenterClick() {
-  state_.Scale = 120;
-  state_.ShiftX = 0;
-  state_.ShiftY = 0;
+  qd::MoveToCenter(state_);
   Redraw();
 }
 
 void TMainForm::Left1Click() {
-  state_.ShiftX -= state_.ShiftStep;
+  ShiftPicture(state_, ShiftDirection::Left);
   Redraw();
 }
 
 void TMainForm::Right1Click() {
-  state_.ShiftX += state_.ShiftStep;
+  ShiftPicture(state_, ShiftDirection::Right);
   Redraw();
 }
 
 void TMainForm::Up1Click() {
-  state_.ShiftY -= state_.ShiftStep;
+  ShiftPicture(state_, ShiftDirection::Up);
   Redraw();
 }
 
 void TMainForm::Down1Click() {
-  state_.ShiftY += state_.ShiftStep;
+  ShiftPicture(state_, ShiftDirection::Down);
   Redraw();
 }
 

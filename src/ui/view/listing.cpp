@@ -1,7 +1,6 @@
 #include "ui/view/listing.h"
 
 #include <QString>
-#include <algorithm>
 #include <array>
 
 #include "core/editing/number_text.h"
@@ -34,7 +33,7 @@ void FillListing(StringGrid& grid, const SimState& s, char separator) {
     grid.SetCell(3, 0, QStringLiteral("Z"));
   }
 
-  const int count = std::clamp<int>(s.TaonCount, 0, kSlotCount);
+  const int count = LastSlot(s);
   for (int slot = 1; slot <= count; ++slot) grid.SetCell(0, slot, SlotText(slot));
 
   const auto& a = s.ListVelocities ? s.UX : s.X;

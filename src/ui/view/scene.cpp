@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/view/projection.h"
+#include "ui/common/colours.h"
 
 namespace qd {
 
@@ -83,7 +84,7 @@ class LabelSprites {
     const QFontMetrics fm(font_);
     const QString text = QString::number(number);
     QImage sprite(std::max(fm.horizontalAdvance(text), 1), std::max(fm.height(), 1), QImage::Format_RGB32);
-    sprite.fill(kSceneBlack);
+    sprite.fill(kBlack);
     {
       QPainter p(&sprite);
       p.setFont(font_);
@@ -133,15 +134,15 @@ QFont PictureFont() {
 }
 
 QColor SlotColour(int slot, int taonCount, const SceneStyle& style) {
-  if (style.taoscope) return (slot % 2 != 0) ? kSceneRed : kSceneLime;
-  return slot <= taonCount - style.secondKindCount ? kSceneLime : kSceneYellow;
+  if (style.taoscope) return (slot % 2 != 0) ? kRed : kLime;
+  return slot <= taonCount - style.secondKindCount ? kLime : kYellow;
 }
 
 void ClearPicture(QImage& image, const SceneStyle& style) {
   const QRect r = PictureRect(image, style);
   if (r.isEmpty()) return;
   if (Is32Bit(image.format())) {
-    const QRgb black = kSceneBlack.rgb();
+    const QRgb black = kBlack.rgb();
     for (int y = r.top(); y <= r.bottom(); ++y) {
       QRgb* line = reinterpret_cast<QRgb*>(image.scanLine(y));
       std::fill(line + r.left(), line + r.right() + 1, black);
@@ -149,14 +150,14 @@ void ClearPicture(QImage& image, const SceneStyle& style) {
     return;
   }
   QPainter p(&image);
-  p.fillRect(r, kSceneBlack);
+  p.fillRect(r, kBlack);
 }
 
 void DrawParticles(QImage& image, SimState& s, const SceneStyle& style) {
   ProjectParticles(s);
   ClearPicture(image, style);
   const QRect clip = PictureRect(image, style);
-  const int count = std::clamp<int>(s.TaonCount, 0, kSlotCount);
+  const int count = LastSlot(s);
 
   for (int slot = 1; slot <= count; ++slot) {
     if (!s.Present[slot]) continue;
@@ -185,9 +186,9 @@ void DrawFigure(QImage& image, SimState& s, const SceneStyle& style) {
   p.setRenderHint(QPainter::Antialiasing, false);
   // A 1-pixel pen whose line stops short of its end point, as move-to and
   // line-to do on the window canvas.
-  QPen pen(kSceneWhite, 0, Qt::SolidLine, Qt::FlatCap);
+  QPen pen(kWhite, 0, Qt::SolidLine, Qt::FlatCap);
   for (const FigureEdge& e : kFigureEdges) {
-    pen.setColor(e.white ? kSceneWhite : kSceneRed);
+    pen.setColor(e.white ? kWhite : kRed);
     p.setPen(pen);
     p.drawLine(QPoint(s.ScreenX[e.from], s.ScreenY[e.from]), QPoint(s.ScreenX[e.to], s.ScreenY[e.to]));
   }
@@ -198,7 +199,7 @@ void DrawFigure(QImage& image, SimState& s, const SceneStyle& style) {
   LabelSprites& sprites = Sprites();
   sprites.Use(CrispFont(style.font));
   for (int k = 1; k <= kFigurePoints; ++k)
-    PutLabel(image, clip, s.ScreenX[k], s.ScreenY[k], sprites.Get(k, kSceneLime));
+    PutLabel(image, clip, s.ScreenX[k], s.ScreenY[k], sprites.Get(k, kLime));
 }
 
 }  // namespace qd

@@ -18,13 +18,6 @@ struct SceneStyle {
   int panTop = 176;      // top edge of the bottom panel
 };
 
-// The colours of the picture.
-inline const QColor kSceneBlack{0, 0, 0};
-inline const QColor kSceneWhite{255, 255, 255};
-inline const QColor kSceneRed{255, 0, 0};
-inline const QColor kSceneLime{0, 255, 0};
-inline const QColor kSceneYellow{255, 255, 0};
-
 // The window font as the picture uses it: a sans-serif, 11 pixels high.
 QFont PictureFont();
 
