@@ -15,11 +15,11 @@
 namespace qd {
 namespace {
 
-using testing_support::RandomCloud;
-using testing_support::TwoParticles;
 using testing::ReadBytes;
 using testing::ReadText;
 using testing::TempDir;
+using testing_support::RandomCloud;
+using testing_support::TwoParticles;
 
 // A clock that moves on by `tick` nanoseconds at every reading: a step and
 // a snapshot then seem to cost the same.
