@@ -7,6 +7,7 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QChartView>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>

@@ -51,6 +51,18 @@ bool Drawable(Extended v) {
   return std::isfinite(v) && std::fabs(v) <= Extended(std::numeric_limits<double>::max());
 }
 
+// Gives the axis the rounded range around low..high, as its own nice numbers
+// would, without laying the chart out for a range that does not change.
+void SetNiceRange(QValueAxis* axis, double low, double high) {
+  if (!std::isfinite(low) || !std::isfinite(high) || !(low < high)) return;
+  QValueAxis scratch;
+  scratch.setTickCount(axis->tickCount());
+  scratch.setRange(low, high);
+  scratch.applyNiceNumbers();
+  if (scratch.min() != axis->min() || scratch.max() != axis->max())
+    axis->setRange(scratch.min(), scratch.max());
+}
+
 QString NumberText(Extended v) { return QString::fromStdString(FloatToText(v, LocaleDecimalSeparator())); }
 
 }  // namespace
@@ -214,11 +226,41 @@ void THistoryWindow::SetPieces(int which, const std::vector<std::vector<QPointF>
   if (runs.empty()) pieces[0]->clear();
 }
 
+namespace {
+
+// The points a curve is drawn through: a long run is cut into buckets and
+// each bucket gives its lowest and highest point, in step order, so that
+// the curve keeps its envelope and its spikes while a redraw stays cheap.
+// Every point drawn is a recorded snapshot's exact value.
+std::vector<QPointF> Thinned(const std::vector<QPointF>& run, std::size_t most) {
+  if (run.size() <= most) return run;
+  const std::size_t buckets = std::max<std::size_t>(most / 2, 1);
+  std::vector<QPointF> out;
+  out.reserve(buckets * 2 + 1);
+  for (std::size_t b = 0; b < buckets; ++b) {
+    const std::size_t from = run.size() * b / buckets, to = run.size() * (b + 1) / buckets;
+    if (from >= to) continue;
+    std::size_t lo = from, hi = from;
+    for (std::size_t i = from; i < to; ++i) {
+      if (run[i].y() < run[lo].y()) lo = i;
+      if (run[i].y() > run[hi].y()) hi = i;
+    }
+    out.push_back(run[std::min(lo, hi)]);
+    if (lo != hi) out.push_back(run[std::max(lo, hi)]);
+  }
+  if (out.back() != run.back()) out.push_back(run.back());
+  return out;
+}
+
+}  // namespace
+
 void THistoryWindow::RebuildChart() {
   ++rebuilds_;
   const RunHistory& h = form_.History();
   double low = std::numeric_limits<double>::infinity(), high = -low;
   bool totalGaps = false;
+  // About one point per pixel of the chart.
+  const std::size_t most = std::size_t(std::max(ChartView->width(), 600));
   for (int c = 0; c < 3; ++c) {
     std::vector<std::vector<QPointF>> runs(1);
     for (std::size_t i = 0; i < h.Size(); ++i) {
@@ -234,23 +276,21 @@ void THistoryWindow::RebuildChart() {
       runs.back().emplace_back(double(h.At(i).StepCount), y);
     }
     if (runs.back().empty()) runs.pop_back();
+    for (auto& run : runs) run = Thinned(run, most);
     SetPieces(c, runs);
   }
   if (!(low <= high)) low = -1, high = 1;
   const double pad = high > low ? (high - low) * 0.05 : std::max(std::fabs(high) * 0.05, 1.0);
-  yLow_ = low - pad;
-  yHigh_ = high + pad;
-  // A range too wide for a double keeps the axis finite.
-  if (!std::isfinite(yLow_)) yLow_ = low;
-  if (!std::isfinite(yHigh_)) yHigh_ = high;
-  axisY_->setRange(yLow_, yHigh_);
-  // Round ticks; the marker follows the range the axis ends up with.
-  axisY_->applyNiceNumbers();
+  // Round ranges, set only when they change: every change of an axis lays
+  // out every curve again, by far the dearest part of a redraw, and rounded
+  // ends change seldom while a run goes on.
+  const double padLow = low - pad, padHigh = high + pad;
+  SetNiceRange(axisY_, std::isfinite(padLow) ? padLow : low, std::isfinite(padHigh) ? padHigh : high);
   yLow_ = axisY_->min();
   yHigh_ = axisY_->max();
   const double first = h.Empty() ? 0 : h.At(0).StepCount;
   const double last = h.Empty() ? 1 : h.At(h.Size() - 1).StepCount;
-  axisX_->setRange(first, last > first ? last : first + 1);
+  SetNiceRange(axisX_, first, last > first ? last : first + 1);
   Note->setText(QStringLiteral(
       "The total energy is infinite or not a number at some steps; the chart leaves those steps out."));
   Note->setVisible(totalGaps);
