@@ -7,7 +7,6 @@
 #include <QChart>
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QChartView>
 #include <QLabel>
 #include <QLegend>
 #include <QLegendMarker>
