@@ -16,6 +16,7 @@
 #include "ui/common/dialogs.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/help/about_box.h"
+#include "ui/history/history_window.h"
 #include "ui/mainform/mainform.h"
 
 namespace {
@@ -136,13 +137,15 @@ int main(int argc, char** argv) {
   UnattendedDialogs unattended;
   if (!screenshot.isEmpty()) qd::SetAppDialogs(&unattended);
 
-  // The three windows in their designed order; the main window owns the
-  // other two and is handed them at once.
+  // The three designed windows in their order, then the run history; the
+  // main window owns the others and is handed them at once.
   auto* mainForm = new qd::TMainForm(g_state);
   auto* editDlg = new qd::TEditDlg(
       g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
   auto* aboutBox = new qd::TAboutBox(mainForm);
-  mainForm->SetWindows({.editor = editDlg, .about = aboutBox});
+  // Hidden until "Run History" opens it; the main window records either way.
+  auto* history = new qd::THistoryWindow(*mainForm, mainForm);
+  mainForm->SetWindows({.editor = editDlg, .about = aboutBox, .history = history});
   mainForm->show();
 
   if (!fileToOpen.isEmpty()) mainForm->RunHandler([&] { mainForm->OpenFromCommandLine(fileToOpen); });

@@ -256,6 +256,7 @@ TEST_F(MainFormLayout, MenusHaveTheirCaptionsAndShortcuts) {
       {f.ShowSpin, "ShowSpin", "ShowSpin", QKeySequence(Qt::Key_F6)},
       {f.ShowNumbersOfPoints, "ShowNumbersOfPoints", "Show Numbers of Points", QKeySequence(Qt::Key_F7)},
       {f.MoveToCenter, "MoveToCenter", "Move to center", QKeySequence(Qt::Key_F8)},
+      {f.RunHistory1, "RunHistory1", "Run History", QKeySequence(Qt::Key_F9)},
       {f.Left1, "Left1", "Left", QKeySequence(Qt::CTRL | Qt::Key_Left)},
       {f.Right1, "Right1", "Right", QKeySequence(Qt::CTRL | Qt::Key_Right)},
       {f.Up1, "Up1", "Up", QKeySequence(Qt::CTRL | Qt::Key_Up)},
@@ -274,7 +275,7 @@ TEST_F(MainFormLayout, MenusHaveTheirCaptionsAndShortcuts) {
   EXPECT_TRUE(f.N1->isSeparator());
   EXPECT_EQ(f.File1->actions(), (QList<QAction*>{f.New1, f.Open1, f.Save1, f.Saveas1, f.N1, f.Exit1}));
   EXPECT_EQ(f.View1->actions(),
-            (QList<QAction*>{f.Images, f.ShowSpin, f.ShowNumbersOfPoints, f.MoveToCenter}));
+            (QList<QAction*>{f.Images, f.ShowSpin, f.ShowNumbersOfPoints, f.MoveToCenter, f.RunHistory1}));
   EXPECT_EQ(f.ImagesMenu->actions(), (QList<QAction*>{f.Daons1, f.Spiral1}));
   EXPECT_EQ(f.Help0->actions(), (QList<QAction*>{f.Help1, f.RusHelp, f.PolHelp, f.About1}));
   QStringList titles;

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <csignal>
 #include <ostream>
+#include <sstream>
 
+#include "core/batch/csv_rows.h"
 #include "core/common/errors.h"
 #include "core/dynamics/energy.h"
 #include "core/dynamics/step.h"
@@ -70,27 +72,11 @@ void List(const SimState& s, ListKind kind, std::ostream& out) {
 
 namespace {
 
-constexpr const char* kCsvHeader = "step,slot,x,y,z,ux,uy,uz,kinetic,potential,total\n";
-
-// One table row per present particle; the step's first row carries the energies.
+// The rows of one step, as the run history writes them too.
 std::string CsvRows(const SimState& s, const ForceOptions& fo, std::int32_t step) {
-  std::string rows;
-  bool first = true;
-  for (int k = 1; k <= kSlotCount; ++k) {
-    if (s.Present[k] == 0) continue;
-    rows += std::to_string(step) + ',' + std::to_string(k);
-    for (const Extended v : {s.X[k], s.Y[k], s.Z[k], s.UX[k], s.UY[k], s.UZ[k]})
-      rows += ',' + LosslessText(v);
-    if (first) {
-      const Extended kinetic = KineticEnergy(s), potential = PotentialEnergy(s, fo);
-      rows += ',' + LosslessText(kinetic) + ',' + LosslessText(potential) + ',' +
-              LosslessText(kinetic + potential) + '\n';
-      first = false;
-    } else {
-      rows += ",,,\n";
-    }
-  }
-  return rows;
+  std::ostringstream rows;
+  WriteCsvRows(rows, s, step, KineticEnergy(s), PotentialEnergy(s, fo));
+  return rows.str();
 }
 
 template <class T, std::size_t N>

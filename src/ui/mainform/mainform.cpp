@@ -400,6 +400,7 @@ void TMainForm::BuildMenus() {
       item(View1, "ShowNumbersOfPoints", QStringLiteral("Show Numbers of Points"), QKeySequence(Qt::Key_F7));
   ShowNumbersOfPoints->setCheckable(true);
   MoveToCenter = item(View1, "MoveToCenter", QStringLiteral("Move to center"), QKeySequence(Qt::Key_F8));
+  RunHistory1 = item(View1, "RunHistory1", QStringLiteral("Run History"), QKeySequence(Qt::Key_F9));
 
   // The Manager menu is never shown; its items live on the window so that
   // their shortcuts work.
@@ -458,6 +459,7 @@ void TMainForm::ConnectHandlers() {
   connect(ShowSpin, &QAction::triggered, this, on(&TMainForm::ShowSpinClick));
   connect(ShowNumbersOfPoints, &QAction::triggered, this, on(&TMainForm::ShowNumbersOfPointsClick));
   connect(MoveToCenter, &QAction::triggered, this, on(&TMainForm::MoveToCenterClick));
+  connect(RunHistory1, &QAction::triggered, this, on(&TMainForm::RunHistory1Click));
   connect(Left1, &QAction::triggered, this, on(&TMainForm::Left1Click));
   connect(Right1, &QAction::triggered, this, on(&TMainForm::Right1Click));
   connect(Up1, &QAction::triggered, this, on(&TMainForm::Up1Click));

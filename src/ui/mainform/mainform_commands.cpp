@@ -65,6 +65,7 @@ void TMainForm::GoClick() {
   }
   SetRunningLook();
   state_.Stopped = false;
+  history_.RunStarted(state_, CurrentStepOptions().force);
   ++runDepth_;
   try {
     RunSteps(state_.StepCount);
@@ -89,7 +90,9 @@ void TMainForm::RunSteps(int n) {
   for (;;) {
     counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
     // The window's choices are read afresh for every step.
-    AdvanceStep(s, CurrentStepOptions(), counter);
+    const StepOptions options = CurrentStepOptions();
+    AdvanceStep(s, options, counter);
+    history_.StepDone(s, options.force);
     if (s.ShowStepCount) ShowStepCountCaption();
     DrawParticles();
     if (ShowList->isChecked()) FillListing();
@@ -144,6 +147,7 @@ void TMainForm::OpenConfiguration(const QString& path) {
   ReadConfigFile(s, s.CurrentName);
   RememberStartName(s, StartPointerPath());
   ApplyConfigRecord(s);
+  history_.Clear();
   s.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();
@@ -212,6 +216,7 @@ void TMainForm::Spiral1Click() {
   SimState& s = state_;
   s.ImageMode = true;
   StructureBuilder(s);
+  history_.Clear();
   Go->setEnabled(false);
   Null00->setEnabled(false);
   DrawFigure();
@@ -228,6 +233,8 @@ void TMainForm::Daons1Click() {
     return;
   }
   s.StartFileName = ReadStartPointer(pointer);
+  // Whatever follows installs another state.
+  history_.Clear();
   if (s.StartFileName.empty()) {
     StructureBuilder(s);
     s.CurrentName = kEasySquareCaption;
@@ -254,6 +261,7 @@ void TMainForm::Null00Click() {
   SimState& s = state_;
   if (s.ImageMode || !s.Stopped) return;
   ZeroVelocities(s);
+  history_.Clear();
   Null00->setText(QStringLiteral("Yes Null"));
   SetButtonTextColour(Null00, kMaroon);
   FillListing();

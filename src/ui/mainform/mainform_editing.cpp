@@ -26,6 +26,7 @@ void TMainForm::New1Click() {
   Go->setEnabled(true);
   Null00->setEnabled(true);
   ShowFieldText(FName, PathText(state_.CurrentName));
+  history_.Clear();
   state_.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();
