@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <sstream>
 
 #include "core/batch/batch_run.h"
@@ -62,13 +63,18 @@ class History : public ::testing::Test {
     return s;
   }
 
-  int Batch(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    double t = 0;
-    batch::Console c{out, err, false, [&t] { return t += 1; }};
-    const int rc = batch::Main(args, c);
-    EXPECT_EQ(rc, 0) << err.str();
-    return rc;
+  // The batch runner's own run on the file written by Load, with the walls,
+  // cooler and blockade of WallOptions.
+  void Batch(std::int32_t steps, const std::string& out, const std::string& csv = {}) {
+    batch::Options b;
+    b.in = path_;
+    b.steps = steps;
+    b.step = WallOptions();
+    b.out = out;
+    b.csv = csv;
+    auto end = std::make_unique<SimState>();
+    const batch::Outcome rc = batch::Run(b, *end);
+    EXPECT_EQ(rc.status, batch::kDone) << rc.message;
   }
 
   // The runner's table, one block of rows per step.
@@ -100,12 +106,6 @@ TEST_F(History, ContinuingFromASnapshotIsTheUninterruptedRunAndTheTableIsTheRunn
   ASSERT_EQ(h.Interval(), 40);
   ASSERT_EQ(h.Size(), 4u);
 
-  const std::vector<std::string> switches = {"--walls", "1.5", "--cooler", "--blockade"};
-  auto args = [&](std::vector<std::string> a) {
-    a.insert(a.begin(), path_);
-    a.insert(a.end(), switches.begin(), switches.end());
-    return a;
-  };
   for (std::size_t pick : {0u, 2u, 3u}) {
     const Snapshot& snap = h.At(pick);
     ASSERT_EQ(snap.StepCount, std::int32_t(40 * pick));
@@ -115,12 +115,12 @@ TEST_F(History, ContinuingFromASnapshotIsTheUninterruptedRunAndTheTableIsTheRunn
     for (std::int32_t n = snap.StepCount + 1; n <= snap.StepCount + 37; ++n) AdvanceStep(c, o, n);
     FillConfigRecord(c);
     WriteConfigFile(c, dir_ / "continued.pln");
-    Batch(args({"--steps", std::to_string(snap.StepCount + 37), "--out", dir_ / "straight.pln"}));
+    Batch(snap.StepCount + 37, dir_ / "straight.pln");
     EXPECT_EQ(ReadBytes(dir_ / "continued.pln"), ReadBytes(dir_ / "straight.pln"))
         << "from step " << snap.StepCount;
   }
 
-  Batch(args({"--steps", "130", "--csv", dir_ / "run.csv"}));
+  Batch(130, {}, dir_ / "run.csv");
   const auto expected = Blocks(ReadText(dir_ / "run.csv"));
   const auto recorded = Blocks(HistoryCsv(h));
   ASSERT_EQ(recorded.size(), h.Size());

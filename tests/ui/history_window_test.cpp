@@ -18,7 +18,7 @@
 #include <QValueAxis>
 #include <cmath>
 #include <limits>
-#include <sstream>
+#include <memory>
 
 #include "core/batch/batch_run.h"
 #include "core/editing/number_text.h"
@@ -128,14 +128,17 @@ TEST_F(HistoryWindow, ContinuingFromASnapshotIsTheBatchRunOfAsManySteps) {
   RunFor(more);
   dialogs.saveAnswers.push_back(Folder() + QStringLiteral("/continued.pln"));
   f.Saveas1Click();
-  std::ostringstream out, err;
-  batch::Console console{out, err, false, [] { return 0.0; }};
-  ASSERT_EQ(batch::Main({startPath.toStdString(), "--steps", std::to_string(from + more), "--walls", "1.5",
-                         "--cooler", "--blockade", "--out",
-                         (Folder() + QStringLiteral("/straight.pln")).toStdString()},
-                        console),
-            0)
-      << err.str();
+  // The batch runner's run of the same steps straight from the start.
+  batch::Options straight;
+  straight.in = startPath.toStdString();
+  straight.steps = from + more;
+  straight.step.walls = Walls::Thermos3X3;
+  straight.step.cooler = true;
+  straight.step.blockade = true;
+  straight.out = (Folder() + QStringLiteral("/straight.pln")).toStdString();
+  auto end = std::make_unique<SimState>();
+  const batch::Outcome rc = batch::Run(straight, *end);
+  ASSERT_EQ(rc.status, batch::kDone) << rc.message;
   EXPECT_EQ(ReadBytes(Folder() + QStringLiteral("/continued.pln")),
             ReadBytes(Folder() + QStringLiteral("/straight.pln")));
   EXPECT_TRUE(dialogs.errors.empty());
