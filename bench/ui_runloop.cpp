@@ -4,7 +4,10 @@
 // steps from the same state. Reported per formula: both rates and their
 // ratio (window / core). Run it under a real X server (make bench does, under
 // Xvfb) as well as offscreen: only there does the copy to the screen cost.
+// A second measurement sets the run loop with the run's history recorded
+// against the same loop with recording off.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -186,5 +189,85 @@ void BM_WindowStepOverhead(benchmark::State& state) {
   qd::SetAppDialogs(nullptr);
 }
 BENCHMARK(BM_WindowStepOverhead)->DenseRange(0, 2)->ArgName("part")->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+namespace {
+
+// What recording the run's history costs the run loop: the same window
+// run with recording on and off, alternately, Show Listing off. Reported:
+// both rates and their ratio (recording / not recording).
+void BM_RunLoopRecording(benchmark::State& state) {
+  const auto formula = static_cast<qd::Formula>(state.range(0));
+  constexpr int kRecordedSteps = 400;
+  PrivateConfigHome home;
+  SilentDialogs dialogs;
+  qd::SetAppDialogs(&dialogs);
+  qd::SimState file = Cloud();
+  qd::FillConfigRecord(file);
+  const QString path = home.Path("cloud.pln");
+  qd::WriteConfigFile(file, path.toStdString());
+
+  qd::SimState s;
+  {
+    qd::TMainForm form(s);
+    form.show();
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    form.RunHandler([&] { form.OpenFromCommandLine(path); });
+    (formula == qd::Formula::DUDI ? form.ExpoPolyExpSum : form.Exponential)->setChecked(true);
+    form.ShowList->setChecked(false);
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    const qd::SimState start = s;
+
+    int done = 0;
+    form.AfterStep = [&] {
+      if (++done == kRecordedSteps) form.GoClick();
+    };
+    auto run = [&](bool recording) {
+      s = start;
+      done = 0;
+      form.History().Clear();
+      form.History().SetEnabled(recording);
+      // The loop's processor time: the machine may be busy with other work,
+      // and that must not decide the ratio.
+      timespec a{}, b{};
+      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+      form.GoClick();
+      clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+      return double(b.tv_sec - a.tv_sec) + double(b.tv_nsec - a.tv_nsec) * 1e-9;
+    };
+    double on = 1e300, off = 1e300;
+    std::size_t snapshots = 0;
+    for (auto _ : state) {
+      const double without = run(false);
+      const double with = run(true);
+      snapshots = form.History().Size();
+      if (!dialogs.errors.empty() || done != kRecordedSteps) {
+        state.SkipWithError(dialogs.errors.empty() ? "run did not stop" : qPrintable(dialogs.errors.front()));
+        break;
+      }
+      off = std::min(off, without);
+      on = std::min(on, with);
+      state.SetIterationTime(with);
+    }
+    form.AfterStep = nullptr;
+    form.History().SetEnabled(true);
+    if (on < 1e300) {
+      state.counters["recording_steps/s"] = kRecordedSteps / on;
+      state.counters["plain_steps/s"] = kRecordedSteps / off;
+      state.counters["ratio"] = off / on;
+      state.counters["snapshots"] = double(snapshots);
+    }
+    state.SetLabel(std::string(formula == qd::Formula::DUDI ? "DUDI" : "E") + ", Show Listing off");
+  }
+  qd::SetAppDialogs(nullptr);
+}
+BENCHMARK(BM_RunLoopRecording)
+    ->Arg(0)
+    ->Arg(3)
+    ->ArgName("formula")
+    ->UseManualTime()
+    ->Iterations(9)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -4,15 +4,19 @@
 #include <QCommandLineParser>
 #include <QPixmap>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <optional>
 
 #include "core/state/sim_state.h"
 #include "ui/common/desktop_identity.h"
 #include "ui/common/dialogs.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/help/about_box.h"
+#include "ui/history/history_window.h"
 #include "ui/mainform/mainform.h"
 
 namespace {
@@ -51,20 +55,77 @@ class UnattendedDialogs : public qd::Dialogs {
   }
 };
 
+// What the command line asks for.
+struct CommandLine {
+  QString screenshot;
+  QString fileToOpen;
+};
+
+// Parses the arguments without the window system, which may be missing
+// altogether: a wrong option must still give the usage, not an abort inside
+// the toolkit. Returns the exit status when the program is to end here.
+std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
+  // The toolkit's own options (-platform offscreen, -style fusion, ...) are
+  // left to the toolkit, which takes them out when the application starts.
+  static const char* const kToolkitWithValue[] = {
+      "-platform",        "-platformpluginpath", "-platformtheme", "-plugin",
+      "-qwindowgeometry", "-qwindowicon",        "-qwindowtitle",  "-session",
+      "-style",           "-stylesheet",         "-display",       "-geometry"};
+  static const char* const kToolkitFlags[] = {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"};
+  auto isOneOf = [](const char* arg, const auto& names) {
+    return std::any_of(std::begin(names), std::end(names),
+                       [arg](const char* n) { return std::strcmp(arg, n) == 0; });
+  };
+  QStringList args;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0 && isOneOf(argv[i], kToolkitWithValue) && i + 1 < argc) {
+      ++i;
+      continue;
+    }
+    if (i > 0 && isOneOf(argv[i], kToolkitFlags)) continue;
+    args << QString::fromLocal8Bit(argv[i]);
+  }
+
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+  const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QString());
+  const QCommandLineOption screenshot(QStringLiteral("screenshot"), QString(), QStringLiteral("FILE.png"));
+  parser.addOptions({help, version, screenshot});
+  parser.addPositionalArgument(QStringLiteral("FILE.pln"), QString());
+
+  if (!parser.parse(args)) {
+    std::fprintf(stderr, "quindelle: %s\n%s", parser.errorText().toLocal8Bit().constData(), kUsage);
+    return 2;
+  }
+  if (parser.isSet(help)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (parser.isSet(version)) {
+    std::printf("quindelle %s\n", QUINDELLE_VERSION);
+    return 0;
+  }
+  if (parser.isSet(screenshot)) {
+    line.screenshot = parser.value(screenshot);
+    if (line.screenshot.isEmpty()) {
+      std::fprintf(stderr, "quindelle: --screenshot needs a file name\n%s", kUsage);
+      return 2;
+    }
+  }
+  const QStringList files = parser.positionalArguments();
+  if (!files.isEmpty()) line.fileToOpen = files.first();
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   // Answered before any window system is touched.
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
-      std::printf("quindelle %s\n", QUINDELLE_VERSION);
-      return 0;
-    }
-  }
+  CommandLine line;
+  if (const std::optional<int> status = ParseCommandLine(argc, argv, line)) return *status;
+  const QString& screenshot = line.screenshot;
+  const QString& fileToOpen = line.fileToOpen;
 
   QApplication app(argc, argv);
   // Numbers are shown and read with the user's decimal separator.
@@ -73,36 +134,18 @@ int main(int argc, char** argv) {
   QApplication::setApplicationVersion(QStringLiteral(QUINDELLE_VERSION));
   qd::ApplyDesktopIdentity();
 
-  QString screenshot;
-  QString fileToOpen;
-  const QStringList args = QApplication::arguments();
-  for (int i = 1; i < args.size(); ++i) {
-    if (args[i] == QLatin1String("--screenshot")) {
-      if (i + 1 >= args.size()) {
-        std::fputs("quindelle: --screenshot needs a file name\n", stderr);
-        return 2;
-      }
-      screenshot = args[++i];
-    } else if (args[i].startsWith(QLatin1String("--screenshot="))) {
-      screenshot = args[i].mid(int(std::strlen("--screenshot=")));
-    } else if (args[i].startsWith(QLatin1Char('-'))) {
-      std::fprintf(stderr, "quindelle: unknown option %s\n%s", args[i].toLocal8Bit().constData(), kUsage);
-      return 2;
-    } else if (fileToOpen.isEmpty()) {
-      fileToOpen = args[i];
-    }
-  }
-
   UnattendedDialogs unattended;
   if (!screenshot.isEmpty()) qd::SetAppDialogs(&unattended);
 
-  // The three windows in their designed order; the main window owns the
-  // other two and is handed them at once.
+  // The three designed windows in their order, then the run history; the
+  // main window owns the others and is handed them at once.
   auto* mainForm = new qd::TMainForm(g_state);
   auto* editDlg = new qd::TEditDlg(
       g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
   auto* aboutBox = new qd::TAboutBox(mainForm);
-  mainForm->SetWindows({.editor = editDlg, .about = aboutBox});
+  // Hidden until "Run History" opens it; the main window records either way.
+  auto* history = new qd::THistoryWindow(*mainForm, mainForm);
+  mainForm->SetWindows({.editor = editDlg, .about = aboutBox, .history = history});
   mainForm->show();
 
   if (!fileToOpen.isEmpty()) mainForm->RunHandler([&] { mainForm->OpenFromCommandLine(fileToOpen); });

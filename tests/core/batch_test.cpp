@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "core/batch/batch_run.h"
+#include "core/dynamics/energy.h"
 #include "core/dynamics/step.h"
 #include "core/persistence/config_record.h"
+#include "core/persistence/file_io.h"
 #include "core/structures/structures.h"
 
 namespace qd {
@@ -30,11 +36,13 @@ class Batch : public ::testing::Test {
 
   // The easy square, saved with the program's own writer; padding bytes set
   // to a pattern the runner must carry through.
-  std::string WriteSquare(const std::string& name, Extended dt = 0.001L) {
+  // With `d2` 0 its first step faults.
+  std::string WriteSquare(const std::string& name, Extended dt = 0.001L, Extended d2 = -1) {
     SimState s{};
     s.TaonCount = kSlotCount;
     StructureBuilder(s);
     s.Dt = dt;
+    if (d2 >= 0) s.D2 = d2;
     s.UX[2] = 0.125L;
     s.X[50] = 7;  // an empty slot's values travel along
     s.ConfigRecord.fill(0xA5);
@@ -44,11 +52,19 @@ class Batch : public ::testing::Test {
     return path;
   }
 
-  int Run(const std::vector<std::string>& args) {
-    out_.str("");
-    err_.str("");
-    batch::Console c{out_, err_, false, [this] { return clock_ += 0.25; }};
-    return batch::Main(args, c);
+  // Runs `o` on `in` and keeps the message in err_.
+  int Run(batch::Options o, const batch::Hooks& hooks = {}) {
+    state_ = std::make_unique<SimState>();
+    const batch::Outcome r = batch::Run(o, *state_, hooks);
+    err_.str(r.message.empty() ? "" : r.message + "\n");
+    return r.status;
+  }
+
+  static batch::Options Command(const std::string& in, std::int32_t steps) {
+    batch::Options o;
+    o.in = in;
+    o.steps = steps;
+    return o;
   }
 
   static std::string Bytes(const std::string& path) {
@@ -57,13 +73,15 @@ class Batch : public ::testing::Test {
   }
 
   fs::path dir_;
-  std::ostringstream out_, err_;
-  double clock_ = 0;
+  std::ostringstream err_;
+  std::unique_ptr<SimState> state_;
 };
 
 TEST_F(Batch, ZeroStepsGiveBackTheSameBytes) {
   const std::string in = WriteSquare("square.pln");
-  ASSERT_EQ(Run({in, "--steps", "0", "--out", Path("copy.pln")}), 0) << err_.str();
+  auto o = Command(in, 0);
+  o.out = Path("copy.pln");
+  ASSERT_EQ(Run(o), 0) << err_.str();
   const std::string a = Bytes(in), b = Bytes(Path("copy.pln"));
   ASSERT_EQ(a.size(), 3776u);
   EXPECT_EQ(a, b);
@@ -72,15 +90,22 @@ TEST_F(Batch, ZeroStepsGiveBackTheSameBytes) {
 
 TEST_F(Batch, RunsTheSameStepAsTheWindow) {
   const std::string in = WriteSquare("square.pln");
-  ASSERT_EQ(Run({in, "--steps", "25", "--out", Path("after.pln"), "--formula", "DUDI", "--sign", "taoscope",
-                 "--kinds", "15", "--cooler", "--walls", "1.5", "--dt", "0.002"}),
-            0)
-      << err_.str();
+  auto run = Command(in, 25);
+  run.out = Path("after.pln");
+  run.set[0] = 0.002L;
+  run.step.force.formula = Formula::DUDI;
+  run.step.force.sign = SignMode::Taoscope;
+  run.step.force.secondKindCount = 15;
+  run.step.cooler = true;
+  run.step.walls = Walls::Thermos3X3;
+  run.set[10] = 1.25L;  // F2 from the command line
+  ASSERT_EQ(Run(run), 0) << err_.str();
   SimState expect{};
   expect.TaonCount = kSlotCount;
   ReadConfigFile(expect, in);
   ApplyConfigRecord(expect);
   expect.Dt = 0.002L;
+  expect.F2 = 1.25L;
   StepOptions o;
   o.force.formula = Formula::DUDI;
   o.force.sign = SignMode::Taoscope;
@@ -94,29 +119,12 @@ TEST_F(Batch, RunsTheSameStepAsTheWindow) {
   EXPECT_EQ(got.ConfigRecord, expect.ConfigRecord);
 }
 
-TEST_F(Batch, ListsSixtyLinesWithEmptySlotsBlank) {
-  const std::string in = WriteSquare("square.pln");
-  ASSERT_EQ(Run({in, "--steps", "0", "--list", "velocities"}), 0);
-  std::istringstream lines(out_.str());
-  std::string line;
-  int count = 0;
-  while (std::getline(lines, line)) {
-    ++count;
-    if (count == 2) {
-      EXPECT_EQ(line, "2\t0.125\t0\t0");
-    }
-    if (count == 50) {
-      EXPECT_EQ(line, "50\t\t\t");
-    }
-  }
-  EXPECT_EQ(count, 60);
-  ASSERT_EQ(Run({in, "--steps", "0", "--list", "positions"}), 0);
-  EXPECT_NE(out_.str().find("\n3\t-0.212\t0.212\t0.212\n"), std::string::npos) << out_.str();
-}
-
 TEST_F(Batch, CsvHasARowPerParticleAtTheStartEveryKStepsAndTheEnd) {
   const std::string in = WriteSquare("square.pln");
-  ASSERT_EQ(Run({in, "--steps", "10", "--csv", Path("run.csv"), "--every", "3"}), 0) << err_.str();
+  auto o = Command(in, 10);
+  o.csv = Path("run.csv");
+  o.every = 3;
+  ASSERT_EQ(Run(o), 0) << err_.str();
   std::ifstream f(Path("run.csv"));
   std::string line;
   std::getline(f, line);
@@ -142,72 +150,151 @@ TEST_F(Batch, CsvNumbersAreLossless) {
 }
 
 TEST_F(Batch, FloatingPointFaultsExitWithThreeAndWriteNothing) {
-  SimState s{};
-  s.TaonCount = kSlotCount;
-  StructureBuilder(s);
-  s.Dt = 0.001L;
-  s.D2 = 0;
-  FillConfigRecord(s);
-  WriteConfigFile(s, Path("bad.pln"));
-  EXPECT_EQ(Run({Path("bad.pln"), "--steps", "5", "--out", Path("never.pln")}), 3);
+  WriteSquare("bad.pln", 0.001L, 0);
+  auto o = Command(Path("bad.pln"), 5);
+  o.out = Path("never.pln");
+  EXPECT_EQ(Run(o), 3);
   EXPECT_EQ(err_.str(), "step 1: Floating point division by zero\n");
   EXPECT_FALSE(fs::exists(Path("never.pln")));
 }
 
 TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
-  EXPECT_EQ(Run({Path("missing.pln"), "--steps", "1"}), 4);
+  EXPECT_EQ(Run(Command(Path("missing.pln"), 1)), 4);
   EXPECT_EQ(err_.str(), Path("missing.pln") + ": File not found\n");
 
   std::ofstream(Path("short.pln")) << "too short";
-  EXPECT_EQ(Run({Path("short.pln"), "--steps", "1"}), 4);
+  EXPECT_EQ(Run(Command(Path("short.pln"), 1)), 4);
   EXPECT_EQ(err_.str(), Path("short.pln") + ": Read beyond end of file\n");
 
   const std::string in = WriteSquare("square.pln");
-  EXPECT_EQ(Run({in, "--steps", "1", "--out", Path("no/such/dir/out.pln")}), 4);
+  auto o = Command(in, 1000);
+  o.out = Path("no/such/dir/out.pln");
+  int steps = 0;  // the folder is found missing before the first step
+  EXPECT_EQ(Run(o, {[&steps](std::int32_t) { ++steps; }, {}}), 4);
+  EXPECT_EQ(steps, 0);
   EXPECT_EQ(err_.str().rfind(Path("no/such/dir/out.pln") + ": ", 0), 0u) << err_.str();
 }
 
-TEST_F(Batch, WrongUsageExitsWithTwo) {
-  const std::string in = WriteSquare("square.pln");
-  const std::vector<std::vector<std::string>> wrong = {
-      {},
-      {in},
-      {"--steps", "3"},
-      {in, "--steps"},
-      {in, "--steps", "-1"},
-      {in, "--steps", "ten"},
-      {in, "--steps", "3", "--formula", "Q"},
-      {in, "--steps", "3", "--sign", "both"},
-      {in, "--steps", "3", "--kinds", "20"},
-      {in, "--steps", "3", "--walls", "3"},
-      {in, "--steps", "3", "--dt", "0,5"},
-      {in, "--steps", "3", "--list", "all"},
-      {in, "--steps", "3", "--every", "2"},
-      {in, "--steps", "3", "--csv", "x.csv", "--every", "0"},
-      {in, "--steps", "3", "--bogus"},
-      {in, in, "--steps", "3"},
+// A run that does not finish leaves the old files at its output paths and no
+// temporary file; after a floating-point fault the table keeps the rows of
+// the good steps.
+TEST_F(Batch, UnfinishedRunsLeaveTheOldOutputs) {
+  const std::string good = WriteSquare("square.pln");
+  WriteSquare("bad.pln", 0.001L, 0);
+  struct Case {
+    const char* what;
+    std::string in;
+    int stopAtCall;  // the call of the stop check that sees a signal; 0: never
+    const char* csvFolder;
+    int status;
+    bool csvReplaced;
   };
-  for (const auto& args : wrong) {
-    EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
-    EXPECT_NE(err_.str().find("usage: quindelle-run"), std::string::npos);
+  const Case cases[] = {
+      {"stopped between steps", good, 3, "", 128 + SIGTERM, false},
+      {"stopped before the outputs move", good, 6, "", 128 + SIGTERM, false},
+      {"floating-point fault", Path("bad.pln"), 0, "", 3, true},
+      {"csv folder missing", good, 0, "missing/", 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string csvPath = Path(std::string(c.csvFolder) + "run.csv");
+    std::ofstream(Path("out.pln")) << "old result";
+    std::ofstream(Path("run.csv")) << "old table";
+    auto o = Command(c.in, 5);
+    o.out = Path("out.pln");
+    o.csv = csvPath;
+    int calls = 0;
+    EXPECT_EQ(Run(o, {{}, [&] { return ++calls == c.stopAtCall ? SIGTERM : 0; }}), c.status) << err_.str();
+    EXPECT_EQ(Bytes(Path("out.pln")), "old result");
+    const std::string table = Bytes(Path("run.csv"));
+    if (c.csvReplaced) {
+      // The header and the start's four rows: the first step faulted.
+      EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5) << table;
+      EXPECT_EQ(table.rfind("step,slot,", 0), 0u);
+    } else {
+      EXPECT_EQ(table, "old table");
+    }
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"bad.pln", "out.pln", "run.csv", "square.pln"}));
   }
-  EXPECT_EQ(Run({"--help"}), 0);
-  EXPECT_NE(out_.str().find("usage: quindelle-run"), std::string::npos);
 }
 
-TEST_F(Batch, ProgressLineWhenAskedOrOnASlowTerminalRun) {
+TEST_F(Batch, SummaryRowsCarryTheSettingsTheEndAndTheFault) {
   const std::string in = WriteSquare("square.pln");
-  ASSERT_EQ(Run({in, "--steps", "3"}), 0);
-  EXPECT_EQ(err_.str(), "");
-  ASSERT_EQ(Run({in, "--steps", "3", "--progress"}), 0);
-  EXPECT_NE(err_.str().find("3/3 steps"), std::string::npos) << err_.str();
-  EXPECT_EQ(err_.str().back(), '\n');
+  auto o = Command(in, 10);
+  o.summary = Path("summary.csv");
+  o.set[1] = 2.5L;  // A1
+  o.step.force.formula = Formula::PES;
+  o.step.heater = true;
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const Extended kinetic = KineticEnergy(*state_);
+  const Extended distance = batch::LargestDistanceFromCentre(*state_);
+  o.in = WriteSquare("bad.pln", 0.001L, 0);
+  EXPECT_EQ(Run(o), 3);
 
-  out_.str("");
-  err_.str("");
-  batch::Console terminal{out_, err_, true, [this] { return clock_ += 0.25; }};
-  ASSERT_EQ(batch::Main({in, "--steps", "8"}, terminal), 0);
-  EXPECT_NE(err_.str().find("8/8 steps"), std::string::npos) << err_.str();
+  std::istringstream lines(Bytes(Path("summary.csv")));
+  std::vector<std::vector<std::string>> rows;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::istringstream cells(line + ",");
+    for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
+    rows.push_back(fields);
+  }
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][0], "input");
+  auto column = [&rows](const std::string& name) {
+    return std::size_t(std::find(rows[0].begin(), rows[0].end(), name) - rows[0].begin());
+  };
+  for (const auto& row : rows) ASSERT_EQ(row.size(), rows[0].size());
+  const auto& done = rows[1];
+  EXPECT_EQ(done[column("input")], in);
+  EXPECT_EQ(done[column("formula")], "PES");
+  EXPECT_EQ(done[column("heater")], "on");
+  EXPECT_EQ(done[column("cooler")], "off");
+  EXPECT_EQ(done[column("A1")], "2.5");
+  EXPECT_EQ(done[column("steps")], "10");
+  EXPECT_EQ(std::strtold(done[column("kinetic")].c_str(), nullptr), kinetic);
+  EXPECT_EQ(std::strtold(done[column("max_distance")].c_str(), nullptr), distance);
+  EXPECT_EQ(done[column("fault")], "");
+  const auto& faulted = rows[2];
+  EXPECT_EQ(faulted[column("steps")], "0");
+  EXPECT_EQ(faulted[column("fault")], "Floating point division by zero");
+  EXPECT_EQ(faulted[column("fault_step")], "1");
+
+  SimState three{};
+  for (int k : {7, 8, 9}) three.Present[k] = 1;
+  three.X[8] = 2;
+  three.X[9] = 1;
+  three.Y[9] = 3;  // centre (1, 1, 0): distances sqrt 2, sqrt 2, 2
+  EXPECT_EQ(batch::LargestDistanceFromCentre(three), 2);
+}
+
+// Rows from concurrent runs stay whole, with one header.
+TEST_F(Batch, ConcurrentSummaryAppendsNeverInterleave) {
+  const std::string path = Path("rows.csv");
+  std::vector<pid_t> children;
+  for (char id = 'a'; id < 'e'; ++id) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0; i < 200; ++i) AppendLine(path, "header\n", std::string(3000, id) + '\n');
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) waitpid(pid, nullptr, 0);
+  std::istringstream lines(Bytes(path));
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line, "header");
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    ASSERT_EQ(line, std::string(3000, line[0]));
+  }
+  EXPECT_EQ(count, 800);
 }
 
 }  // namespace

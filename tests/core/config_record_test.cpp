@@ -201,6 +201,41 @@ TEST(ConfigFile, AShortMissingOrFolderPathChangesNothing) {
   EXPECT_EQ(s.ConfigRecord, before);
 }
 
+TEST(ConfigFile, OnlyARegularFileOrALinkToOneLoadsAndNothingWaits) {
+  TempDir dir;
+  SimState w = Filled();
+  FillConfigRecord(w);
+  WriteConfigFile(w, dir / "real.pln");
+  ASSERT_EQ(::mkfifo((dir / "pipe.pln").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink((dir / "real.pln").c_str(), (dir / "link.pln").c_str()), 0);
+  ASSERT_EQ(::symlink((dir / "pipe.pln").c_str(), (dir / "linkpipe.pln").c_str()), 0);
+  const struct {
+    std::string path;
+    const char* error;  // empty: loads
+  } cases[] = {
+      {dir / "real.pln", ""},
+      {dir / "link.pln", ""},
+      {dir / "pipe.pln", "File access denied"},  // a pipe with no writer
+      {dir / "linkpipe.pln", "File access denied"},
+      {dir.path(), "File access denied"},
+      {"/dev/null", "File access denied"},
+      {dir / "missing.pln", "File not found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(CanLoadConfiguration(c.path), c.error[0] == '\0');
+    // Both the probe and the load (which the batch runner uses too) must
+    // return at once; a child that waits is ended by its alarm.
+    const std::string got = RunInChild([&] {
+      ::alarm(5);
+      SimState s{};
+      ReadConfigFile(s, c.path);
+      return std::string(s.ConfigRecord == w.ConfigRecord ? "" : "<other bytes>");
+    });
+    EXPECT_EQ(got, c.error);
+  }
+}
+
 TEST(ConfigFile, AReadOnlyConfigurationLoadsButIsNotOverwritten) {
   TempDir dir;
   const std::string path = dir / "ro.pln";

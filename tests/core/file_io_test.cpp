@@ -78,6 +78,14 @@ TEST(FileRead, ProbeNeverThrowsAndRejectsFolders) {
   // A pipe without a writer must not block the probe.
   ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
   EXPECT_TRUE(CanOpenForReading(dir / "pipe"));
+  // Reading it as a text (a commentary in its place) gives nothing, at once.
+  EXPECT_EQ(qd::testing::RunInChild([&] {
+              ::alarm(5);
+              std::vector<std::uint8_t> data{1};
+              const int err = TryReadWholeFile(dir / "pipe", data);
+              return std::to_string(err) + "/" + std::to_string(data.size());
+            }),
+            "0/0");
 }
 
 TEST(FileWrite, ReplacesContentsAndKeepsPermissionBits) {

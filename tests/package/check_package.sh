@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a finished build tree into a scratch folder,
 # unpacks it without installing it, and checks that what it holds works: the
-# program answers, the batch runner gives the build's own results, and the
-# help documents sit where the help viewer looks for them.
+# program answers, the batch runner gives the build's own results, the sweep
+# drives the packaged batch runner, and the help documents sit where the help
+# viewer looks for them.
 # Usage: check_package.sh BUILD_DIR SOURCE_DIR [CPACK]
 set -euo pipefail
 
@@ -66,6 +67,14 @@ input="$source/tests/package/square.pln"
 cmp "$work/packaged.pln" "$work/built.pln" || fail "the packaged quindelle-run saved another result"
 cmp "$work/packaged.txt" "$work/built.txt" || fail "the packaged quindelle-run listed another result"
 cmp -s "$input" "$work/packaged.pln" && fail "200 steps left the configuration unchanged"
+
+# The packaged sweep drives the packaged batch runner beside it.
+if command -v parallel >/dev/null 2>&1; then
+  "$bin/quindelle-sweep" "$input" --steps 20 --vary A1=1,2 --out "$work/sweep" --jobs 1 >/dev/null 2>"$work/sweep.log" ||
+    { cat "$work/sweep.log" >&2; fail "the packaged quindelle-sweep failed"; }
+  [ "$(wc -l <"$work/sweep/summary.csv")" -eq 3 ] || fail "the packaged sweep's summary lacks rows"
+  grep -q "^$bin/quindelle-run " "$work/sweep/jobs.txt" || fail "the packaged sweep ran another quindelle-run"
+fi
 
 QD_INSTALLED_BIN_DIR="$bin" "$build/quindelle_ui_tests" \
   --gtest_filter='HelpDocuments.FoundWhereTheViewerLooksInAnInstalledTree' >"$work/help.log" 2>&1 ||

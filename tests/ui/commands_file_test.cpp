@@ -1,14 +1,18 @@
 // Open, Save, Save As and the command-line open: their step order, so that a
 // failure leaves the earlier steps done and the later ones not.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QToolButton>
+#include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "core/editing/number_text.h"
+#include "core/structures/structures.h"
 #include "tests/ui/commands_fixture.h"
 #include "ui/view/string_grid.h"
 
@@ -281,16 +285,28 @@ TEST_F(CommandsFile, SaveAsWithAnUnwritablePointerStillWritesTheConfiguration) {
   EXPECT_EQ(state.StartFileName, target.toStdString());
 }
 
-TEST_F(CommandsFile, SaveWithoutANameAsksForOne) {
+TEST_F(CommandsFile, SaveWithoutAChosenNameAsksForOne) {
   TMainForm& f = StartWith(Loaded());
-  state.CurrentName.clear();
-  const QString target = Folder() + QStringLiteral("/named.pln");
-  dialogs.saveAnswers.push_back(target);
-  f.Save1->trigger();
-  ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
-  EXPECT_TRUE(dialogs.errors.empty());
-  EXPECT_EQ(ReadBytes(target), RecordOf(state));
-  EXPECT_EQ(ReadBytes(PointerPath()), target.toUtf8());
+  // The built-in structures' captions are names, not paths: Save must not
+  // write a file called after them into the working folder.
+  const QString old = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(Folder()));
+  for (const std::string name : {"", kEasySquareCaption, kSpiralCaption}) {
+    SCOPED_TRACE(name);
+    dialogs.fileDialogs.clear();
+    state.CurrentName = name;
+    const QString target = Folder() + QStringLiteral("/named.pln");
+    dialogs.saveAnswers.push_back(target);
+    f.Save1->trigger();
+    EXPECT_EQ(dialogs.fileDialogs.size(), 1u);
+    EXPECT_TRUE(dialogs.errors.empty());
+    EXPECT_EQ(ReadBytes(target), RecordOf(state));
+    EXPECT_EQ(ReadBytes(PointerPath()), target.toUtf8());
+    if (!name.empty()) {
+      EXPECT_FALSE(QFile::exists(QString::fromStdString(name)));
+    }
+  }
+  QDir::setCurrent(old);
 }
 
 TEST_F(CommandsFile, CommandLineOpensLikeOpen) {
@@ -311,6 +327,35 @@ TEST_F(CommandsFile, CommandLineOpensLikeOpen) {
   f.RunHandler([&] { f.OpenFromCommandLine(Folder() + QStringLiteral("/nothing.pln")); });
   EXPECT_EQ(dialogs.errors, (std::vector<QString>{QStringLiteral("File not found")}));
   EXPECT_EQ(state.X[7], -3);
+}
+
+TEST_F(CommandsFile, APipeWithNoWriterIsRefusedAtOnceByEveryLoad) {
+  // Should a load wait on the pipe, the alarm ends the test run instead of
+  // letting it hang.
+  ::alarm(20);
+  const QString pipe = Folder() + QStringLiteral("/pipe.pln");
+  ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+  TMainForm& f = StartWith(TwoParticles());
+  const std::function<void()> loads[] = {
+      [&] {
+        dialogs.openAnswers.push_back(pipe);
+        f.Open1->trigger();
+      },
+      [&] { f.RunHandler([&] { f.OpenFromCommandLine(pipe); }); },
+  };
+  for (const auto& load : loads) {
+    dialogs.errors.clear();
+    load();
+    EXPECT_EQ(dialogs.errors, (std::vector<QString>{QStringLiteral("File access denied")}));
+  }
+  // Taons treats it as a file that does not open: the easy square.
+  dialogs.errors.clear();
+  WritePointer(QFile::encodeName(pipe));
+  f.Daons1->trigger();
+  EXPECT_TRUE(dialogs.errors.empty());
+  EXPECT_NEAR(double(std::fabs(state.X[2])), 0.212, 1e-12);
+  EXPECT_EQ(state.F1, 20);
+  ::alarm(0);
 }
 
 }  // namespace

@@ -217,12 +217,16 @@ TEST(HelpDocuments, ExistAndReadAsDocumentsOfTheirLanguage) {
     EXPECT_GT(text.size(), 8000);
     EXPECT_TRUE(text.contains(QString::fromUtf8(doc.sample), Qt::CaseInsensitive));
     // Every shortcut of the menus, the start-pointer file and the batch runner.
-    for (const char* key :
-         {"F1",         "Ctrl+F1",  "Shift+F1", "F2",     "F3",     "Ctrl+S",     "Alt+X",
-          "F5",         "F6",       "F7",       "F8",     "Ctrl+",  "Start.pln3", "quindelle-run",
-          "Gravoscope", "Taoscope", "Blockade", "Cooler", "Heater", "Thermos3X3", "DUDI"}) {
+    for (const char* key : {"F1",          "Ctrl+F1",    "Shift+F1",   "F2",
+                            "F3",          "Ctrl+S",     "Alt+X",      "F5",
+                            "F6",          "F7",         "F8",         "F9",
+                            "Run History", "Ctrl+",      "Start.pln3", "quindelle-run",
+                            "Gravoscope",  "Taoscope",   "Blockade",   "Cooler",
+                            "Heater",      "Thermos3X3", "DUDI"}) {
       EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
     }
+    for (const char* key : {"quindelle-sweep", "--set", "--summary", "--threads"})
+      EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
     // The raw file is balanced enough for any viewer: every opened section closes.
     for (const char* tag : {"html", "head", "body", "table", "ul"}) {
       const QString open = QStringLiteral("<%1").arg(QLatin1String(tag));

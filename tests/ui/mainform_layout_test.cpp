@@ -40,6 +40,10 @@ TEST_F(MainFormLayout, WindowHasDesignedSizeCaptionAndFont) {
   EXPECT_EQ(f.Panel1->geometry(), QRect(362, 1, 231, 200));
   EXPECT_FALSE(f.Bevel->isVisible());
   EXPECT_EQ(f.Bevel->geometry(), QRect(0, 0, 4, 4));
+  // The listing's own grid: the first slot row is higher than the others.
+  EXPECT_EQ(f.DaonsTable->rowHeight(0), 18);
+  EXPECT_EQ(f.DaonsTable->rowHeight(1), 20);
+  EXPECT_EQ(f.DaonsTable->rowHeight(2), 18);
 }
 
 TEST_F(MainFormLayout, ControlsCarryTheirNamesAndDesignedPlaces) {
@@ -139,9 +143,18 @@ TEST_F(MainFormLayout, BkAndCkLieAllButOnePixelOutsideThePage) {
   for (QRadioButton* b : {f.Bk, f.Ck}) {
     const QRect inside = b->geometry().intersected(page);
     EXPECT_LE(inside.width(), 1) << b->objectName().toStdString();
+    // A click on that column goes through the window like a user's click,
+    // and must not choose the button.
+    const QPoint column = b->mapTo(&f, QPoint(b->width() - 1, b->height() / 2));
+    EXPECT_NE(f.TabSheet1->childAt(b->mapTo(f.TabSheet1, QPoint(b->width() - 1, 8))), b);
+    QTest::mouseClick(f.windowHandle(), Qt::LeftButton, {}, column);
+    QApplication::processEvents();
+    EXPECT_TRUE(f.Ak->isChecked()) << b->objectName().toStdString();
+    EXPECT_EQ(f.SecondKindCount(), 30);
   }
-  EXPECT_TRUE(f.Ak->isChecked());
-  EXPECT_EQ(f.SecondKindCount(), 30);
+  // They stay reachable without the mouse.
+  f.Ck->setChecked(true);
+  EXPECT_EQ(f.SecondKindCount(), 10);
 }
 
 TEST_F(MainFormLayout, RadioButtonsAreExclusiveWithinTheirOwnGroupOnly) {
@@ -244,6 +257,7 @@ TEST_F(MainFormLayout, MenusHaveTheirCaptionsAndShortcuts) {
       {f.ShowSpin, "ShowSpin", "ShowSpin", QKeySequence(Qt::Key_F6)},
       {f.ShowNumbersOfPoints, "ShowNumbersOfPoints", "Show Numbers of Points", QKeySequence(Qt::Key_F7)},
       {f.MoveToCenter, "MoveToCenter", "Move to center", QKeySequence(Qt::Key_F8)},
+      {f.RunHistory1, "RunHistory1", "Run History", QKeySequence(Qt::Key_F9)},
       {f.Left1, "Left1", "Left", QKeySequence(Qt::CTRL | Qt::Key_Left)},
       {f.Right1, "Right1", "Right", QKeySequence(Qt::CTRL | Qt::Key_Right)},
       {f.Up1, "Up1", "Up", QKeySequence(Qt::CTRL | Qt::Key_Up)},
@@ -262,7 +276,7 @@ TEST_F(MainFormLayout, MenusHaveTheirCaptionsAndShortcuts) {
   EXPECT_TRUE(f.N1->isSeparator());
   EXPECT_EQ(f.File1->actions(), (QList<QAction*>{f.New1, f.Open1, f.Save1, f.Saveas1, f.N1, f.Exit1}));
   EXPECT_EQ(f.View1->actions(),
-            (QList<QAction*>{f.Images, f.ShowSpin, f.ShowNumbersOfPoints, f.MoveToCenter}));
+            (QList<QAction*>{f.Images, f.ShowSpin, f.ShowNumbersOfPoints, f.MoveToCenter, f.RunHistory1}));
   EXPECT_EQ(f.ImagesMenu->actions(), (QList<QAction*>{f.Daons1, f.Spiral1}));
   EXPECT_EQ(f.Help0->actions(), (QList<QAction*>{f.Help1, f.RusHelp, f.PolHelp, f.About1}));
   QStringList titles;

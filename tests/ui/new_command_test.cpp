@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -84,6 +86,36 @@ TEST_F(NewCommand, OkSwitchesToSimulationWithTheSavedFile) {
   EXPECT_EQ(form->DaonsTable->Cells(1, 1), QStringLiteral("4"));
   EXPECT_EQ(st.ViewX[1], 4.0L);
   EXPECT_EQ(ReadAll(path).size(), 3776);
+}
+
+TEST_F(NewCommand, EveryFieldTheProgramFillsShowsTheStartOfItsText) {
+  // A long path and a long distance: their tails would fill the fields.
+  const QString path = dir.filePath(QStringLiteral("a-rather-long-folder-name/") +
+                                    QString(60, QLatin1Char('n')) + QStringLiteral(".pln"));
+  ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+  st.Present[1] = st.Present[2] = 1;
+  st.X[1] = st.Y[1] = st.Z[1] = st.Z[2] = 0;
+  st.X[2] = 0.1L;
+  st.Y[2] = 0.25L;
+  QList<QLineEdit*> typed;
+  RunNew([&] {
+    typed = {dlg->EditCal1Part1, dlg->EditCal1Part2};
+    dlg->EditCal1Part1->setText(QStringLiteral("1"));
+    dlg->EditCal1Part2->setText(QStringLiteral("2"));
+    dlg->Calculate1Click();
+    EXPECT_EQ(dlg->EditResult1->text(), Num("0.269258240356725"));
+    dialogs.saveAnswers = {path};
+    dlg->OKBtnClick();
+  });
+  ASSERT_TRUE(ranInDialog);
+  ASSERT_TRUE(dialogs.errors.empty());
+  EXPECT_EQ(form->FName->text(), path);
+  for (QWidget* window : {static_cast<QWidget*>(form.get()), static_cast<QWidget*>(dlg.get())})
+    for (QLineEdit* e : window->findChildren<QLineEdit*>()) {
+      if (!typed.contains(e)) {
+        EXPECT_EQ(e->cursorPosition(), 0) << e->objectName().toStdString();
+      }
+    }
 }
 
 TEST_F(NewCommand, OkWithCancelledFileDialogStillSwitches) {

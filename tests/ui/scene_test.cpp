@@ -290,6 +290,21 @@ TEST(SceneFigure, FirstEdgeWhiteSecondRed) {
   EXPECT_EQ(f.At(5, 5), kBlack);
 }
 
+TEST(SceneFigure, EdgesLightTheirStartNotTheirEnd) {
+  // The start-up figure: every point starts an edge, so every point is lit.
+  Figure f;
+  DrawFigure(f.image, f.s, f.style);
+  for (int k = 1; k <= 19; ++k) EXPECT_NE(f.At(f.s.ScreenX[k], f.s.ScreenY[k]), kBlack) << "point " << k;
+  // 1-2 runs from (302, 88) to (362, 88) and 2-3 starts at 2: the pixel
+  // before point 2 is the edge's last one. With all points at the centre
+  // (Scale 0), every edge has zero length and nothing is drawn.
+  EXPECT_EQ(f.At(361, 88), kWhite);
+  Figure flat;
+  flat.s.Scale = 0;
+  DrawFigure(flat.image, flat.s, flat.style);
+  EXPECT_EQ(flat.LitPixels(), 0);
+}
+
 TEST(SceneFigure, RedrawsWithZeroStepAnglesAreIdentical) {
   Figure f;
   f.style.numbersOn = true;

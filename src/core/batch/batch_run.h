@@ -1,57 +1,87 @@
 #pragma once
-// quindelle-run: loads a configuration, runs the window's time step on it a
-// given number of times without any window, and saves the result.
+// A run without any window: loads a configuration, runs the window's time
+// step on it a given number of times, and writes the result, a table of every
+// step and a summary row. The command line that asks for it lives in src/cli.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "core/common/extended.h"
 #include "core/dynamics/options.h"
+#include "core/state/sim_state.h"
 
 namespace qd::batch {
 
 enum class ListKind { None, Positions, Velocities };
 
+// The names the command line and the summary use for the window's choices.
+inline constexpr std::pair<const char*, Formula> kFormulaNames[] = {{"E", Formula::E},
+                                                                    {"PE", Formula::PE},
+                                                                    {"PES", Formula::PES},
+                                                                    {"DUDI", Formula::DUDI},
+                                                                    {"EPESminus", Formula::EPESminus}};
+inline constexpr std::pair<const char*, SignMode> kSignNames[] = {{"gravoscope", SignMode::Gravoscope},
+                                                                  {"taoscope", SignMode::Taoscope}};
+inline constexpr std::pair<const char*, int> kKindNames[] = {{"30", 30}, {"15", 15}, {"10", 10}};
+inline constexpr std::pair<const char*, Walls> kWallNames[] = {{"none", Walls::None},
+                                                               {"1.5", Walls::Thermos3X3},
+                                                               {"10", Walls::Thermos20X20},
+                                                               {"100", Walls::ThermosNXN}};
+// The parameter block in file order, as the window labels its fields.
+inline constexpr const char* kParameterNames[11] = {"Dt", "A1", "B1", "C1", "D1", "F1",
+                                                    "A2", "B2", "C2", "D2", "F2"};
+
 struct Options {
   std::string in;
   std::string out;  // empty: nothing written
-  std::int32_t steps = -1;
+  std::int32_t steps = 0;
   StepOptions step;
-  bool hasDt = false;
-  Extended dt = 0;
-  ListKind list = ListKind::None;
+  // Values that replace those of the file, by place in the parameter block.
+  std::array<std::optional<Extended>, 11> set;
   std::string csv;  // empty: no table
   std::int32_t every = 1;
-  bool progress = false;
+  std::string summary;  // empty: no summary row
 };
 
 enum ExitStatus : int { kDone = 0, kUsage = 2, kFloatingPointFault = 3, kFileFault = 4 };
 
-extern const char* const kUsageText;
-
-// Reads the arguments that follow the program name. Returns an empty string
-// when they are usable, otherwise what is wrong with them.
-std::string ParseArguments(const std::vector<std::string>& args, Options& o);
-
-// What the runner needs from its surroundings: standard output, standard
-// error, whether standard error is a terminal, and a clock in seconds.
-struct Console {
-  std::ostream& out;
-  std::ostream& err;
-  bool errIsTerminal = false;
-  std::function<double()> seconds;
+// What the run asks of its caller while it works.
+struct Hooks {
+  std::function<void(std::int32_t done)> stepDone;
+  // The number of a signal that asks the run to stop, or 0. The run then
+  // stops before its next step, or before its output is put in place, and
+  // leaves every output path as it was.
+  std::function<int()> stopSignal;
 };
 
-// Runs a parsed command; returns the exit status.
-int Run(const Options& o, Console& console);
+struct Outcome {
+  int status = kDone;   // an ExitStatus, or 128 + the signal that stopped the run
+  std::string message;  // for standard error; empty when done
+};
 
-// ParseArguments, then Run; "--help" prints the usage text and succeeds.
-int Main(const std::vector<std::string>& args, Console& console);
+// Runs the command; `s` holds the final state afterwards. The table and the
+// output file appear together, and only once complete; after a floating-point
+// fault the table keeps the rows up to the last good step and the output file
+// is not written. The summary row is appended once the outputs are in place,
+// also after a floating-point fault.
+Outcome Run(const Options& o, SimState& s, const Hooks& hooks = {});
+
+// The 60 slots' positions or velocities, one line each, tab-separated.
+void List(const SimState& s, ListKind kind, std::ostream& out);
+
+// The columns of a summary row.
+extern const char* const kSummaryHeader;
 
 // Formats one value with 21 significant digits and a full stop, enough to
 // give back every bit of an Extended.
 std::string LosslessText(Extended v);
+
+// The largest distance of a present particle from the particles' centre of
+// mass (unit masses); 0 with no particle.
+Extended LargestDistanceFromCentre(const SimState& s);
 
 }  // namespace qd::batch

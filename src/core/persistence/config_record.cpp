@@ -58,6 +58,8 @@ void ApplyConfigRecord(SimState& s) {
   InstallAll(s);
 }
 
+bool CanLoadConfiguration(const std::string& path) { return RegularFileAccessError(path) == 0; }
+
 void ReadConfigFile(SimState& s, const std::string& path) {
   // Read-only: a configuration the user may not change still loads. The
   // buffer is only touched once the whole record has arrived.

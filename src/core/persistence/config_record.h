@@ -22,7 +22,13 @@ inline constexpr std::size_t kPresent = 3712;
 void FillConfigRecord(SimState& s);
 // s.ConfigRecord -> state, then the working and display copies of all 60 slots.
 void ApplyConfigRecord(SimState& s);
-// Reads the first record of the file into s.ConfigRecord. Throws FileError.
+// The one rule for "can this path be loaded as a configuration", used by
+// every load: it must open, without waiting, as a regular file or a symbolic
+// link to one. Never throws.
+bool CanLoadConfiguration(const std::string& path);
+// Reads the first record of the file into s.ConfigRecord. A path that
+// CanLoadConfiguration refuses fails at once ("File access denied" for
+// anything but a missing or badly named file). Throws FileError.
 void ReadConfigFile(SimState& s, const std::string& path);
 // Writes s.ConfigRecord as the file's only record. Throws FileError.
 void WriteConfigFile(const SimState& s, const std::string& path);

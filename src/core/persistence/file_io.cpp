@@ -1,12 +1,14 @@
 #include "core/persistence/file_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "core/common/errors.h"
 
@@ -164,13 +166,47 @@ std::string FileErrorText(int err) {
 
 void ThrowFileError(int err) { throw FileError(FileErrorText(err)); }
 
-std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size) {
-  if (!ValidName(path)) ThrowFileError(EINVAL);
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.ok()) ThrowFileError(errno);
+namespace {
+
+// Opens a file that must be a regular one (or a link to one): -1 with errno
+// otherwise. The open itself never waits, so that a pipe with no writer or a
+// device that blocks is refused at once instead of freezing the caller.
+int OpenRegularFile(const std::string& path) {
+  if (!ValidName(path)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) ThrowFileError(errno);
-  if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+  int err = 0;
+  if (::fstat(fd, &st) != 0)
+    err = errno;
+  else if (!S_ISREG(st.st_mode))
+    err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+  else if (const int flags = ::fcntl(fd, F_GETFL);
+           flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+    err = errno;
+  if (err != 0) {
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+int RegularFileAccessError(const std::string& path) {
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size) {
+  Fd fd(OpenRegularFile(path));
+  if (!fd.ok()) ThrowFileError(errno);
   std::vector<std::uint8_t> data(size);
   std::size_t done = 0;
   while (done < size) {
@@ -189,7 +225,8 @@ std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t si
 int TryReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data) {
   data.clear();
   if (!ValidName(path)) return EINVAL;
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking: a pipe in a text file's place gives what is there, never a wait.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.ok()) return errno;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return errno;
@@ -199,6 +236,7 @@ int TryReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data) {
     const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN) break;
       return errno;
     }
     if (n == 0) break;
@@ -266,6 +304,108 @@ std::optional<WriteFailure> TryWriteFileSafely(const std::string& path, const vo
 
 void WriteFileSafely(const std::string& path, const void* data, std::size_t size) {
   if (const auto failure = TryWriteFileSafely(path, data, size)) ThrowFileError(failure->err);
+}
+
+ReplacingFile::ReplacingFile(const std::string& path) {
+  if (!ValidName(path)) ThrowFileError(EINVAL);
+  if (const int e = ResolveLinks(path, target_)) ThrowFileError(e);
+  struct stat st;
+  hadOld_ = ::stat(target_.c_str(), &st) == 0;
+  if (!hadOld_ && errno != ENOENT) ThrowFileError(errno);
+  if (hadOld_ && !S_ISREG(st.st_mode)) {
+    fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) ThrowFileError(errno);
+    return;
+  }
+  if (hadOld_) {
+    // A file the user may not write stays refused, whatever its folder allows.
+    Fd probe(::open(target_.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!probe.ok()) ThrowFileError(errno);
+    mode_ = st.st_mode & 07777;
+    uid_ = st.st_uid;
+    gid_ = st.st_gid;
+  }
+  fd_ = CreateTemporary(target_, hadOld_ ? 0600 : 0666, temp_);
+  if (fd_ < 0) {
+    const int e = errno;
+    temp_.clear();
+    if (!hadOld_ || (e != EACCES && e != EPERM && e != EROFS)) ThrowFileError(e);
+    inPlaceAtCommit_ = true;
+  }
+}
+
+ReplacingFile::~ReplacingFile() { Discard(); }
+
+void ReplacingFile::Write(const void* data, std::size_t size) {
+  if (inPlaceAtCommit_) {
+    held_.append(static_cast<const char*>(data), size);
+    return;
+  }
+  if (fd_ < 0) ThrowFileError(EBADF);
+  if (const int e = WriteAll(fd_, data, size)) ThrowFileError(e);
+}
+
+void ReplacingFile::Finish() {
+  if (fd_ < 0) return;
+  if (!temp_.empty()) {
+    if (::fsync(fd_) != 0) ThrowFileError(errno);
+    if (hadOld_) {
+      if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) ThrowFileError(errno);
+      [[maybe_unused]] const int owned = ::fchown(fd_, static_cast<uid_t>(uid_), static_cast<gid_t>(gid_));
+    }
+  }
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) ThrowFileError(errno);
+}
+
+void ReplacingFile::Commit() {
+  if (inPlaceAtCommit_) {
+    inPlaceAtCommit_ = false;
+    if (const auto failure = TryWriteFileSafely(target_, held_.data(), held_.size()))
+      ThrowFileError(failure->err);
+    return;
+  }
+  Finish();
+  if (temp_.empty()) return;
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) ThrowFileError(errno);
+  temp_.clear();
+  SyncFolder(DirName(target_));
+}
+
+void ReplacingFile::Discard() noexcept {
+  inPlaceAtCommit_ = false;
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+void AppendLine(const std::string& path, const std::string& header, const std::string& line) {
+  if (!ValidName(path)) ThrowFileError(EINVAL);
+  Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.ok()) ThrowFileError(errno);
+  // The lock covers the look at the size, so only one writer adds the header;
+  // the single write keeps rows whole even where locks are not shared.
+  while (::flock(fd.get(), LOCK_EX) != 0)
+    if (errno != EINTR) break;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) ThrowFileError(errno);
+  const std::string text = (S_ISREG(st.st_mode) && st.st_size == 0 ? header : std::string()) + line;
+  const ssize_t n = ::write(fd.get(), text.data(), text.size());
+  if (n < 0) ThrowFileError(errno == EFBIG ? ENOSPC : errno);
+  if (static_cast<std::size_t>(n) != text.size()) ThrowFileError(ENOSPC);
+  if (const int e = fd.Close()) ThrowFileError(e);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  std::error_code ea, eb;
+  const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
+  const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
+  return !ea && !eb && pa == pb;
 }
 
 bool CanOpenForReading(const std::string& path) {

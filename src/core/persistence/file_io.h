@@ -20,8 +20,15 @@ std::string FileErrorText(int err);
 // Throws FileError with FileErrorText(err).
 [[noreturn]] void ThrowFileError(int err);
 
-// Reads exactly `size` bytes from the start of the file, opened read-only.
-// A shorter file fails with "Read beyond end of file".
+// 0 when `path` opens as a regular file (or a symbolic link to one), else
+// the errno of the failure; anything that is not a regular file (a folder, a
+// pipe, a device, a socket) counts as one that cannot be opened (EISDIR or
+// EACCES, both "File access denied"). Never waits, never throws.
+int RegularFileAccessError(const std::string& path);
+
+// Reads exactly `size` bytes from the start of a regular file, opened
+// read-only by the rule of RegularFileAccessError. A shorter file fails with
+// "Read beyond end of file".
 std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t size);
 
 // Reads the whole file, opened read-only. Throws FileError.
@@ -49,6 +56,50 @@ struct WriteFailure {
 
 // WriteFileSafely without the throw: nothing on success.
 std::optional<WriteFailure> TryWriteFileSafely(const std::string& path, const void* data, std::size_t size);
+
+// A file replaced as a whole once its new contents are complete, for output
+// that is written piece by piece or that must only appear together with other
+// files. The constructor creates the temporary file beside the target (so an
+// unwritable folder is found before any work is done); Commit puts it in
+// place; anything not committed is removed, the old file untouched. Targets
+// that cannot be replaced (devices, pipes) are written directly; a writable
+// file in a folder that takes no new file gets its new contents in place, at
+// Commit. All members throw FileError.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(const std::string& path);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  void Write(const void* data, std::size_t size);
+  void Write(const std::string& text) { Write(text.data(), text.size()); }
+  // Flushes and closes the new file; after it only Commit or Discard.
+  void Finish();
+  // Finish (when still open), then the rename that makes the new file visible.
+  void Commit();
+  // Removes the temporary file; harmless when there is none.
+  void Discard() noexcept;
+
+ private:
+  std::string target_;
+  std::string temp_;  // empty when writing directly or once committed
+  int fd_ = -1;
+  bool hadOld_ = false;
+  bool inPlaceAtCommit_ = false;
+  std::string held_;  // the contents kept for inPlaceAtCommit_
+  unsigned mode_ = 0;
+  unsigned uid_ = 0, gid_ = 0;
+};
+
+// One write() of the whole text at the end of the file (created when missing),
+// under an exclusive lock, so that lines from concurrent writers never
+// interleave; `header` goes first when the file is empty. Throws FileError.
+void AppendLine(const std::string& path, const std::string& header, const std::string& line);
+
+// True when the two paths name the same file: same device and inode when both
+// exist, otherwise the same absolute path once symbolic links are resolved.
+bool SameFile(const std::string& a, const std::string& b);
 
 // True when the file can be opened for reading; never throws. A folder is not
 // a file and gives false.

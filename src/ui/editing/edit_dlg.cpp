@@ -17,7 +17,10 @@
 #include "core/persistence/config_record.h"
 #include "core/persistence/start_pointer.h"
 #include "ui/common/colours.h"
+#include "ui/common/designed_look.h"
 #include "ui/common/dialogs.h"
+#include "ui/common/field_text.h"
+#include "ui/common/fonts.h"
 #include "ui/editing/key_filter.h"
 #include "ui/view/string_grid.h"
 
@@ -30,14 +33,7 @@ QString NumberText(Extended v) { return QString::fromStdString(FloatToText(v, Lo
 
 Extended FieldValue(const QString& text) { return TextToFloat(text.toStdString(), LocaleDecimalSeparator()); }
 
-std::string PathToNative(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString PathFromNative(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
-
-// Like a freshly shown field, the text is seen from its start.
-void Show(QLineEdit* field, const QString& text) {
-  field->setText(text);
-  field->setCursorPosition(0);
-}
+void Show(QLineEdit* field, const QString& text) { ShowFieldText(field, text); }
 
 void SetBold(QWidget* w) {
   QFont f = w->font();
@@ -62,11 +58,9 @@ TEditDlg::TEditDlg(SimState& state, std::function<SignMode()> signMode, QWidget*
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setModal(true);
   setFixedSize(787, 449);
-  QFont font(QStringLiteral("Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  setFont(font);
+  setFont(WindowFont(11));
   BuildControls();
+  UseDesignedLook(this);
 }
 
 QLabel* TEditDlg::AddLabel(const QString& text, int x, int y, const QString& name) {
@@ -80,9 +74,10 @@ QLabel* TEditDlg::AddLabel(const QString& text, int x, int y, const QString& nam
 }
 
 QLineEdit* TEditDlg::AddField(const QString& name, const QString& text, int x, int y, int w, int h) {
-  auto* field = new QLineEdit(text, this);
+  auto* field = new QLineEdit(this);
   field->setObjectName(name);
   field->setGeometry(x, y, w, h);
+  Show(field, text);
   return field;
 }
 
@@ -237,7 +232,7 @@ void TEditDlg::showEvent(QShowEvent* event) {
 void TEditDlg::ShowError(const char* text) { AppDialogs().Error(this, QString::fromUtf8(text)); }
 
 void TEditDlg::FormShow() {
-  Show(EditFileName, PathFromNative(state_.CurrentName));
+  Show(EditFileName, PathText(state_.CurrentName));
   LoadSlotFields(DaonsTable->currentRow());
   LoadParameterFields();
   FillEditorTable();
@@ -349,7 +344,7 @@ void TEditDlg::SaveasClick() {
   try {
     StoreParameterFields();
     FillConfigRecord(state_);
-    WriteConfigFile(state_, PathToNative(*path));
+    WriteConfigFile(state_, PathBytes(*path));
     LoadParameterFields();
   } catch (const std::exception& e) {
     ShowError(e.what());
@@ -367,8 +362,8 @@ void TEditDlg::OKBtnClick() {
     if (path) {
       StoreParameterFields();
       FillConfigRecord(state_);
-      WriteConfigFile(state_, PathToNative(*path));
-      state_.CurrentName = PathToNative(*path);
+      WriteConfigFile(state_, PathBytes(*path));
+      state_.CurrentName = PathBytes(*path);
       RememberStartName(state_, StartPointerPath());
     }
   } catch (const std::exception& e) {
@@ -396,8 +391,8 @@ void TEditDlg::CalculateClick(int index) {
     const Extended dx = x2 - x1, dy = y2 - y1, dz = z2 - z1;
     const Extended d = std::sqrt(((dx * dx) + (dy * dy)) + (dz * dz));
     CheckFpFlags(d);
-    row.result->setText(QStringLiteral("0"));
-    row.result->setText(NumberText(d));
+    Show(row.result, QStringLiteral("0"));
+    Show(row.result, NumberText(d));
   } catch (const std::exception& e) {
     ShowError(e.what());
   }
@@ -406,9 +401,9 @@ void TEditDlg::CalculateClick(int index) {
 void TEditDlg::ResetClick(int index) {
   if (index < 0 || index >= int(calc_.size())) return;
   const CalculatorRow& row = calc_[std::size_t(index)];
-  row.first->setText(QStringLiteral("0"));
-  row.second->setText(QStringLiteral("0"));
-  row.result->setText(QStringLiteral("0"));
+  Show(row.first, QStringLiteral("0"));
+  Show(row.second, QStringLiteral("0"));
+  Show(row.result, QStringLiteral("0"));
 }
 
 }  // namespace qd

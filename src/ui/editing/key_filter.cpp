@@ -16,8 +16,12 @@ constexpr const char* kFilterName = "qd_numeric_key_filter";
 
 // Keys that move the cursor, delete, change focus or close the dialog. Some
 // platforms give them a control character as text, but they type nothing.
+// Enter is one of them: a one-line field inserts nothing for it, and the
+// dialog's default button must still see the key press.
 bool IsNonTypingKey(int key) {
   switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
     case Qt::Key_Left:
     case Qt::Key_Right:
     case Qt::Key_Up:
@@ -83,7 +87,7 @@ class NumericKeyFilter : public QObject {
     const QString text = e->text();
     if (text.isEmpty()) return false;
     if (e->key() == Qt::Key_Backspace) return !KeyAccepted(8);
-    // Control characters (Enter, Ctrl+letter) never reach the field.
+    // Control characters (Ctrl+letter) never reach the field.
     if (e->modifiers() & Qt::ControlModifier) return true;
     if (AcceptedPart(text) == text) return false;
     // Several characters in one event: keep only those a number is typed with.

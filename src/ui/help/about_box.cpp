@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "ui/common/fonts.h"
+
 namespace qd {
 
 namespace {
@@ -29,9 +31,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   setFixedSize(343, 222);
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-  QFont font(QStringLiteral("Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
+  QFont font = WindowFont(11);
   setFont(font);
 
   Panel1 = new QFrame(this);

@@ -25,30 +25,17 @@
 #include <QWindow>
 
 #include "ui/common/colours.h"
+#include "ui/common/designed_look.h"
 #include "ui/common/dialogs.h"
+#include "ui/common/fonts.h"
 #include "ui/editing/key_filter.h"
 #include "ui/mainform/form_widgets.h"
+#include "ui/view/listing.h"
 #include "ui/view/picture_canvas.h"
 #include "ui/view/string_grid.h"
 
 namespace qd {
 namespace {
-
-QFont SansFont(int pixels, bool bold = false) {
-  QFont f(QStringLiteral("Sans Serif"));
-  f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(pixels);
-  f.setBold(bold);
-  return f;
-}
-
-QFont SerifFont(int pixels, bool bold = false) {
-  QFont f(QStringLiteral("Serif"));
-  f.setStyleHint(QFont::Serif);
-  f.setPixelSize(pixels);
-  f.setBold(bold);
-  return f;
-}
 
 void SetTextColour(QWidget* w, const QColor& c) {
   QPalette p = w->palette();
@@ -133,7 +120,7 @@ QToolButton* SpeedButton(QWidget* parent, const char* name, int symbolCode, int 
                          int h) {
   auto* b = Place(new QToolButton(parent), name, l, t, w, h);
   b->setText(ArrowFor(symbolCode));
-  b->setFont(SansFont(pixels));
+  b->setFont(WindowFont(pixels));
   // Speed buttons never take the focus, so pressing one does not end the
   // editing of a field.
   b->setFocusPolicy(Qt::NoFocus);
@@ -163,7 +150,7 @@ int TMainForm::OuterWidth() const { return width() + kFrameWidth; }
 void TMainForm::BuildWindow() {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Quindelle"));
-  setFont(SansFont(11));
+  setFont(WindowFont(11));
 
   BuildMenus();
 
@@ -215,6 +202,9 @@ void TMainForm::BuildWindow() {
     move(area.x() + (area.width() - OuterWidth()) / 2, area.y() + (area.height() - height()) / 2);
   }
   LayoutClient();
+  // Gravoscope lies over the tab row from x = 120 of Pan on, and Colours
+  // starts left of its page: the designed measures keep their captions whole.
+  UseDesignedLook(this);
 }
 
 void TMainForm::BuildPan() {
@@ -225,7 +215,7 @@ void TMainForm::BuildPan() {
   FName = Field(Pan, "FName", QStringLiteral("File Name"), 0, 176, 353, 21);
   SetFieldBackground(FName, kSilver);
   SetTextColour(FName, kBlue);
-  FName->setFont(SansFont(11, true));
+  FName->setFont(WindowFont(11, true));
 
   PageControl = Place(new QTabWidget(Pan), "PageControl", 2, 8, 359, 169);
   TabSheet1 = new QWidget;
@@ -237,6 +227,7 @@ void TMainForm::BuildPan() {
   PageControl->setCurrentWidget(TabSheet1);
 
   DaonsTable = Place(new StringGrid(4, 61, TabSheet1), "DaonsTable", 0, 6, 349, 99);
+  SetUpListingGrid(*DaonsTable);
   DaonsTable->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Colours = Place(new QGroupBox(QStringLiteral("Colours"), TabSheet1), "Colours", -4, 104, 353, 41);
   Ak = Radio(TabSheet1, "Ak", QString(), 8, 120, 17, 17);
@@ -247,6 +238,9 @@ void TMainForm::BuildPan() {
   SetFieldBackground(Edit8, kYellow);
   Bk = Radio(TabSheet1, "Bk", QStringLiteral("Bk"), -103, 120, 104, 17);
   Ck = Radio(TabSheet1, "Ck", QStringLiteral("Ck"), -32, 120, 33, 17);
+  // Their one pixel column inside the page must not change the kind split
+  // by a stray click; the keyboard still reaches them from Ak.
+  for (auto* b : {Bk, Ck}) b->setAttribute(Qt::WA_TransparentForMouseEvents);
   KindGroup = new QButtonGroup(this);
   KindGroup->setObjectName(QStringLiteral("KindGroup"));
   for (auto* b : {Ak, Bk, Ck}) KindGroup->addButton(b);
@@ -258,7 +252,7 @@ void TMainForm::BuildPan() {
   Taoscope = Radio(Pan, "Taoscope", QStringLiteral("Taoscope"), 120, 0, 105, 17);
   Gravoscope = Radio(Pan, "Gravoscope", QStringLiteral("Gravoscope"), 120, 0, 225, 25);
   for (auto* b : {Taoscope, Gravoscope}) {
-    b->setFont(SerifFont(19, true));
+    b->setFont(SerifCaptionFont(19, true));
     SetTextColour(b, kBlue);
   }
   Gravoscope->setChecked(true);
@@ -288,10 +282,10 @@ void TMainForm::BuildPanel1() {
   ShapeRed->setBrushColor(kMaroon);
 
   LTime = new TClickLabel(QStringLiteral("0"), p);
-  LTime->setFont(SansFont(13, true));
+  LTime->setFont(WindowFont(13, true));
   Label(LTime, "LTime", 40, 96);
   Label1 = new QLabel(QStringLiteral("Time:"), p);
-  Label1->setFont(SansFont(13, true));
+  Label1->setFont(WindowFont(13, true));
   SetTextColour(Label1, kNavy);
   Label(Label1, "Label1", 0, 96);
   DtLabel = Label(new QLabel(QStringLiteral("dt="), p), "DtLabel", 0, 116);
@@ -299,7 +293,7 @@ void TMainForm::BuildPanel1() {
   Null00 = Place(new QToolButton(p), "Null00", 72, 112, 41, 15);
   Null00->setText(QStringLiteral("0"));
   Null00->setToolTip(QStringLiteral("Make null of velocity"));
-  Null00->setFont(SansFont(16, true));
+  Null00->setFont(WindowFont(16, true));
   Null00->setFocusPolicy(Qt::NoFocus);
 
   Label2 = Label(new QLabel(QStringLiteral("A1"), p), "Label2", 120, 8);
@@ -323,7 +317,7 @@ void TMainForm::BuildPanel1() {
   Go->setEnabled(false);
 
   ShowList = Check(p, "ShowList", QStringLiteral("Show Listing"), 128, 152, 97, 17);
-  ShowList->setFont(SansFont(11, true));
+  ShowList->setFont(WindowFont(11, true));
   EditDT = Field(p, "EditDT", QStringLiteral("0"), 16, 112, 57, 21);
 
   RadioGroup1 = Place(new QGroupBox(QStringLiteral("Formula"), p), "RadioGroup1", 0, 0, 105, 89);
@@ -355,7 +349,7 @@ void TMainForm::BuildPanel1() {
   Cool = Check(p, "Cool", QStringLiteral("Cooler"), 152, 184, 65, 17);
   Warm = Check(p, "Warm", QStringLiteral("Heater"), 152, 168, 65, 17);
   for (auto* c : {Cool, Warm}) {
-    c->setFont(SansFont(11, true));
+    c->setFont(WindowFont(11, true));
     SetTextColour(c, Qt::white);
   }
   SetBackground(Cool, Qt::black);
@@ -406,6 +400,7 @@ void TMainForm::BuildMenus() {
       item(View1, "ShowNumbersOfPoints", QStringLiteral("Show Numbers of Points"), QKeySequence(Qt::Key_F7));
   ShowNumbersOfPoints->setCheckable(true);
   MoveToCenter = item(View1, "MoveToCenter", QStringLiteral("Move to center"), QKeySequence(Qt::Key_F8));
+  RunHistory1 = item(View1, "RunHistory1", QStringLiteral("Run History"), QKeySequence(Qt::Key_F9));
 
   // The Manager menu is never shown; its items live on the window so that
   // their shortcuts work.
@@ -464,6 +459,7 @@ void TMainForm::ConnectHandlers() {
   connect(ShowSpin, &QAction::triggered, this, on(&TMainForm::ShowSpinClick));
   connect(ShowNumbersOfPoints, &QAction::triggered, this, on(&TMainForm::ShowNumbersOfPointsClick));
   connect(MoveToCenter, &QAction::triggered, this, on(&TMainForm::MoveToCenterClick));
+  connect(RunHistory1, &QAction::triggered, this, on(&TMainForm::RunHistory1Click));
   connect(Left1, &QAction::triggered, this, on(&TMainForm::Left1Click));
   connect(Right1, &QAction::triggered, this, on(&TMainForm::Right1Click));
   connect(Up1, &QAction::triggered, this, on(&TMainForm::Up1Click));

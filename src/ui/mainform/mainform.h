@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/dynamics/options.h"
+#include "core/history/run_history.h"
 #include "core/state/sim_state.h"
 #include "core/view/view_controls.h"
 #include "ui/mainform/form_widgets.h"
@@ -42,6 +43,7 @@ class PictureCanvas;
 class StringGrid;
 class TAboutBox;
 class TEditDlg;
+class THistoryWindow;
 
 // The windows the main window opens. main() creates them after the main
 // window, in the designed order, and hands them over in one call; another
@@ -49,6 +51,7 @@ class TEditDlg;
 struct MainFormWindows {
   TEditDlg* editor = nullptr;
   TAboutBox* about = nullptr;
+  THistoryWindow* history = nullptr;  // "Run History"; none: the menu item does nothing
 };
 
 class TMainForm : public QMainWindow {
@@ -181,7 +184,8 @@ class TMainForm : public QMainWindow {
   QAction* ShowSpin = nullptr;
   QAction* ShowNumbersOfPoints = nullptr;
   QAction* MoveToCenter = nullptr;
-  QMenu* Manager1 = nullptr;  // invisible; its items work through their shortcuts
+  QAction* RunHistory1 = nullptr;  // "Run History", F9
+  QMenu* Manager1 = nullptr;       // invisible; its items work through their shortcuts
   QAction* Left1 = nullptr;
   QAction* Right1 = nullptr;
   QAction* Up1 = nullptr;
@@ -278,6 +282,15 @@ class TMainForm : public QMainWindow {
   // True while a run's loop is on the stack.
   bool RunActive() const { return runDepth_ > 0; }
 
+  // ---- the run's history (mainform_history.cpp) ----------------------------------
+  // Snapshots of the runs on the current state; a new state starts it anew.
+  RunHistory& History() { return history_; }
+  const RunHistory& History() const { return history_; }
+  void RunHistory1Click();
+  // Installs snapshot `index` as the current state and drops the snapshots
+  // after it. Does nothing during a run.
+  void ContinueFromSnapshot(std::size_t index);
+
   // ---- editing (mainform_editing.cpp) -----------------------------------------
   void New1Click();
 
@@ -317,6 +330,7 @@ class TMainForm : public QMainWindow {
 
   SimState& state_;
   MainFormWindows windows_;
+  RunHistory history_;
   bool exposeFilterInstalled_ = false;
   bool formPaintPending_ = false;
   int formPaintCount_ = 0;

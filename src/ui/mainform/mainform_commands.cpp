@@ -21,6 +21,7 @@
 #include "core/structures/structures.h"
 #include "ui/common/colours.h"
 #include "ui/common/dialogs.h"
+#include "ui/common/field_text.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 #include "ui/view/picture_canvas.h"
@@ -35,10 +36,6 @@ void SetButtonTextColour(QWidget* w, const QColor& c) {
   p.setColor(QPalette::WindowText, c);
   w->setPalette(p);
 }
-
-// File names travel as the file system's bytes; the window shows them decoded.
-std::string PathBytes(const QString& path) { return QFile::encodeName(path).toStdString(); }
-QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 }  // namespace
 
@@ -72,6 +69,7 @@ void TMainForm::GoClick() {
   }
   SetRunningLook();
   state_.Stopped = false;
+  history_.RunStarted(state_, CurrentStepOptions().force);
   ++runDepth_;
   try {
     RunSteps(state_.StepCount);
@@ -158,7 +156,9 @@ void TMainForm::RunSteps(int n) {
   for (;;) {
     counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
     // The window's choices are read afresh for every step.
-    AdvanceStep(s, CurrentStepOptions(), counter);
+    const StepOptions options = CurrentStepOptions();
+    AdvanceStep(s, options, counter);
+    history_.StepDone(s, options.force);
     if (s.ShowStepCount) ShowStepCountCaption();
     DrawParticles();
     if (ShowList->isChecked()) FillListing();
@@ -211,11 +211,11 @@ void TMainForm::OpenConfiguration(const QString& path) {
   Go->setEnabled(true);
   Null00->setEnabled(true);
   s.CurrentName = PathBytes(path);
-  FName->setText(path);
-  FName->setCursorPosition(0);
+  ShowFieldText(FName, path);
   ReadConfigFile(s, s.CurrentName);
   RememberStartName(s, StartPointerPath());
   ApplyConfigRecord(s);
+  history_.Clear();
   s.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();
@@ -233,9 +233,11 @@ void TMainForm::OpenFromCommandLine(const QString& path) {
 void TMainForm::Save1Click() {
   SimState& s = state_;
   if (s.ImageMode) return;
-  // With no name to write to (the easy square from an empty start-pointer
-  // file), ask for one instead of failing on an empty path.
-  if (s.CurrentName.empty()) {
+  // Save writes only to a path that a load or a save chose. With no name, or
+  // with a built-in structure's caption in its place (the easy square from an
+  // empty start-pointer file, the spiral), ask for one instead of failing on
+  // an empty path or writing a file named after the caption.
+  if (s.CurrentName.empty() || s.CurrentName == kEasySquareCaption || s.CurrentName == kSpiralCaption) {
     SaveConfigWithDialog();
     return;
   }
@@ -253,8 +255,7 @@ void TMainForm::SaveConfigWithDialog() {
   const std::optional<QString> chosen = AppDialogs().SaveFile(this, FileDialogSpec{});
   if (!chosen) return;
   s.CurrentName = PathBytes(*chosen);
-  FName->setText(*chosen);
-  FName->setCursorPosition(0);
+  ShowFieldText(FName, *chosen);
   FillConfigRecord(s);
   WriteConfigFile(s, s.CurrentName);
   RememberStartName(s, StartPointerPath());
@@ -283,6 +284,7 @@ void TMainForm::Spiral1Click() {
   SimState& s = state_;
   s.ImageMode = true;
   StructureBuilder(s);
+  history_.Clear();
   Go->setEnabled(false);
   Null00->setEnabled(false);
   DrawFigure();
@@ -299,19 +301,19 @@ void TMainForm::Daons1Click() {
     return;
   }
   s.StartFileName = ReadStartPointer(pointer);
+  // Whatever follows installs another state.
+  history_.Clear();
   if (s.StartFileName.empty()) {
     StructureBuilder(s);
     s.CurrentName = kEasySquareCaption;
     FillListing();
-    FName->setText(PathText(s.CurrentName));
-    FName->setCursorPosition(0);
+    ShowFieldText(FName, PathText(s.CurrentName));
     DrawParticles();
     return;
   }
   s.CurrentName = s.StartFileName;
-  FName->setText(PathText(s.CurrentName));
-  FName->setCursorPosition(0);
-  if (!CanOpenForReading(s.CurrentName)) {
+  ShowFieldText(FName, PathText(s.CurrentName));
+  if (!CanLoadConfiguration(s.CurrentName)) {
     StructureBuilder(s);
     return;
   }
@@ -327,6 +329,7 @@ void TMainForm::Null00Click() {
   SimState& s = state_;
   if (s.ImageMode || !s.Stopped) return;
   ZeroVelocities(s);
+  history_.Clear();
   Null00->setText(QStringLiteral("Yes Null"));
   SetButtonTextColour(Null00, kMaroon);
   FillListing();

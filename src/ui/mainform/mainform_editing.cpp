@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include "ui/common/field_text.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
@@ -24,7 +25,8 @@ void TMainForm::New1Click() {
   state_.ImageMode = false;
   Go->setEnabled(true);
   Null00->setEnabled(true);
-  FName->setText(QString::fromStdString(state_.CurrentName));
+  ShowFieldText(FName, PathText(state_.CurrentName));
+  history_.Clear();
   state_.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();

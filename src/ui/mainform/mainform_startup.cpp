@@ -1,8 +1,4 @@
 // Start-up of the main window and its own repaints.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -15,25 +11,10 @@
 #include "core/persistence/start_pointer.h"
 #include "core/structures/structures.h"
 #include "core/view/projection.h"
+#include "ui/common/field_text.h"
 #include "ui/mainform/mainform.h"
 
 namespace qd {
-namespace {
-
-// Only examined, never reported. Read access is enough, as for every other
-// load, so a read-only configuration comes up at start-up too. A pipe or
-// socket counts as unopenable: reading it could wait forever.
-bool CanOpenConfiguration(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  const bool ok =
-      ::fstat(fd, &st) == 0 && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode) && !S_ISDIR(st.st_mode);
-  ::close(fd);
-  return ok;
-}
-
-}  // namespace
 
 void TMainForm::FormCreate() {
   SimState& s = state_;
@@ -57,7 +38,7 @@ void TMainForm::FormCreate() {
     s.ImageMode = true;
     s.StartFileName.clear();
     Go->setEnabled(false);
-    FName->setText(QStringLiteral("File Name"));
+    ShowFieldText(FName, QStringLiteral("File Name"));
     StructureBuilder(s);
     s.CurrentName = kSpiralCaption;
   }
@@ -92,10 +73,12 @@ void TMainForm::LoadStartConfiguration() {
   s.ImageMode = false;
   Go->setEnabled(true);
   s.CurrentName = s.StartFileName;
-  FName->setText(QString::fromStdString(s.CurrentName));
-  if (!CanOpenConfiguration(s.CurrentName)) {
+  ShowFieldText(FName, PathText(s.CurrentName));
+  // Examined, not reported: what cannot be loaded (missing, unreadable, or
+  // no regular file at all, such as a pipe) gives the easy square.
+  if (!CanLoadConfiguration(s.CurrentName)) {
     StructureBuilder(s);  // the easy square, with its parameters
-    FName->setText(QStringLiteral("The easy square"));
+    ShowFieldText(FName, QStringLiteral("The easy square"));
     return;
   }
   ReadConfigFile(s, s.CurrentName);
@@ -124,10 +107,8 @@ void TMainForm::ShowParameters() {
   QLineEdit* fields[11] = {EditDT, EditA1, EditB1, EditC1, EditD1, EditF1,
                            EditA2, EditB2, EditC2, EditD2, EditF2};
   const char sep = LocaleDecimalSeparator();
-  for (int i = 0; i < 11; ++i) {
-    fields[i]->setText(QString::fromStdString(FloatToText(state_.*kParameterBlock[i], sep)));
-    fields[i]->setCursorPosition(0);
-  }
+  for (int i = 0; i < 11; ++i)
+    ShowFieldText(fields[i], QString::fromStdString(FloatToText(state_.*kParameterBlock[i], sep)));
 }
 
 void TMainForm::FormPaint() {

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/view/line_raster.h"
 #include "core/view/projection.h"
 #include "ui/common/colours.h"
+#include "ui/common/fonts.h"
 
 namespace qd {
 
@@ -126,12 +128,7 @@ void PutLabel(QImage& image, const QRect& clip, std::int64_t x, std::int64_t y, 
 
 }  // namespace
 
-QFont PictureFont() {
-  QFont f(QStringLiteral("Sans Serif"));
-  f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(11);
-  return f;
-}
+QFont PictureFont() { return WindowFont(11); }
 
 QColor SlotColour(int slot, int taonCount, const SceneStyle& style) {
   if (style.taoscope) return (slot % 2 != 0) ? kRed : kLime;
@@ -181,19 +178,22 @@ void DrawFigure(QImage& image, SimState& s, const SceneStyle& style) {
 
   const QRect clip = PictureRect(image, style);
   if (clip.isEmpty()) return;
-  QPainter p(&image);
-  p.setClipRect(clip);
-  p.setRenderHint(QPainter::Antialiasing, false);
-  // A 1-pixel pen whose line stops short of its end point, as move-to and
-  // line-to do on the window canvas.
-  QPen pen(kWhite, 0, Qt::SolidLine, Qt::FlatCap);
+  // Move-to and line-to: each edge lights its start pixel but not its end
+  // pixel, pixel for pixel as the integer line rule says; a painter's pen
+  // would light both ends and round differently.
+  const PixelClip pixels{clip.left(), clip.top(), clip.right(), clip.bottom()};
+  const bool fast = Is32Bit(image.format());
   for (const FigureEdge& e : kFigureEdges) {
-    pen.setColor(e.white ? kWhite : kRed);
-    p.setPen(pen);
-    p.drawLine(QPoint(s.ScreenX[e.from], s.ScreenY[e.from]), QPoint(s.ScreenX[e.to], s.ScreenY[e.to]));
+    const QColor& colour = e.white ? kWhite : kRed;
+    const QRgb rgb = colour.rgb();
+    RasterLine(s.ScreenX[e.from], s.ScreenY[e.from], s.ScreenX[e.to], s.ScreenY[e.to], pixels,
+               [&](std::int64_t x, std::int64_t y) {
+                 if (fast)
+                   reinterpret_cast<QRgb*>(image.scanLine(int(y)))[x] = rgb;
+                 else
+                   image.setPixelColor(int(x), int(y), colour);
+               });
   }
-
-  p.end();
 
   if (!style.numbersOn) return;
   LabelSprites& sprites = Sprites();

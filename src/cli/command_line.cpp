@@ -1,0 +1,271 @@
+#include "cli/command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+#include "core/common/errors.h"
+#include "core/editing/number_text.h"
+#include "core/persistence/file_io.h"
+
+namespace qd::cli {
+
+const char* const kUsageText =
+    "usage: quindelle-run IN.pln --steps N [--out OUT.pln]\n"
+    "         [--formula E|PE|PES|DUDI|EPESminus] [--sign gravoscope|taoscope]\n"
+    "         [--kinds 30|15|10] [--drop-b] [--drop-cdf] [--cooler] [--heater]\n"
+    "         [--walls none|1.5|10|100] [--blockade] [--dt X] [--set NAME=X]...\n"
+    "         [--list positions|velocities] [--csv FILE [--every K]]\n"
+    "         [--summary FILE] [--threads N] [--progress]\n"
+    "\n"
+    "Loads IN, runs N time steps exactly as the program's Go button does, and\n"
+    "writes the result to OUT. Defaults: formula E, gravoscope, 30 of the second\n"
+    "kind, no switches, no walls, the time step stored in IN.\n"
+    "  --set NAME=X one of the parameters Dt, A1..F1, A2..F2 instead of IN's\n"
+    "               (with a full stop; once per name)\n"
+    "  --list       print the 60 slots' positions or velocities after the run\n"
+    "  --csv FILE   write step,slot,x,y,z,ux,uy,uz and, on each step's first row,\n"
+    "               kinetic,potential,total: at the start, every K steps and at\n"
+    "               the end\n"
+    "  --summary FILE  append one row for the run: settings, parameters, steps\n"
+    "               done, energies, largest distance from the centre, fault\n"
+    "  --threads N  worker threads for a step (default: one per core)\n"
+    "  --progress   show a progress line on standard error (shown anyway when\n"
+    "               standard error is a terminal and the run takes over a second)\n"
+    "IN, OUT, the CSV and the summary must be different files.\n"
+    "Exit status: 0 done, 2 wrong usage, 3 floating-point fault (OUT not written),\n"
+    "4 file error, 128+S when stopped by signal S (no output written).\n";
+
+namespace {
+
+std::optional<std::int32_t> WholeNumber(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  try {
+    return TextToInteger(text);
+  } catch (const ConvertError&) {
+    return std::nullopt;
+  }
+}
+
+template <class T, std::size_t N>
+bool Lookup(const std::pair<const char*, T> (&names)[N], const std::string& text, T& value) {
+  for (const auto& [name, v] : names)
+    if (text == name) {
+      value = v;
+      return true;
+    }
+  return false;
+}
+
+// Option values read as text by the parser and checked here, so that every
+// refusal names the option and the offending value.
+struct Texts {
+  std::string in, steps, every, formula, sign, kinds, walls, dt, list, threads;
+  std::vector<std::string> sets;
+};
+
+// `option` is how the user gave it: "--dt" or "--set A1".
+std::string SetParameter(const std::string& name, const std::string& value, const std::string& option,
+                         batch::Options& o) {
+  for (std::size_t i = 0; i < std::size(batch::kParameterNames); ++i) {
+    if (name != batch::kParameterNames[i]) continue;
+    if (o.set[i]) return name + " is given twice";
+    try {
+      o.set[i] = TextToFloat(value, '.');
+    } catch (const ConvertError& e) {
+      return option + ": " + e.what();
+    }
+    return {};
+  }
+  return "--set needs NAME=X with NAME one of Dt, A1, B1, C1, D1, F1, A2, B2, C2, D2, F2, not '" + name + "'";
+}
+
+// Turns the texts into the command; empty or what is wrong.
+std::string Convert(const Texts& t, const CLI::App& app, Command& c) {
+  batch::Options& o = c.run;
+  StepOptions& so = o.step;
+  o.in = t.in;
+  if (app.count("--steps") == 0) return "--steps is required";
+  if (const auto n = WholeNumber(t.steps))
+    o.steps = *n;
+  else
+    return "--steps needs a whole number from 0 to 2147483647, not '" + t.steps + "'";
+  if (app.count("--every") > 0) {
+    const auto n = WholeNumber(t.every);
+    if (!n || *n == 0) return "--every needs a whole number of at least 1, not '" + t.every + "'";
+    o.every = *n;
+  }
+  if (app.count("--threads") > 0) {
+    const auto n = WholeNumber(t.threads);
+    if (!n || *n == 0) return "--threads needs a whole number of at least 1, not '" + t.threads + "'";
+    so.threads = *n;
+  }
+  if (app.count("--formula") > 0 && !Lookup(batch::kFormulaNames, t.formula, so.force.formula))
+    return "unknown formula '" + t.formula + "' (E, PE, PES, DUDI or EPESminus)";
+  if (app.count("--sign") > 0 && !Lookup(batch::kSignNames, t.sign, so.force.sign))
+    return "unknown sign mode '" + t.sign + "' (gravoscope or taoscope)";
+  if (app.count("--kinds") > 0 && !Lookup(batch::kKindNames, t.kinds, so.force.secondKindCount))
+    return "--kinds takes 30, 15 or 10, not '" + t.kinds + "'";
+  if (app.count("--walls") > 0 && !Lookup(batch::kWallNames, t.walls, so.walls))
+    return "--walls takes none, 1.5, 10 or 100, not '" + t.walls + "'";
+  static const std::pair<const char*, batch::ListKind> kListNames[] = {
+      {"positions", batch::ListKind::Positions}, {"velocities", batch::ListKind::Velocities}};
+  if (app.count("--list") > 0 && !Lookup(kListNames, t.list, c.list))
+    return "--list takes positions or velocities, not '" + t.list + "'";
+  if (app.count("--dt") > 0)
+    if (auto problem = SetParameter("Dt", t.dt, "--dt", o); !problem.empty()) return problem;
+  for (const std::string& set : t.sets) {
+    const std::size_t eq = set.find('=');
+    if (eq == std::string::npos) return "--set needs NAME=X, not '" + set + "'";
+    const std::string name = set.substr(0, eq);
+    if (auto problem = SetParameter(name, set.substr(eq + 1), "--set " + name, o); !problem.empty())
+      return problem;
+  }
+  for (const auto& [option, path] :
+       {std::pair{"--out", &o.out}, {"--csv", &o.csv}, {"--summary", &o.summary}})
+    if (app.count(option) > 0 && path->empty()) return std::string(option) + " needs a file name";
+  if (app.count("--every") > 0 && o.csv.empty()) return "--every only goes with --csv";
+  return {};
+}
+
+// No output may overwrite the input or another output.
+std::string DistinctFiles(const batch::Options& o) {
+  const std::pair<const char*, const std::string*> files[] = {
+      {"the input", &o.in}, {"--out", &o.out}, {"--csv", &o.csv}, {"--summary", &o.summary}};
+  for (std::size_t i = 0; i < std::size(files); ++i)
+    for (std::size_t j = i + 1; j < std::size(files); ++j)
+      if (!files[i].second->empty() && !files[j].second->empty() &&
+          SameFile(*files[i].second, *files[j].second))
+        return std::string(files[i].first) + " and " + files[j].first + " are the same file ('" +
+               *files[j].second + "')";
+  return {};
+}
+
+// One line on standard error, redrawn at most ten times a second.
+class Progress {
+ public:
+  Progress(Console& c, bool forced, std::int32_t total)
+      : c_(c), forced_(forced), total_(total), start_(c.seconds()) {}
+
+  void Update(std::int32_t done) {
+    const double now = c_.seconds();
+    if (!shown_ && !forced_ && !(c_.errIsTerminal && now - start_ > 1.0)) return;
+    if (shown_ && now - last_ < 0.1 && done != total_) return;
+    last_ = now;
+    shown_ = true;
+    const double elapsed = now - start_;
+    const double rate = elapsed > 0 ? done / elapsed : 0;
+    const int width = 30;
+    const int filled = total_ > 0 ? static_cast<int>(static_cast<double>(done) * width / total_) : width;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.resize(width, ' ');
+    char line[160];
+    double left = rate > 0 ? (total_ - done) / rate : 0;
+    if (left > 359999) left = 359999;  // shown as at most 5999:59
+    std::snprintf(line, sizeof line, "\r[%s] %d/%d steps  %.1f steps/s  %d:%02d left ", bar.c_str(), done,
+                  total_, rate, static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+    c_.err << line << std::flush;
+  }
+
+  void Finish() {
+    if (shown_) c_.err << '\n' << std::flush;
+    shown_ = false;
+  }
+
+ private:
+  Console& c_;
+  bool forced_;
+  std::int32_t total_;
+  double start_;
+  double last_ = 0;
+  bool shown_ = false;
+};
+
+// Output that the user redirected to a full disk or a closed descriptor must
+// not pass for success. The caller clears errno before it writes, so that the
+// failing write's reason is the one reported.
+int CheckedOutput(Console& console, int status) {
+  console.out.flush();
+  if (console.out) return status;
+  const int err = errno != 0 ? errno : EIO;
+  console.err << "quindelle-run: standard output: " << FileErrorText(err) << '\n';
+  return status == batch::kDone ? batch::kFileFault : status;
+}
+
+}  // namespace
+
+std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
+  CLI::App app{"quindelle-run"};
+  app.set_help_flag();  // the usage text is our own
+  Texts t;
+  auto once = [](CLI::Option* opt) { return opt->multi_option_policy(CLI::MultiOptionPolicy::Throw); };
+  app.add_option("input", t.in);
+  for (const auto& [name, text] : {std::pair{"--steps", &t.steps},
+                                   {"--every", &t.every},
+                                   {"--formula", &t.formula},
+                                   {"--sign", &t.sign},
+                                   {"--kinds", &t.kinds},
+                                   {"--walls", &t.walls},
+                                   {"--dt", &t.dt},
+                                   {"--list", &t.list},
+                                   {"--threads", &t.threads},
+                                   {"--out", &c.run.out},
+                                   {"--csv", &c.run.csv},
+                                   {"--summary", &c.run.summary}})
+    once(app.add_option(name, *text));
+  app.add_option("--set", t.sets)->allow_extra_args(false);
+  StepOptions& so = c.run.step;
+  for (const auto& [name, flag] : {std::pair{"--drop-b", &so.force.dropB},
+                                   {"--drop-cdf", &so.force.dropCDF},
+                                   {"--cooler", &so.cooler},
+                                   {"--heater", &so.heater},
+                                   {"--blockade", &so.blockade},
+                                   {"--progress", &c.progress}})
+    once(app.add_flag(name, *flag));
+
+  // CLI11 wants the arguments last first.
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ExtrasError&) {
+    const std::string extra = app.remaining().empty() ? std::string() : app.remaining().front();
+    if (extra.size() > 1 && extra[0] == '-') return "unknown option '" + extra + "'";
+    return "only one input file, please ('" + t.in + "' and '" + extra + "')";
+  } catch (const CLI::ParseError& e) {
+    return e.what();
+  }
+  if (t.in.empty()) return "no input file";
+  if (auto problem = Convert(t, app, c); !problem.empty()) return problem;
+  return DistinctFiles(c.run);
+}
+
+int Main(const std::vector<std::string>& args, Console& console) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      errno = 0;
+      console.out << kUsageText;
+      return CheckedOutput(console, batch::kDone);
+    }
+  }
+  Command c;
+  const std::string problem = ParseArguments(args, c);
+  if (!problem.empty()) {
+    console.err << "quindelle-run: " << problem << "\n\n" << kUsageText;
+    return batch::kUsage;
+  }
+  Progress progress(console, c.progress, c.run.steps);
+  batch::Hooks hooks{[&progress](std::int32_t done) { progress.Update(done); }, console.stopSignal};
+  auto state = std::make_unique<SimState>();
+  const batch::Outcome outcome = batch::Run(c.run, *state, hooks);
+  progress.Finish();
+  if (!outcome.message.empty()) console.err << outcome.message << '\n';
+  if (outcome.status != batch::kDone) return outcome.status;
+  errno = 0;
+  if (c.list != batch::ListKind::None) batch::List(*state, c.list, console.out);
+  return CheckedOutput(console, batch::kDone);
+}
+
+}  // namespace qd::cli

@@ -1,0 +1,169 @@
+#include "core/history/run_history.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include "core/batch/csv_rows.h"
+#include "core/dynamics/energy.h"
+
+namespace qd {
+namespace {
+
+// A snapshot is too large for a deque block of its own kind to hold more
+// than one: each sits in a block of its own, with a pointer in the map.
+constexpr std::size_t kPerSnapshotBookkeeping = 2 * sizeof(void*) + 16;
+constexpr std::size_t kSnapshotBytes = sizeof(Snapshot) + kPerSnapshotBookkeeping;
+
+// What recording may cost, as a share of the steps it records. The bound is
+// a twentieth; aiming at half of it leaves room for the snapshot at the
+// start of a run and for the machine's pace changing under the means.
+constexpr double kRecordingShare = 0.025;
+
+// Running mean that follows a change of pace within a few dozen samples.
+void Follow(double& mean, double sample) { mean = mean < 0 ? sample : mean + (sample - mean) / 8; }
+
+}  // namespace
+
+Snapshot TakeSnapshot(const SimState& s, const ForceOptions& force) {
+  Snapshot n;
+  n.StepCount = s.StepCount;
+  n.TaonCount = s.TaonCount;
+  n.X = s.X, n.Y = s.Y, n.Z = s.Z, n.UX = s.UX, n.UY = s.UY, n.UZ = s.UZ;
+  n.XNew = s.XNew, n.YNew = s.YNew, n.ZNew = s.ZNew;
+  n.UXNew = s.UXNew, n.UYNew = s.UYNew, n.UZNew = s.UZNew;
+  n.ViewX = s.ViewX, n.ViewY = s.ViewY, n.ViewZ = s.ViewZ;
+  n.Present = s.Present;
+  for (int i = 0; i < 11; ++i) n.Parameters[static_cast<std::size_t>(i)] = s.*kParameterBlock[i];
+  n.Force = force;
+  // The energies raise no fault: an overflow shows as an infinite value.
+  n.Kinetic = KineticEnergy(s);
+  n.Potential = PotentialEnergy(s, force);
+  return n;
+}
+
+void InstallSnapshot(const Snapshot& n, SimState& s) {
+  s.StepCount = n.StepCount;
+  s.TaonCount = n.TaonCount;
+  s.X = n.X, s.Y = n.Y, s.Z = n.Z, s.UX = n.UX, s.UY = n.UY, s.UZ = n.UZ;
+  s.XNew = n.XNew, s.YNew = n.YNew, s.ZNew = n.ZNew;
+  s.UXNew = n.UXNew, s.UYNew = n.UYNew, s.UZNew = n.UZNew;
+  s.ViewX = n.ViewX, s.ViewY = n.ViewY, s.ViewZ = n.ViewZ;
+  s.Present = n.Present;
+  for (int i = 0; i < 11; ++i) s.*kParameterBlock[i] = n.Parameters[static_cast<std::size_t>(i)];
+}
+
+RunHistory::RunHistory(std::size_t memoryLimit, Clock clock)
+    : limit_(memoryLimit),
+      capacity_(std::max<std::size_t>(memoryLimit / kSnapshotBytes, 2)),
+      clock_(std::move(clock)) {}
+
+std::int64_t RunHistory::Now() const {
+  if (clock_) return clock_();
+  // The run loop's own processor time: on a busy machine the time other
+  // programs take would otherwise count as the steps' and make K too small.
+  timespec t{};
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) == 0) return std::int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::int32_t RunHistory::Interval() const {
+  std::int64_t k = 1;
+  if (recordNs_ > 0 && stepNs_ > 0) {
+    const double wanted = std::ceil(recordNs_ / (kRecordingShare * stepNs_));
+    k = wanted >= double(std::numeric_limits<std::int32_t>::max()) ? std::numeric_limits<std::int32_t>::max()
+                                                                   : static_cast<std::int64_t>(wanted);
+  }
+  return static_cast<std::int32_t>(std::max<std::int64_t>(k, memoryInterval_));
+}
+
+std::size_t RunHistory::SnapshotBytes() { return kSnapshotBytes; }
+
+std::size_t RunHistory::MemoryBytes() const { return snaps_.size() * kSnapshotBytes; }
+
+void RunHistory::Clear() {
+  snaps_.clear();
+  memoryInterval_ = 1;
+  ++revision_;
+}
+
+void RunHistory::TruncateAfter(std::size_t i) {
+  if (i + 1 >= snaps_.size()) return;
+  snaps_.resize(i + 1);
+  ++revision_;
+}
+
+void RunHistory::DropEveryOther() {
+  // In place, so that thinning never needs more memory than it frees.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < snaps_.size(); i += 2) {
+    if (kept != i) snaps_[kept] = snaps_[i];
+    ++kept;
+  }
+  snaps_.resize(kept);
+  memoryInterval_ = Interval() > std::numeric_limits<std::int32_t>::max() / 2
+                        ? std::numeric_limits<std::int32_t>::max()
+                        : 2 * Interval();
+  ++revision_;
+}
+
+void RunHistory::Record(const SimState& s, const ForceOptions& force) {
+  const std::int64_t start = Now();
+  snaps_.push_back(TakeSnapshot(s, force));
+  ++revision_;
+  const std::int64_t end = Now();
+  Follow(recordNs_, double(end - start));
+  lastStepEnd_ = end;
+}
+
+void RunHistory::RunStarted(const SimState& s, const ForceOptions& force) {
+  running_ = false;
+  if (!enabled_) return;
+  if (!snaps_.empty() && snaps_.back().StepCount == s.StepCount) {
+    snaps_.pop_back();
+  } else if (snaps_.size() >= capacity_) {
+    DropEveryOther();
+  }
+  Record(s, force);
+  running_ = true;
+}
+
+void RunHistory::StepDone(const SimState& s, const ForceOptions& force) {
+  if (!enabled_) return;
+  const std::int64_t now = Now();
+  if (running_) Follow(stepNs_, double(now - lastStepEnd_));
+  lastStepEnd_ = now;
+  running_ = true;
+  if (!snaps_.empty()) {
+    const std::int64_t since = std::int64_t{s.StepCount} - snaps_.back().StepCount;
+    // A step count that went back (it wraps after 2^31 - 1 steps) starts
+    // the spacing anew.
+    if (since >= 0 && since < Interval()) return;
+    if (snaps_.size() >= capacity_) {
+      DropEveryOther();
+      const std::int64_t sinceKept = std::int64_t{s.StepCount} - snaps_.back().StepCount;
+      if (sinceKept >= 0 && sinceKept < Interval()) return;
+    }
+  }
+  Record(s, force);
+}
+
+std::string HistoryCsv(const RunHistory& h) {
+  std::ostringstream out;
+  out << batch::kCsvHeader;
+  SimState s{};
+  for (std::size_t i = 0; i < h.Size(); ++i) {
+    const Snapshot& n = h.At(i);
+    InstallSnapshot(n, s);
+    batch::WriteCsvRows(out, s, n.StepCount, n.Kinetic, n.Potential);
+  }
+  return out.str();
+}
+
+}  // namespace qd

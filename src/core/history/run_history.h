@@ -1,0 +1,105 @@
+#pragma once
+// The record of a run: snapshots of the state taken when a run starts and
+// every K steps after, for the energy chart, the timeline and going back to
+// an earlier step. A snapshot holds everything the next step reads, so that
+// a run continued from it is bit for bit the run that was not interrupted.
+//
+// K adapts to the machine: taking a snapshot (with its energies) may cost at
+// most a twentieth of the time the steps between two snapshots take. Memory
+// is bounded: when the snapshots fill it, every other one is dropped and K
+// doubles, so the history keeps covering the whole run.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+
+#include "core/common/extended.h"
+#include "core/dynamics/options.h"
+#include "core/state/sim_state.h"
+
+namespace qd {
+
+struct Snapshot {
+  std::int32_t StepCount = 0;
+  std::int32_t TaonCount = 0;
+  SlotArray<Extended> X{}, Y{}, Z{}, UX{}, UY{}, UZ{};
+  // The walls change working velocities after the commit: the committed
+  // arrays alone would not continue the run.
+  SlotArray<Extended> XNew{}, YNew{}, ZNew{}, UXNew{}, UYNew{}, UZNew{};
+  SlotArray<Extended> ViewX{}, ViewY{}, ViewZ{};
+  SlotArray<std::uint8_t> Present{};
+  std::array<Extended, 11> Parameters{};  // Dt, A1 .. F2
+  // The force choices the potential was computed with.
+  ForceOptions Force;
+  Extended Kinetic = 0, Potential = 0;
+};
+
+// The snapshot of `s`, with its energies under `force`.
+Snapshot TakeSnapshot(const SimState& s, const ForceOptions& force);
+
+// Puts the snapshot's arrays, presence, parameters and step count into `s`;
+// the view, the names and the flags of `s` stay.
+void InstallSnapshot(const Snapshot& snap, SimState& s);
+
+class RunHistory {
+ public:
+  static constexpr std::size_t kDefaultMemoryLimit = std::size_t{64} << 20;
+  // Monotonic time in nanoseconds; by default the calling thread's
+  // processor time.
+  using Clock = std::function<std::int64_t()>;
+
+  explicit RunHistory(std::size_t memoryLimit = kDefaultMemoryLimit, Clock clock = {});
+
+  // A run starts on `s`. A snapshot of the same step as the last one
+  // replaces it (the parameters may have been changed between the runs).
+  void RunStarted(const SimState& s, const ForceOptions& force);
+  // One step of the run is done; takes a snapshot when K steps have passed.
+  void StepDone(const SimState& s, const ForceOptions& force);
+
+  // A new state was installed: the next run starts a new history.
+  void Clear();
+  // Drops every snapshot after index i.
+  void TruncateAfter(std::size_t i);
+
+  std::size_t Size() const { return snaps_.size(); }
+  bool Empty() const { return snaps_.empty(); }
+  const Snapshot& At(std::size_t i) const { return snaps_[i]; }
+  // The current snapshot interval K.
+  std::int32_t Interval() const;
+  // What the snapshots take, bookkeeping included; never above MemoryLimit().
+  std::size_t MemoryBytes() const;
+  std::size_t MemoryLimit() const { return limit_; }
+  // What one snapshot takes, bookkeeping included.
+  static std::size_t SnapshotBytes();
+  // Changes whenever the snapshots do, so that a view redraws only then.
+  std::uint64_t Revision() const { return revision_; }
+
+  // Recording switched off records nothing (for measuring what it costs).
+  void SetEnabled(bool on) { enabled_ = on; }
+  bool Enabled() const { return enabled_; }
+
+ private:
+  void Record(const SimState& s, const ForceOptions& force);
+  void DropEveryOther();
+  std::int64_t Now() const;
+
+  std::size_t limit_;
+  std::size_t capacity_;  // snapshots that fit under the limit
+  Clock clock_;
+  bool enabled_ = true;
+  std::deque<Snapshot> snaps_;
+  std::uint64_t revision_ = 0;
+  std::int32_t memoryInterval_ = 1;
+  // Running means of one step's time (recording left out) and of one
+  // snapshot's cost; negative until measured.
+  double stepNs_ = -1, recordNs_ = -1;
+  std::int64_t lastStepEnd_ = 0;
+  bool running_ = false;
+};
+
+// The snapshots as `quindelle-run --csv` writes its table.
+std::string HistoryCsv(const RunHistory& h);
+
+}  // namespace qd

@@ -1,0 +1,354 @@
+#include "ui/history/history_window.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPen>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/editing/number_text.h"
+#include "core/history/run_history.h"
+#include "core/persistence/file_io.h"
+#include "ui/common/dialogs.h"
+#include "ui/mainform/mainform.h"
+#include "ui/view/picture_canvas.h"
+#include "ui/view/scene.h"
+
+namespace qd {
+namespace {
+
+constexpr QSize kPictureSize(298, 88);  // half the picture area
+
+const char* const kCurveNames[3] = {"Kinetic", "Potential", "Total"};
+const QColor kCurveColours[3] = {QColor(0, 110, 200), QColor(200, 120, 0), QColor(0, 140, 0)};
+
+Extended Value(const Snapshot& n, int which) {
+  switch (which) {
+    case THistoryWindow::kKinetic:
+      return n.Kinetic;
+    case THistoryWindow::kPotential:
+      return n.Potential;
+    default:
+      return n.Kinetic + n.Potential;
+  }
+}
+
+// Whether the chart can place the value: finite and within double range.
+bool Drawable(Extended v) {
+  return std::isfinite(v) && std::fabs(v) <= Extended(std::numeric_limits<double>::max());
+}
+
+// Gives the axis the rounded range around low..high, as its own nice numbers
+// would, without laying the chart out for a range that does not change.
+void SetNiceRange(QValueAxis* axis, double low, double high) {
+  if (!std::isfinite(low) || !std::isfinite(high) || !(low < high)) return;
+  QValueAxis scratch;
+  scratch.setTickCount(axis->tickCount());
+  scratch.setRange(low, high);
+  scratch.applyNiceNumbers();
+  if (scratch.min() != axis->min() || scratch.max() != axis->max())
+    axis->setRange(scratch.min(), scratch.max());
+}
+
+QString NumberText(Extended v) { return QString::fromStdString(FloatToText(v, LocaleDecimalSeparator())); }
+
+}  // namespace
+
+THistoryWindow::THistoryWindow(TMainForm& form, QWidget* parent) : QWidget(parent, Qt::Window), form_(form) {
+  setObjectName(QStringLiteral("HistoryWindow"));
+  setWindowTitle(QStringLiteral("Run History"));
+  // Closing the main window still ends the program while this one is open.
+  setAttribute(Qt::WA_QuitOnClose, false);
+  resize(640, 520);
+
+  Chart = new QChart;
+  Chart->setObjectName(QStringLiteral("Chart"));
+  // Axis labels in the user's number format.
+  Chart->setLocalizeNumbers(true);
+  Chart->setLocale(QLocale::system());
+  Chart->legend()->setAlignment(Qt::AlignBottom);
+  axisX_ = new QValueAxis;
+  axisX_->setTitleText(QStringLiteral("Step"));
+  axisX_->setLabelFormat(QStringLiteral("%.0f"));
+  axisY_ = new QValueAxis;
+  axisY_->setTitleText(QStringLiteral("Energy"));
+  axisY_->setLabelFormat(QStringLiteral("%.4g"));
+  Chart->addAxis(axisX_, Qt::AlignBottom);
+  Chart->addAxis(axisY_, Qt::AlignLeft);
+  for (int c = 0; c < 3; ++c) SetPieces(c, {{}});
+  marker_ = new QLineSeries;
+  marker_->setName(QStringLiteral("Chosen step"));
+  marker_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
+  Chart->addSeries(marker_);
+  marker_->attachAxis(axisX_);
+  marker_->attachAxis(axisY_);
+  for (QLegendMarker* m : Chart->legend()->markers(marker_)) m->setVisible(false);
+
+  ChartView = new QChartView(Chart, this);
+  ChartView->setObjectName(QStringLiteral("ChartView"));
+  ChartView->setMinimumHeight(240);
+
+  Note = new QLabel(this);
+  Note->setObjectName(QStringLiteral("Note"));
+  Note->setWordWrap(true);
+  Note->hide();
+
+  Timeline = new QSlider(Qt::Horizontal, this);
+  Timeline->setObjectName(QStringLiteral("Timeline"));
+  Timeline->setRange(0, 0);
+  StepLabel = new QLabel(QStringLiteral("Step:"), this);
+  StepLabel->setObjectName(QStringLiteral("StepLabel"));
+  StepLabel->setMinimumWidth(110);
+  Values = new QLabel(this);
+  Values->setObjectName(QStringLiteral("Values"));
+  Values->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  Picture = new QLabel(this);
+  Picture->setObjectName(QStringLiteral("Picture"));
+  Picture->setFixedSize(kPictureSize);
+  Picture->setStyleSheet(QStringLiteral("background: black"));
+  ContinueButton = new QPushButton(QStringLiteral("Continue from here"), this);
+  ContinueButton->setObjectName(QStringLiteral("ContinueButton"));
+  ExportButton = new QPushButton(QStringLiteral("Export CSV\u2026"), this);
+  ExportButton->setObjectName(QStringLiteral("ExportButton"));
+
+  auto* timeline = new QHBoxLayout;
+  timeline->addWidget(Timeline, 1);
+  timeline->addWidget(StepLabel);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(Values);
+  buttons->addStretch(1);
+  buttons->addWidget(ContinueButton);
+  buttons->addWidget(ExportButton);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(Picture);
+  bottom->addLayout(buttons, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(ChartView, 1);
+  layout->addWidget(Note);
+  layout->addLayout(timeline);
+  layout->addLayout(bottom);
+
+  RefreshTimer = new QTimer(this);
+  RefreshTimer->setInterval(kRefreshMs);
+  connect(RefreshTimer, &QTimer::timeout, this, [this] { form_.RunHandler([this] { Refresh(); }); });
+  connect(Timeline, &QSlider::valueChanged, this, [this](int) {
+    if (SelectedIndex() >= 0) selectedStep_ = form_.History().At(std::size_t(SelectedIndex())).StepCount;
+    form_.RunHandler([this] { ShowSelection(); });
+  });
+  connect(ContinueButton, &QPushButton::clicked, this,
+          [this] { form_.RunHandler([this] { ContinueClick(); }); });
+  connect(ExportButton, &QPushButton::clicked, this, [this] { form_.RunHandler([this] { ExportClick(); }); });
+  Refresh();
+}
+
+void THistoryWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  Refresh();
+  RefreshTimer->start();
+}
+
+void THistoryWindow::hideEvent(QHideEvent* event) {
+  // Closing only hides the window: the main window goes on recording.
+  RefreshTimer->stop();
+  QWidget::hideEvent(event);
+}
+
+int THistoryWindow::SelectedIndex() const {
+  const RunHistory& h = form_.History();
+  if (h.Empty()) return -1;
+  return std::clamp(Timeline->value(), 0, int(h.Size()) - 1);
+}
+
+void THistoryWindow::Refresh() {
+  const RunHistory& h = form_.History();
+  if (h.Revision() != shownRevision_) {
+    shownRevision_ = h.Revision();
+    // Keep pointing at the same step; at the end of a growing history,
+    // follow the run.
+    const bool atEnd = Timeline->value() >= Timeline->maximum();
+    int index = 0;
+    for (std::size_t i = 0; i < h.Size(); ++i)
+      if (h.At(i).StepCount <= selectedStep_) index = int(i);
+    if (atEnd && !h.Empty()) index = int(h.Size()) - 1;
+    {
+      const QSignalBlocker block(Timeline);
+      Timeline->setRange(0, std::max(int(h.Size()) - 1, 0));
+      Timeline->setValue(index);
+    }
+    if (!h.Empty()) selectedStep_ = h.At(std::size_t(index)).StepCount;
+    RebuildChart();
+  }
+  ShowSelection();
+  const SimState& s = form_.State();
+  ContinueButton->setEnabled(!h.Empty() && s.Stopped && !form_.RunActive() && !s.ImageMode);
+  ExportButton->setEnabled(!h.Empty());
+}
+
+void THistoryWindow::SetPieces(int which, const std::vector<std::vector<QPointF>>& runs) {
+  std::vector<QLineSeries*>& pieces = curves_[std::size_t(which)].pieces;
+  const std::size_t wanted = std::max<std::size_t>(runs.size(), 1);
+  while (pieces.size() > wanted) {
+    Chart->removeSeries(pieces.back());
+    delete pieces.back();
+    pieces.pop_back();
+  }
+  while (pieces.size() < wanted) {
+    auto* piece = new QLineSeries;
+    piece->setName(QString::fromLatin1(kCurveNames[which]));
+    piece->setPen(QPen(kCurveColours[which], 1.5));
+    Chart->addSeries(piece);
+    piece->attachAxis(axisX_);
+    piece->attachAxis(axisY_);
+    // One entry per curve in the legend, however many pieces it has.
+    if (!pieces.empty())
+      for (QLegendMarker* m : Chart->legend()->markers(piece)) m->setVisible(false);
+    pieces.push_back(piece);
+  }
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    const std::vector<QPointF>& run = runs[i];
+    pieces[i]->replace(QList<QPointF>(run.begin(), run.end()));
+    // A lone point between two gaps would draw nothing as a line.
+    pieces[i]->setPointsVisible(run.size() == 1);
+  }
+  if (runs.empty()) pieces[0]->clear();
+}
+
+namespace {
+
+// The points a curve is drawn through: a long run is cut into buckets and
+// each bucket gives its lowest and highest point, in step order, so that
+// the curve keeps its envelope and its spikes while a redraw stays cheap.
+// Every point drawn is a recorded snapshot's exact value.
+std::vector<QPointF> Thinned(const std::vector<QPointF>& run, std::size_t most) {
+  if (run.size() <= most) return run;
+  const std::size_t buckets = std::max<std::size_t>(most / 2, 1);
+  std::vector<QPointF> out;
+  out.reserve(buckets * 2 + 1);
+  for (std::size_t b = 0; b < buckets; ++b) {
+    const std::size_t from = run.size() * b / buckets, to = run.size() * (b + 1) / buckets;
+    if (from >= to) continue;
+    std::size_t lo = from, hi = from;
+    for (std::size_t i = from; i < to; ++i) {
+      if (run[i].y() < run[lo].y()) lo = i;
+      if (run[i].y() > run[hi].y()) hi = i;
+    }
+    out.push_back(run[std::min(lo, hi)]);
+    if (lo != hi) out.push_back(run[std::max(lo, hi)]);
+  }
+  if (out.back() != run.back()) out.push_back(run.back());
+  return out;
+}
+
+}  // namespace
+
+void THistoryWindow::RebuildChart() {
+  ++rebuilds_;
+  const RunHistory& h = form_.History();
+  double low = std::numeric_limits<double>::infinity(), high = -low;
+  bool totalGaps = false;
+  // About one point per pixel of the chart.
+  const std::size_t most = std::size_t(std::max(ChartView->width(), 600));
+  for (int c = 0; c < 3; ++c) {
+    std::vector<std::vector<QPointF>> runs(1);
+    for (std::size_t i = 0; i < h.Size(); ++i) {
+      const Extended v = Value(h.At(i), c);
+      if (!Drawable(v)) {
+        if (c == kTotal) totalGaps = true;
+        if (!runs.back().empty()) runs.emplace_back();
+        continue;
+      }
+      const double y = double(v);
+      low = std::min(low, y);
+      high = std::max(high, y);
+      runs.back().emplace_back(double(h.At(i).StepCount), y);
+    }
+    if (runs.back().empty()) runs.pop_back();
+    for (auto& run : runs) run = Thinned(run, most);
+    SetPieces(c, runs);
+  }
+  if (!(low <= high)) low = -1, high = 1;
+  const double pad = high > low ? (high - low) * 0.05 : std::max(std::fabs(high) * 0.05, 1.0);
+  // Round ranges, set only when they change: every change of an axis lays
+  // out every curve again, by far the dearest part of a redraw, and rounded
+  // ends change seldom while a run goes on.
+  const double padLow = low - pad, padHigh = high + pad;
+  SetNiceRange(axisY_, std::isfinite(padLow) ? padLow : low, std::isfinite(padHigh) ? padHigh : high);
+  yLow_ = axisY_->min();
+  yHigh_ = axisY_->max();
+  const double first = h.Empty() ? 0 : h.At(0).StepCount;
+  const double last = h.Empty() ? 1 : h.At(h.Size() - 1).StepCount;
+  SetNiceRange(axisX_, first, last > first ? last : first + 1);
+  Note->setText(QStringLiteral(
+      "The total energy is infinite or not a number at some steps; the chart leaves those steps out."));
+  Note->setVisible(totalGaps);
+}
+
+void THistoryWindow::ShowSelection() {
+  const RunHistory& h = form_.History();
+  const int index = SelectedIndex();
+  if (index < 0) {
+    StepLabel->setText(QStringLiteral("Step:"));
+    Values->clear();
+    marker_->clear();
+    Picture->clear();
+    return;
+  }
+  const Snapshot& n = h.At(std::size_t(index));
+  StepLabel->setText(QStringLiteral("Step: %1").arg(QLocale::system().toString(n.StepCount)));
+  Values->setText(
+      QStringLiteral("Kinetic: %1\nPotential: %2\nTotal: %3")
+          .arg(NumberText(n.Kinetic), NumberText(n.Potential), NumberText(n.Kinetic + n.Potential)));
+  marker_->replace(QList<QPointF>{{double(n.StepCount), yLow_}, {double(n.StepCount), yHigh_}});
+
+  // The snapshot as the main window would draw it now.
+  SimState view = form_.State();
+  InstallSnapshot(n, view);
+  const QSize area = form_.Canvas->size().isEmpty() ? QSize(596, 176) : form_.Canvas->size();
+  QImage image(area, QImage::Format_RGB32);
+  image.fill(Qt::black);
+  DrawParticles(image, view, form_.CurrentSceneStyle());
+  Picture->setPixmap(
+      QPixmap::fromImage(image.scaled(kPictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void THistoryWindow::ContinueClick() {
+  const int index = SelectedIndex();
+  if (index < 0) return;
+  form_.ContinueFromSnapshot(std::size_t(index));
+  Refresh();
+}
+
+void THistoryWindow::ExportClick() {
+  const RunHistory& h = form_.History();
+  if (h.Empty()) return;
+  FileDialogSpec spec;
+  spec.filter = QStringLiteral("CSV files (*.csv)");
+  spec.defaultSuffix = QStringLiteral("csv");
+  const std::optional<QString> chosen = AppDialogs().SaveFile(this, spec);
+  if (!chosen) return;
+  // The table must never take the place of the configuration it came from.
+  const QString config = QFile::decodeName(QByteArray::fromStdString(form_.State().CurrentName));
+  if (!config.isEmpty() && QFileInfo(*chosen).exists() && QFileInfo(config).exists() &&
+      QFileInfo(*chosen).canonicalFilePath() == QFileInfo(config).canonicalFilePath()) {
+    AppDialogs().Error(this,
+                       QStringLiteral("The table cannot replace the configuration file it was made from."));
+    return;
+  }
+  const std::string text = HistoryCsv(h);
+  WriteFileSafely(QFile::encodeName(*chosen).toStdString(), text.data(), text.size());
+}
+
+}  // namespace qd

@@ -1,0 +1,83 @@
+#pragma once
+// The "Run History" window: the recorded energies against the step number,
+// a timeline over the snapshots with a small picture of the chosen one, going
+// back to it, and the snapshots written as the batch runner's table. The
+// recording itself is the main window's; this window only reads it, at most
+// ten times a second, so that it never slows a run down.
+#include <QPointF>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QSlider;
+class QTimer;
+class QValueAxis;
+
+namespace qd {
+
+class TMainForm;
+
+class THistoryWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit THistoryWindow(TMainForm& form, QWidget* parent = nullptr);
+
+  QChartView* ChartView = nullptr;
+  QChart* Chart = nullptr;
+  QLabel* Note = nullptr;  // says why the curve has gaps
+  QSlider* Timeline = nullptr;
+  QLabel* StepLabel = nullptr;
+  QLabel* Values = nullptr;  // the chosen snapshot's energies
+  QLabel* Picture = nullptr;
+  QPushButton* ContinueButton = nullptr;
+  QPushButton* ExportButton = nullptr;
+  QTimer* RefreshTimer = nullptr;
+
+  // Brings the chart, the timeline and the buttons up to date (the timer
+  // calls it while the window is shown).
+  void Refresh();
+  void ContinueClick();
+  void ExportClick();
+
+  // The snapshot the timeline points at, or -1 when there is none.
+  int SelectedIndex() const;
+  // The pieces a curve is drawn in: a value that is not finite splits it.
+  const std::vector<QLineSeries*>& Curve(int which) const { return curves_[std::size_t(which)].pieces; }
+  QLineSeries* Marker() const { return marker_; }
+  QValueAxis* AxisX() const { return axisX_; }
+  QValueAxis* AxisY() const { return axisY_; }
+  int ChartRebuilds() const { return rebuilds_; }
+
+  static constexpr int kRefreshMs = 100;
+  enum { kKinetic, kPotential, kTotal };
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  struct CurveSeries {
+    std::vector<QLineSeries*> pieces;
+  };
+  void RebuildChart();
+  void ShowSelection();
+  void SetPieces(int which, const std::vector<std::vector<QPointF>>& runs);
+
+  TMainForm& form_;
+  std::array<CurveSeries, 3> curves_;
+  QLineSeries* marker_ = nullptr;
+  QValueAxis* axisX_ = nullptr;
+  QValueAxis* axisY_ = nullptr;
+  double yLow_ = -1, yHigh_ = 1;
+  std::uint64_t shownRevision_ = ~std::uint64_t{0};
+  std::int32_t selectedStep_ = 0;
+  int rebuilds_ = 0;
+};
+
+}  // namespace qd

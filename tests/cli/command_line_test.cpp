@@ -1,0 +1,154 @@
+#include "cli/command_line.h"
+
+#include <sstream>
+#include <streambuf>
+
+#include "tests/cli/cli_support.h"
+
+namespace qd {
+namespace {
+
+class CommandLine : public clitest::Scratch {
+ protected:
+  int Run(const std::vector<std::string>& args) { return Run(args, out_); }
+  int Run(const std::vector<std::string>& args, std::ostream& out) {
+    out_.str("");
+    err_.str("");
+    cli::Console c{out, err_, false, [this] { return clock_ += 0.25; }, [] { return 0; }};
+    return cli::Main(args, c);
+  }
+
+  std::ostringstream out_, err_;
+  double clock_ = 0;
+};
+
+TEST_F(CommandLine, WrongUsageExitsWithTwo) {
+  const std::string in = WriteSquare("square.pln");
+  symlink(in.c_str(), Path("link.pln").c_str());
+  const std::vector<std::vector<std::string>> wrong = {
+      {},
+      {in},
+      {"--steps", "3"},
+      {in, "--steps"},
+      {in, "--steps", "-1"},
+      {in, "--steps", "ten"},
+      {in, "--steps", "3", "--formula", "Q"},
+      {in, "--steps", "3", "--sign", "both"},
+      {in, "--steps", "3", "--kinds", "20"},
+      {in, "--steps", "3", "--walls", "3"},
+      {in, "--steps", "3", "--dt", "0,5"},
+      {in, "--steps", "3", "--list", "all"},
+      {in, "--steps", "3", "--every", "2"},
+      {in, "--steps", "3", "--csv", "x.csv", "--every", "0"},
+      {in, "--steps", "3", "--bogus"},
+      {in, in, "--steps", "3"},
+      // No output under an empty name, and no option twice.
+      {in, "--steps", "3", "--out", ""},
+      {in, "--steps", "3", "--csv", ""},
+      {in, "--steps", "3", "--summary", ""},
+      {in, "--steps", "5", "--steps", "6"},
+      {in, "--steps", "5", "--formula", "E", "--formula", "PE"},
+      {in, "--steps", "5", "--cooler", "--cooler"},
+      {in, "--steps", "5", "--dt", "0.1", "--set", "Dt=0.2"},
+      {in, "--steps", "5", "--set", "A1=1", "--set", "A1=2"},
+      // --set and --threads.
+      {in, "--steps", "5", "--set", "G1=1"},
+      {in, "--steps", "5", "--set", "A1"},
+      {in, "--steps", "5", "--set", "A1=1,5"},
+      {in, "--steps", "5", "--set", "A1=1", "B1=2"},
+      {in, "--steps", "5", "--threads", "0"},
+      {in, "--steps", "5", "--threads", "two"},
+      // No output over the input or over another output.
+      {in, "--steps", "3", "--csv", in},
+      {in, "--steps", "3", "--out", in},
+      {in, "--steps", "3", "--out", Path("link.pln")},
+      {in, "--steps", "3", "--out", Path("new.x"), "--csv", Path("./new.x")},
+      {in, "--steps", "3", "--csv", Path("new.x"), "--summary", Path("new.x")},
+  };
+  for (const auto& args : wrong) {
+    EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
+    EXPECT_NE(err_.str().find("usage: quindelle-run"), std::string::npos);
+  }
+  EXPECT_EQ(Bytes(in).size(), 3776u);
+  EXPECT_FALSE(std::filesystem::exists(Path("new.x")));
+  EXPECT_EQ(Run({"--help"}), 0);
+  EXPECT_NE(out_.str().find("usage: quindelle-run"), std::string::npos);
+}
+
+TEST_F(CommandLine, ReadsEveryOption) {
+  cli::Command c;
+  ASSERT_EQ(cli::ParseArguments({"in.pln", "--set", "C2=-0.5", "--steps", "7", "--threads", "3", "--walls",
+                                 "10", "--dt", "1E-3", "--kinds", "15", "--blockade", "--list", "positions"},
+                                c),
+            "");
+  EXPECT_EQ(c.run.steps, 7);
+  EXPECT_EQ(c.run.step.threads, 3);
+  EXPECT_EQ(c.run.step.walls, Walls::Thermos20X20);
+  EXPECT_EQ(c.run.step.force.secondKindCount, 15);
+  EXPECT_TRUE(c.run.step.blockade);
+  EXPECT_EQ(c.list, batch::ListKind::Positions);
+  EXPECT_EQ(c.run.set[0], 0.001L);
+  EXPECT_EQ(c.run.set[8], -0.5L);
+  EXPECT_FALSE(c.run.set[1].has_value());
+  cli::Command defaults;
+  ASSERT_EQ(cli::ParseArguments({"in.pln", "--steps", "0"}, defaults), "");
+  EXPECT_EQ(defaults.run.step.threads, 0);
+}
+
+TEST_F(CommandLine, ListsSixtyLinesWithEmptySlotsBlank) {
+  const std::string in = WriteSquare("square.pln");
+  ASSERT_EQ(Run({in, "--steps", "0", "--list", "velocities"}), 0);
+  std::istringstream lines(out_.str());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    if (count == 2) {
+      EXPECT_EQ(line, "2\t0.125\t0\t0");
+    }
+    if (count == 50) {
+      EXPECT_EQ(line, "50\t\t\t");
+    }
+  }
+  EXPECT_EQ(count, 60);
+  ASSERT_EQ(Run({in, "--steps", "0", "--list", "positions"}), 0);
+  EXPECT_NE(out_.str().find("\n3\t-0.212\t0.212\t0.212\n"), std::string::npos) << out_.str();
+}
+
+// A stream buffer that takes nothing, as a full disk does.
+class FullBuffer : public std::streambuf {
+ protected:
+  int_type overflow(int_type) override {
+    errno = ENOSPC;
+    return traits_type::eof();
+  }
+};
+
+TEST_F(CommandLine, OutputThatCannotBeWrittenExitsWithFour) {
+  const std::string in = WriteSquare("square.pln");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {in, "--steps", "0", "--list", "positions"}}) {
+    FullBuffer full;
+    std::ostream out(&full);
+    EXPECT_EQ(Run(args, out), 4);
+    EXPECT_EQ(err_.str(), "quindelle-run: standard output: Disk full\n");
+  }
+}
+
+TEST_F(CommandLine, ProgressLineWhenAskedOrOnASlowTerminalRun) {
+  const std::string in = WriteSquare("square.pln");
+  ASSERT_EQ(Run({in, "--steps", "3"}), 0);
+  EXPECT_EQ(err_.str(), "");
+  ASSERT_EQ(Run({in, "--steps", "3", "--progress"}), 0);
+  EXPECT_NE(err_.str().find("3/3 steps"), std::string::npos) << err_.str();
+  EXPECT_EQ(err_.str().back(), '\n');
+
+  out_.str("");
+  err_.str("");
+  cli::Console terminal{out_, err_, true, [this] { return clock_ += 0.25; }, [] { return 0; }};
+  ASSERT_EQ(cli::Main({in, "--steps", "8"}, terminal), 0);
+  EXPECT_NE(err_.str().find("8/8 steps"), std::string::npos) << err_.str();
+}
+
+}  // namespace
+}  // namespace qd

@@ -1,0 +1,198 @@
+// The built commands run as the user runs them: as processes, with signals,
+// redirected output and GNU parallel.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "tests/cli/cli_support.h"
+
+namespace qd {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Starts `args` in a process group of its own, standard output to `out`.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    dup2(fd, STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// The exit status, or 128 + the signal that ended the process.
+int Wait(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int Command(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+  return Wait(Spawn(args, out));
+}
+
+// Polls for `done` for up to a minute (the machine may be busy).
+template <class Fn>
+bool Eventually(Fn done) {
+  for (int i = 0; i < 12000; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
+
+class Processes : public clitest::Scratch {
+ protected:
+  std::vector<std::string> Names(const std::string& sub = "") const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_ / sub)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Job number -> the row of DIR/summary.csv, split at commas.
+  std::vector<std::vector<std::string>> SummaryRows(const std::string& dir) const {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(Bytes(Path(dir + "/summary.csv")));
+    for (std::string line; std::getline(lines, line);) {
+      std::vector<std::string> cells;
+      std::istringstream in(line + ",");
+      for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
+      rows.push_back(cells);
+    }
+    return rows;
+  }
+
+  // The job numbers in GNU parallel's job log, in the order it wrote them.
+  std::vector<int> LoggedJobs(const std::string& dir) const {
+    std::vector<int> jobs;
+    std::istringstream lines(Bytes(Path(dir + "/joblog")));
+    std::string line;
+    std::getline(lines, line);  // header
+    while (std::getline(lines, line)) jobs.push_back(std::stoi(line));
+    return jobs;
+  }
+
+  const std::string run_ = QUINDELLE_RUN_PATH;
+  const std::string sweep_ = QUINDELLE_SWEEP_PATH;
+};
+
+TEST_F(Processes, SignalsStopTheRunAndLeaveTheOldFiles) {
+  const std::string in = WriteSquare("square.pln");
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    std::ofstream(Path("out.pln")) << "old result";
+    std::ofstream(Path("run.csv")) << "old table";
+    const pid_t pid = Spawn({run_, in, "--steps", "2000000000", "--out", Path("out.pln"), "--csv",
+                             Path("run.csv"), "--every", "1000000"});
+    // The unfinished table is there once the run has started.
+    ASSERT_TRUE(Eventually([&] { return Names().size() > 3; }));
+    kill(pid, sig);
+    EXPECT_EQ(Wait(pid), 128 + sig);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"out.pln", "run.csv", "square.pln"}));
+    EXPECT_EQ(Bytes(Path("out.pln")), "old result");
+    EXPECT_EQ(Bytes(Path("run.csv")), "old table");
+  }
+}
+
+TEST_F(Processes, AFullStandardOutputIsAFileError) {
+  const std::string in = WriteSquare("square.pln");
+  EXPECT_EQ(Command({run_, "--help"}, "/dev/full"), 4);
+  EXPECT_EQ(Command({run_, in, "--steps", "1", "--list", "positions"}, "/dev/full"), 4);
+}
+
+// Twelve runs through the sweep end exactly where twelve single runs end.
+TEST_F(Processes, SweepEndsWhereTheSingleRunsEnd) {
+  const std::string in = WriteSquare("square.pln");
+  ASSERT_EQ(Command({sweep_, in, "--steps", "50", "--vary", "A1=1,1.5", "--vary", "B1=0.5,1,2", "--vary",
+                     "formula=E,DUDI", "--walls", "10", "--out", Path("sweep"), "--jobs", "2"}),
+            0);
+  const auto rows = SummaryRows("sweep");
+  ASSERT_EQ(rows.size(), 13u);
+  int job = 0;
+  for (const char* a1 : {"1", "1.5"})
+    for (const char* b1 : {"0.5", "1", "2"})
+      for (const char* formula : {"E", "DUDI"}) {
+        ++job;
+        SCOPED_TRACE(job);
+        ASSERT_EQ(
+            Command({run_, in, "--steps", "50", "--walls", "10", "--set", std::string("A1=") + a1, "--set",
+                     std::string("B1=") + b1, "--formula", formula, "--out", Path("single.pln")}),
+            0);
+        EXPECT_EQ(Bytes(Path("sweep/runs/" + std::to_string(job) + ".pln")), Bytes(Path("single.pln")));
+        EXPECT_EQ(rows[job][0], std::to_string(job));
+        EXPECT_EQ(rows[job][3], formula);
+      }
+}
+
+// Killed half-way, the sweep runs only the jobs it has not run when started again.
+TEST_F(Processes, ASweepStartedAgainRunsOnlyTheMissingJobs) {
+  const std::string in = WriteSquare("square.pln");
+  const std::vector<std::string> sweep = {
+      sweep_,     in,        "--steps", "20000",  "--vary",
+      "A1=1,2,3", "--vary",  "B1=1,2",  "--vary", "sign=gravoscope,taoscope",
+      "--out",    Path("s"), "--jobs",  "1"};
+  const pid_t pid = Spawn(sweep);
+  ASSERT_TRUE(Eventually([&] { return fs::exists(Path("s/runs/4.pln")); }));
+  kill(-pid, SIGKILL);
+  Wait(pid);
+  const std::vector<int> first = LoggedJobs("s");
+  ASSERT_LT(first.size(), 12u) << "the sweep ended before it was killed";
+  EXPECT_FALSE(fs::exists(Path("s/summary.csv")));
+
+  ASSERT_EQ(Command(sweep), 0);
+  const std::vector<int> all = LoggedJobs("s");
+  EXPECT_EQ(std::vector<int>(all.begin(), all.begin() + static_cast<long>(first.size())), first);
+  EXPECT_EQ(std::set<int>(all.begin(), all.end()).size(), 12u);
+  EXPECT_EQ(all.size(), 12u) << "a job ran twice";
+  EXPECT_EQ(SummaryRows("s").size(), 13u);
+}
+
+TEST_F(Processes, AFaultingRunIsSummarisedAndFailsTheSweep) {
+  const std::string in = WriteSquare("square.pln");
+  EXPECT_NE(Command({sweep_, in, "--steps", "5", "--vary", "D2=0,10", "--out", Path("sweep")}), 0);
+  const auto rows = SummaryRows("sweep");
+  ASSERT_EQ(rows.size(), 3u);
+  const auto fault = std::find(rows[0].begin(), rows[0].end(), "fault") - rows[0].begin();
+  EXPECT_EQ(rows[1][static_cast<std::size_t>(fault)], "Floating point division by zero");
+  EXPECT_EQ(rows[2][static_cast<std::size_t>(fault)], "");
+  EXPECT_EQ(Names("sweep/runs"), std::vector<std::string>{"2.pln"});
+}
+
+TEST_F(Processes, BadGridsAreRefusedBeforeAnyJob) {
+  const std::string in = WriteSquare("square.pln");
+  for (const std::vector<std::string>& vary : std::vector<std::vector<std::string>>{
+           {"--vary", "G1=1,2"},
+           {"--vary", "A1="},
+           {"--vary", "A1=1,,2"},
+           {"--vary", "A1=1,x"},
+           {"--vary", "walls=none,3"},
+           {"--vary", "cooler=on,yes"},
+           {"--vary", "A1=1", "--vary", "A1=2"},
+           {"--vary", "formula=E,PE", "--formula", "E"},
+       }) {
+    std::vector<std::string> args = {sweep_, in, "--steps", "5", "--out", Path("sweep")};
+    args.insert(args.end(), vary.begin(), vary.end());
+    EXPECT_EQ(Command(args), 2) << ::testing::PrintToString(vary);
+    EXPECT_FALSE(fs::exists(Path("sweep"))) << ::testing::PrintToString(vary);
+  }
+}
+
+}  // namespace
+}  // namespace qd

@@ -1,0 +1,247 @@
+// The "Run History" window over the main window's recording: opening it
+// during a run, the chart with its gaps, going back to a snapshot, the
+// exported table, and the commands that start a new history.
+#include "ui/history/history_window.h"
+
+#include <QAction>
+#include <QChart>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QValueAxis>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "core/batch/batch_run.h"
+#include "core/editing/number_text.h"
+#include "tests/ui/commands_fixture.h"
+#include "ui/editing/edit_dlg.h"
+
+namespace qd {
+namespace {
+
+class HistoryWindow : public CommandsTest {
+ protected:
+  THistoryWindow& Open(TMainForm& f) {
+    window = std::make_unique<THistoryWindow>(f);
+    f.SetWindows({.history = window.get()});
+    return *window;
+  }
+  void TearDown() override {
+    window.reset();
+    CommandsTest::TearDown();
+  }
+  std::unique_ptr<THistoryWindow> window;
+};
+
+// Fourteen particles with a fast start, so that the 1.5 walls and the
+// blockade of slots 1..4 all have work to do.
+SimState WallCloud() {
+  SimState c = TwoParticles();
+  c.Dt = 0.01L;
+  c.A1 = c.A2 = 0.01L;
+  for (int s = 1; s <= 14; ++s) {
+    c.Present[s] = 1;
+    c.X[s] = 0.3L * (s % 5) - 0.6L;
+    c.Y[s] = 0.2L * (s % 3) - 0.2L;
+    c.Z[s] = 0.25L * (s / 5) - 0.3L;
+    c.UX[s] = (s % 2 ? 1 : -1) * 0.9L;
+    c.UY[s] = 0.3L;
+    c.UZ[s] = (s % 3 ? 1 : -1) * 0.7L;
+  }
+  return c;
+}
+
+TEST_F(HistoryWindow, OpensBesideARunningRunAndClosingKeepsTheRecording) {
+  TMainForm& f = StartWith(WallCloud());
+  THistoryWindow& w = Open(f);
+
+  QElapsedTimer clock;
+  std::int32_t closedAt = -1;
+  const int done = RunFor(300, [&](int step) {
+    if (step == 3) {
+      clock.start();
+      f.RunHistory1->trigger();
+      EXPECT_TRUE(w.isVisible());
+      EXPECT_FALSE(w.isModal());
+      EXPECT_EQ(w.windowTitle(), QStringLiteral("Run History"));
+      w.Refresh();
+      EXPECT_FALSE(w.ContinueButton->isEnabled());
+    }
+    if (step == 150) {
+      EXPECT_GE(w.ChartRebuilds(), 1);
+      // At most ten redraws a second, whatever the step rate.
+      EXPECT_LE(w.ChartRebuilds(), clock.elapsed() / THistoryWindow::kRefreshMs + 2);
+      w.close();
+      closedAt = state.StepCount;
+    }
+  });
+  EXPECT_EQ(done, 300);
+  EXPECT_FALSE(w.isVisible());
+  const RunHistory& h = f.History();
+  ASSERT_GE(h.Size(), 2u);
+  EXPECT_EQ(h.At(0).StepCount, 0);
+  EXPECT_GT(h.At(h.Size() - 1).StepCount, closedAt);
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(HistoryWindow, ContinuingFromASnapshotIsTheBatchRunOfAsManySteps) {
+  TMainForm& f = StartWith(WallCloud());
+  // Opened as the runner opens it: the file's time step in force.
+  dialogs.openAnswers.push_back(startPath);
+  f.Open1Click();
+  THistoryWindow& w = Open(f);
+  f.Thermos3X3->setChecked(true);
+  f.Cool->setChecked(true);
+  f.Blockade->setChecked(true);
+  RunFor(90);
+  w.show();
+  w.Refresh();
+  const RunHistory& h = f.History();
+  ASSERT_GE(h.Size(), 3u);
+  const std::size_t pick = h.Size() / 2;
+  w.Timeline->setValue(int(pick));
+  const std::int32_t from = h.At(pick).StepCount;
+  ASSERT_GT(from, 0);
+  EXPECT_EQ(w.StepLabel->text(), QStringLiteral("Step: %1").arg(QLocale::system().toString(from)));
+  // The marker stands at the chosen step.
+  ASSERT_EQ(w.Marker()->count(), 2);
+  EXPECT_EQ(w.Marker()->at(0).x(), double(from));
+
+  f.EditDT->setText(QStringLiteral("9"));  // the snapshot's parameters come back
+  ASSERT_TRUE(w.ContinueButton->isEnabled());
+  w.ContinueButton->click();
+  EXPECT_EQ(state.StepCount, from);
+  EXPECT_EQ(f.LTime->text(), QString::number(from));
+  EXPECT_EQ(f.EditDT->text().toStdString(), FloatToText(0.01L, LocaleDecimalSeparator()));
+  EXPECT_EQ(h.Size(), pick + 1);
+
+  const int more = 23;
+  RunFor(more);
+  dialogs.saveAnswers.push_back(Folder() + QStringLiteral("/continued.pln"));
+  f.Saveas1Click();
+  // The batch runner's run of the same steps straight from the start.
+  batch::Options straight;
+  straight.in = startPath.toStdString();
+  straight.steps = from + more;
+  straight.step.walls = Walls::Thermos3X3;
+  straight.step.cooler = true;
+  straight.step.blockade = true;
+  straight.out = (Folder() + QStringLiteral("/straight.pln")).toStdString();
+  auto end = std::make_unique<SimState>();
+  const batch::Outcome rc = batch::Run(straight, *end);
+  ASSERT_EQ(rc.status, batch::kDone) << rc.message;
+  EXPECT_EQ(ReadBytes(Folder() + QStringLiteral("/continued.pln")),
+            ReadBytes(Folder() + QStringLiteral("/straight.pln")));
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(HistoryWindow, ChartLeavesGapsWhereTheTotalIsNotFinite) {
+  TMainForm& f = StartWith(TwoParticles());
+  THistoryWindow& w = Open(f);
+  RunHistory& h = f.History();
+  const ForceOptions force;
+  SimState s = state;
+  const Extended inf = std::numeric_limits<Extended>::infinity();
+  // Total: finite, finite, infinite, not a number, finite.
+  const Extended speeds[] = {0, 0.5L, inf, inf, 1};
+  for (int i = 0; i < 5; ++i) {
+    s.StepCount = 10 * i;
+    s.UX[1] = speeds[i];
+    s.X[2] = i == 3 ? 0 : 1;  // two particles at one place: infinite potential
+    s.Y[2] = i == 3 ? 0 : 0.5L;
+    h.RunStarted(s, force);  // one snapshot each, whatever K would be
+  }
+  ASSERT_EQ(h.Size(), 5u);
+  w.show();
+  w.Refresh();
+
+  const auto& total = w.Curve(THistoryWindow::kTotal);
+  ASSERT_EQ(total.size(), 2u);
+  ASSERT_EQ(total[0]->count(), 2);
+  ASSERT_EQ(total[1]->count(), 1);
+  EXPECT_EQ(total[1]->at(0).x(), 40.0);
+  EXPECT_EQ(total[0]->at(1).y(), double(h.At(1).Kinetic + h.At(1).Potential));
+  EXPECT_TRUE(w.Note->isVisibleTo(&w));
+  EXPECT_TRUE(std::isfinite(w.AxisY()->min()) && std::isfinite(w.AxisY()->max()));
+  // One legend entry per curve.
+  int shown = 0;
+  Settle();
+  for (QLegendMarker* m : w.Chart->legend()->markers())
+    if (m->isVisible()) ++shown;
+  EXPECT_EQ(shown, 3);
+}
+
+TEST_F(HistoryWindow, ExportWritesTheRunnersTableAndNeverOverTheConfiguration) {
+  TMainForm& f = StartWith(WallCloud());
+  THistoryWindow& w = Open(f);
+  RunFor(12);
+  w.Refresh();
+  const QString csv = Folder() + QStringLiteral("/run.csv");
+  dialogs.saveAnswers.push_back(csv);
+  w.ExportButton->click();
+  ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
+  EXPECT_EQ(dialogs.fileDialogs[0].defaultSuffix, QStringLiteral("csv"));
+  EXPECT_EQ(ReadBytes(csv).toStdString(), HistoryCsv(f.History()));
+
+  const QByteArray config = ReadBytes(startPath);
+  dialogs.saveAnswers.push_back(startPath);
+  w.ExportButton->click();
+  EXPECT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(ReadBytes(startPath), config);
+
+  dialogs.saveAnswers.push_back(std::nullopt);
+  w.ExportButton->click();
+  EXPECT_EQ(dialogs.errors.size(), 1u);
+}
+
+TEST_F(HistoryWindow, InstallingAnotherStateStartsANewHistory) {
+  const struct {
+    const char* command;
+    std::function<void(TMainForm&)> run;
+  } commands[] = {
+      {"Open",
+       [this](TMainForm& f) {
+         dialogs.openAnswers.push_back(startPath);
+         f.Open1Click();
+       }},
+      {"New, OK",
+       [this](TMainForm& f) {
+         TEditDlg& editor = f.Editor();
+         QTimer::singleShot(0, &editor, [this, &editor] {
+           dialogs.saveAnswers.push_back(Folder() + QStringLiteral("/new.pln"));
+           QTest::mouseClick(editor.OKBtn, Qt::LeftButton);
+         });
+         // A dialog that does not close must not hang the suite.
+         QTimer::singleShot(5000, &editor, &QDialog::reject);
+         f.New1Click();
+       }},
+      {"Taons", [](TMainForm& f) { f.Daons1Click(); }},
+      {"zero velocity",
+       [this](TMainForm& f) {
+         dialogs.saveAnswers.push_back(std::nullopt);
+         f.Null00Click();
+       }},
+      {"Spiral", [](TMainForm& f) { f.Spiral1Click(); }},
+  };
+  TMainForm& f = StartWith(TwoParticles());
+  for (const auto& c : commands) {
+    if (state.ImageMode) f.Daons1Click();
+    RunFor(4);
+    ASSERT_FALSE(f.History().Empty()) << c.command;
+    c.run(f);
+    EXPECT_TRUE(f.History().Empty()) << c.command;
+  }
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+}  // namespace
+}  // namespace qd
