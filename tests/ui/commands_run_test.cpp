@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QPaintDevice>
 #include <QRadioButton>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 
@@ -87,6 +88,33 @@ TEST_F(CommandsRun, ScreenShowsTheLastStepRightAfterTheRun) {
     }
   }
   EXPECT_EQ(f.LTime->text(), QString::number(state.StepCount));
+}
+
+TEST_F(CommandsRun, FramesDuringARunRepaintOnlyWhatChanged) {
+  // Show Listing off: the listing keeps its texts, so no frame of the run
+  // may spend a repaint on it, however many frames there are.
+  startPath = WriteConfig(TwoParticles(), QStringLiteral("start.pln"));
+  WritePointer(startPath.toUtf8());
+  TMainForm& f = StartShown();
+  f.ShowList->setChecked(false);
+  QCoreApplication::processEvents();
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      paints += e->type() == QEvent::Paint;
+      return false;
+    }
+  } listing, picture;
+  f.DaonsTable->viewport()->installEventFilter(&listing);
+  f.Canvas->installEventFilter(&picture);
+  // Steps slower than a display frame: every step is a frame.
+  RunFor(4, [](int) { QThread::msleep(20); });
+  EXPECT_EQ(listing.paints, 0);
+  EXPECT_GE(picture.paints, 4);
+  // Show Listing on: the new texts reach the screen.
+  f.ShowList->setChecked(true);
+  RunFor(2, [](int) { QThread::msleep(20); });
+  EXPECT_GE(listing.paints, 2);
 }
 
 TEST_F(CommandsRun, GoButtonPressesStartAndStop) {

@@ -93,63 +93,77 @@ namespace {
 // copy costs more than a fast step, and a display shows only its frames.
 // When the run ends (its last step, a fault, Stop) the latest drawing is
 // shown at once.
-class ScreenPacer {
+//
+// The picture holds its own copies back. Every other widget of the window
+// marks what changed as usual, and the window's request to repaint the
+// marked areas waits for the next frame: a frame then repaints what changed
+// and nothing else (re-enabling a widget's updates would repaint all of it,
+// the listing's texts, frame and scroll bar included, even when nothing in it
+// changed).
+class ScreenPacer : public QObject {
  public:
-  ScreenPacer(PictureCanvas* canvas, QWidget* listing, QWidget* label)
-      : canvas_(canvas), listing_(listing), label_(label) {
+  ScreenPacer(QWidget* window, PictureCanvas* canvas) : window_(window), canvas_(canvas) {
     const QScreen* screen = canvas->screen();
     const qreal hz = screen ? screen->refreshRate() : 0;
     frameNs_ = static_cast<qint64>(1e9 / (hz >= 1 ? hz : 60));
     canvas_->holdBlits(true);
-    HoldWidgets(true);
+    window_->installEventFilter(this);
     clock_.start();
     lastNs_ = -frameNs_;  // the first step is shown at once
   }
-  ~ScreenPacer() {
+  ~ScreenPacer() override {
+    window_->removeEventFilter(this);
+    open_ = true;
     canvas_->holdBlits(false);
-    HoldWidgets(false);
-    listing_->repaint();
-    label_->repaint();
+    SyncHeld();
   }
   ScreenPacer(const ScreenPacer&) = delete;
   ScreenPacer& operator=(const ScreenPacer&) = delete;
 
-  // Before a step's event processing: when a frame is due, the picture goes
-  // to the screen now, the listing and the label with these events.
+  // Before a step's event processing: when a frame is due, what changed goes
+  // to the screen now, and the repaints these events ask for with it.
   void BeforeEvents() {
     const qint64 now = clock_.nsecsElapsed();
     if (now - lastNs_ < frameNs_) return;
     lastNs_ = now;
-    canvas_->showPending();
-    HoldWidgets(false);
     open_ = true;
+    canvas_->showPending();
+    SyncHeld();
   }
-  void AfterEvents() {
-    if (!open_) return;
-    HoldWidgets(true);
-    open_ = false;
+  void AfterEvents() { open_ = false; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != window_ || event->type() != QEvent::UpdateRequest) return false;
+    // A request that passes repaints everything marked, the held one's too.
+    held_ = !open_;
+    return !open_;
   }
 
  private:
-  void HoldWidgets(bool hold) {
-    listing_->setUpdatesEnabled(!hold);
-    label_->setUpdatesEnabled(!hold);
+  // A request held back is asked for by no one again until the window has
+  // repainted: send it.
+  void SyncHeld() {
+    if (!held_) return;
+    held_ = false;
+    QEvent request(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(window_, &request);
   }
 
+  QWidget* window_;
   PictureCanvas* canvas_;
-  QWidget* listing_;
-  QWidget* label_;
   QElapsedTimer clock_;
   qint64 frameNs_ = 0;
   qint64 lastNs_ = 0;
   bool open_ = false;
+  bool held_ = false;
 };
 
 }  // namespace
 
 void TMainForm::RunSteps(int n) {
   SimState& s = state_;
-  ScreenPacer pacer(Canvas, DaonsTable, LTime);
+  ScreenPacer pacer(this, Canvas);
   // The loop's own count: a configuration opened during the run resets
   // StepCount, and the run's next step overwrites it again.
   std::int32_t counter = n;
