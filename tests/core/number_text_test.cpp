@@ -4,10 +4,12 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "comma_locale.h"
 #include "core/common/errors.h"
@@ -68,6 +70,34 @@ TEST_P(NumberTextBothSeparators, NotationIsChosenAfterRoundingToFifteenDigits) {
   // Just below 1E-4, it rounds to exactly 1E-4 and so is written fixed.
   EXPECT_EQ(FloatToText(0.0000999999999999999999L, sep()), S("0.0001"));
   EXPECT_EQ(FloatToText(0.0000999999999999999L, sep()), S("9.99999999999999E-5"));
+}
+
+// The listing's own digit arithmetic must give printf's digits, ties to even
+// and carries into a new leading digit included.
+TEST(NumberText, OwnDigitsAreTheDigitsOfPrintf) {
+  std::vector<Extended> values = {100000000000000.5L,
+                                  100000000000001.5L,
+                                  123456789012344.5L,
+                                  0.125L,
+                                  1E-13L,
+                                  9.99999999999995E-14L,
+                                  0.1L,
+                                  1E14L,
+                                  999999999999999.5L};
+  for (int k = -16; k <= 16; ++k) {
+    const Extended ten = std::pow(10.0L, Extended(k));
+    for (Extended v : {ten, std::nextafter(ten, Extended(0)), std::nextafter(ten, Extended(1E30L))})
+      values.push_back(v);
+  }
+  std::srand(16);
+  for (int i = 0; i < 5000; ++i) {
+    std::uint64_t m = 0;
+    for (int j = 0; j < 4; ++j) m = (m << 16) ^ std::uint64_t(std::rand() & 0xFFFF);
+    const int e = std::rand() % 120 - 110;  // 2^-47 .. 2^73 with the integer bit set
+    values.push_back(std::ldexp(Extended(m | (std::uint64_t{1} << 63)), e));
+  }
+  for (Extended v : values)
+    for (Extended w : {v, -v}) ASSERT_EQ(FloatToText(w, ','), FloatToTextByPrintf(w, ',')) << double(w);
 }
 
 TEST(NumberText, SpecialValuesHaveReadableTexts) {

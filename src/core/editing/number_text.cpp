@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <cfenv>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -36,6 +37,70 @@ class CLocaleScope {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// 15 significant digits of |v|, correctly rounded, as printf's %.14Le gives
+// them: the digits and the decimal exponent of the first.
+void PrintfFifteenDigits(Extended v, std::string& digits, int& exponent) {
+  char buf[64];
+  {
+    CLocaleScope c_locale;
+    std::snprintf(buf, sizeof buf, "%.14Le", v);
+  }
+  const char* p = buf;
+  if (*p == '-') ++p;
+  digits.clear();
+  for (; *p != '\0' && *p != 'e'; ++p)
+    if (IsDigit(*p)) digits += *p;
+  exponent = std::atoi(p + 1);
+}
+
+// The same digits in integer arithmetic, for the numbers a listing is full
+// of: printf's exact conversion costs several times more. False when |v| is
+// outside [1E-13, 1E15) or the rounding mode is not to nearest; printf then
+// decides. The value is m * 2^e2 with a 64-bit m (integer bit set), so
+// |v| * 10^p = m * 5^p * 2^(e2 + p), which for p <= 27 fits in 128 bits and
+// is rounded to an integer (ties to even) exactly.
+bool FifteenDigits(std::uint64_t m, unsigned biasedExp, std::string& digits, int& exponent) {
+  using U128 = unsigned __int128;
+  constexpr std::uint64_t kLow = 100000000000000;  // 10^14
+  constexpr std::uint64_t kHigh = 10 * kLow;
+  if (biasedExp == 0 || (m >> 63) == 0 || std::fegetround() != FE_TONEAREST) return false;
+  const int e2 = int(biasedExp) - 16383 - 63;
+  const int b = e2 + 63;  // 2^b <= |v| < 2^(b + 1)
+  // The decimal exponent, give or take one: corrected below.
+  int x = b >= 0 ? (b * 78913) >> 18 : -((-b * 78913 + (1 << 18) - 1) >> 18);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int p = 14 - x;
+    if (p < 0 || p > 27) return false;
+    U128 scaled = m;
+    for (int i = 0; i < p; ++i) scaled *= 5;
+    const int shift = -(e2 + p);
+    if (shift <= 0 || shift >= 128) return false;
+    U128 n = scaled >> shift;
+    if (n < kLow) {
+      --x;
+      continue;
+    }
+    if (n >= kHigh) {
+      ++x;
+      continue;
+    }
+    const U128 rest = scaled & ((U128{1} << shift) - 1);
+    const U128 half = U128{1} << (shift - 1);
+    if (rest > half || (rest == half && (n & 1) != 0)) ++n;
+    if (n == kHigh) {
+      n = kLow;
+      ++x;
+    }
+    char buf[16];
+    std::uint64_t k = std::uint64_t(n);
+    for (int i = 14; i >= 0; --i, k /= 10) buf[i] = char('0' + k % 10);
+    digits.assign(buf, 15);
+    exponent = x;
+    return true;
+  }
+  return false;
+}
+
 [[noreturn]] void ThrowNotFloat(const std::string& text) {
   throw ConvertError("'" + text + "' is not a valid floating point value");
 }
@@ -56,7 +121,9 @@ char LocaleDecimalSeparator() {
   return dp[0];
 }
 
-std::string FloatToText(Extended v, char separator) {
+namespace {
+
+std::string FormatFloat(Extended v, char separator, bool ownDigits) {
   // Classified from the bits, so that a signalling NaN or an unnormal read
   // from a file raises no floating-point flag on its way to the screen.
   unsigned char bytes[sizeof(Extended)];
@@ -75,24 +142,11 @@ std::string FloatToText(Extended v, char separator) {
   if (biasedExp != 0 && !integerBit) return "NAN";
   if (significand == 0) return "0";
 
-  // 15 significant digits, correctly rounded: d.dddddddddddddde[+-]x.
-  char buf[64];
-  {
-    CLocaleScope c_locale;
-    std::snprintf(buf, sizeof buf, "%.14Le", v);
-  }
-  std::string text(buf);
-
-  bool negative = false;
-  std::size_t i = 0;
-  if (text[i] == '-') {
-    negative = true;
-    ++i;
-  }
+  const bool negative = negativeBit;
   std::string digits;
-  for (; i < text.size() && text[i] != 'e'; ++i)
-    if (IsDigit(text[i])) digits += text[i];
-  const int exponent = std::atoi(text.c_str() + i + 1);
+  int exponent = 0;
+  if (!ownDigits || !FifteenDigits(significand, biasedExp, digits, exponent))
+    PrintfFifteenDigits(v, digits, exponent);
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
   std::string out = negative ? "-" : "";
@@ -126,6 +180,12 @@ std::string FloatToText(Extended v, char separator) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string FloatToText(Extended v, char separator) { return FormatFloat(v, separator, true); }
+
+std::string FloatToTextByPrintf(Extended v, char separator) { return FormatFloat(v, separator, false); }
 
 Extended TextToFloat(const std::string& text, char separator) {
   // Our own grammar check first: strtold accepts far more ("inf", "0x1p3",

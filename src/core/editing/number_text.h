@@ -13,6 +13,9 @@ char LocaleDecimalSeparator();
 // General format, 15 significant digits: fixed notation for 1E-4 <= |v| < 1E15,
 // otherwise mantissa, "E", exponent. "0" for zero.
 std::string FloatToText(Extended v, char separator);
+// The same text with every digit from the C library's printf, which
+// FloatToText leaves out where its own exact arithmetic reaches.
+std::string FloatToTextByPrintf(Extended v, char separator);
 
 // Blanks around, optional sign, digits with at most one separator, optional
 // exponent. Correctly rounded to Extended. Throws ConvertError with
