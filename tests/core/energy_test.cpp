@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "core/dynamics/force.h"
 #include "core/dynamics/step.h"
@@ -120,6 +121,24 @@ TEST(Energy, KineticCountsPresentSlotsOnlyAndMixedPairsAverage) {
   ForceOptions o;
   // -A e^(B/r) at r = 1: kind 1 gives -e, kind 2 gives -3e; the pair their mean.
   EXPECT_NEAR(static_cast<double>(PotentialEnergy(s, o)), -2 * std::exp(1.0), 1e-15);
+}
+
+TEST(Energy, PotentialOnSeveralThreadsIsTheOneThreadSumToTheBit) {
+  const Formula all[] = {Formula::E, Formula::PE, Formula::PES, Formula::DUDI, Formula::EPESminus};
+  for (Formula f : all) {
+    SimState s = testing_support::RandomCloud(7, 40, 4);
+    s.Present[3] = s.Present[17] = 0;  // gaps in the rows
+    SetKind(s, 1, 0.7L, 1.1L, 1.05L, 0.97L, 1.3L);
+    SetKind(s, 2, 0.4L, 0.9L, 1.15L, 1.02L, 1.1L);
+    ForceOptions o;
+    o.formula = f;
+    o.secondKindCount = 9;
+    const Extended one = PotentialEnergy(s, o);
+    for (int threads : {2, 5}) {
+      const Extended many = PotentialEnergy(s, o, threads);
+      EXPECT_EQ(std::memcmp(&one, &many, 10), 0) << "formula " << int(f) << ", " << threads << " threads";
+    }
+  }
 }
 
 }  // namespace

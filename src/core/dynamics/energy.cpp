@@ -1,8 +1,12 @@
 #include "core/dynamics/energy.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <vector>
 
 #include "core/dynamics/force.h"
+#include "core/dynamics/worker_pool.h"
 
 namespace qd {
 
@@ -48,25 +52,54 @@ Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extende
   return 0;
 }
 
-Extended PotentialEnergy(const SimState& s, const ForceOptions& o) {
+namespace {
+
+// One pair's share of the potential energy, as the sum adds it.
+Extended PairTerm(const SimState& s, const ForceOptions& o, int n, int split, int k, int j) {
+  const Extended dx = s.X[k] - s.X[j], dy = s.Y[k] - s.Y[j], dz = s.Z[k] - s.Z[j];
+  const Extended r = sqrtl(dz * dz + (dy * dy + dx * dx));
+  const Extended sigma = PairSign(k, j, o.sign) * ScopeSign(o.sign);
+  const bool kSecond = k > n - split, jSecond = j > n - split;
+  const Extended v1 = PairPotential(o.formula, o, sigma, r, s.A1, s.B1, s.C1, s.D1, s.F1);
+  if (kSecond == jSecond)
+    return kSecond ? PairPotential(o.formula, o, sigma, r, s.A2, s.B2, s.C2, s.D2, s.F2) : v1;
+  return (v1 + PairPotential(o.formula, o, sigma, r, s.A2, s.B2, s.C2, s.D2, s.F2)) / 2;
+}
+
+}  // namespace
+
+Extended PotentialEnergy(const SimState& s, const ForceOptions& o, int threads) {
   const int n = LastSlot(s);
   const int split = KindSplitFor(o.formula, 0, o.secondKindCount);
   Extended sum = 0;
-  for (int k = 1; k <= n; ++k) {
-    if (s.Present[k] == 0) continue;
-    for (int j = k + 1; j <= n; ++j) {
-      if (s.Present[j] == 0) continue;
-      const Extended dx = s.X[k] - s.X[j], dy = s.Y[k] - s.Y[j], dz = s.Z[k] - s.Z[j];
-      const Extended r = sqrtl(dz * dz + (dy * dy + dx * dx));
-      const Extended sigma = PairSign(k, j, o.sign) * ScopeSign(o.sign);
-      const bool kSecond = k > n - split, jSecond = j > n - split;
-      const Extended v1 = PairPotential(o.formula, o, sigma, r, s.A1, s.B1, s.C1, s.D1, s.F1);
-      if (kSecond == jSecond) {
-        sum += kSecond ? PairPotential(o.formula, o, sigma, r, s.A2, s.B2, s.C2, s.D2, s.F2) : v1;
-      } else {
-        sum += (v1 + PairPotential(o.formula, o, sigma, r, s.A2, s.B2, s.C2, s.D2, s.F2)) / 2;
+  if (threads <= 1) {
+    for (int k = 1; k <= n; ++k) {
+      if (s.Present[k] == 0) continue;
+      for (int j = k + 1; j <= n; ++j) {
+        if (s.Present[j] == 0) continue;
+        sum += PairTerm(s, o, n, split, k, j);
       }
     }
+    return sum;
+  }
+  // The terms row by row on the threads, then added in the one-thread order,
+  // so that the sum is the same to the last bit. Row k starts at first[k].
+  std::vector<int> first(std::size_t(n) + 2, 0);
+  for (int k = 1; k <= n; ++k) first[std::size_t(k) + 1] = first[std::size_t(k)] + (n - k);
+  std::vector<Extended> terms(static_cast<std::size_t>(first[std::size_t(n) + 1]));
+  std::atomic<int> nextRow{1};
+  RunParts(std::min(threads, kMaxStepThreads), [&](int) {
+    for (int k = nextRow.fetch_add(1); k <= n; k = nextRow.fetch_add(1)) {
+      if (s.Present[k] == 0) continue;
+      for (int j = k + 1; j <= n; ++j)
+        if (s.Present[j] != 0)
+          terms[std::size_t(first[std::size_t(k)] + (j - k - 1))] = PairTerm(s, o, n, split, k, j);
+    }
+  });
+  for (int k = 1; k <= n; ++k) {
+    if (s.Present[k] == 0) continue;
+    for (int j = k + 1; j <= n; ++j)
+      if (s.Present[j] != 0) sum += terms[std::size_t(first[std::size_t(k)] + (j - k - 1))];
   }
   return sum;
 }

@@ -18,7 +18,9 @@ Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extende
 
 // The sum over all pairs of present slots of the formula's pair potential.
 // A pair of two kinds whose parameter sets differ gets the mean of the two
-// kinds' potentials. The kinds are those of the x and y forces.
-Extended PotentialEnergy(const SimState& s, const ForceOptions& o);
+// kinds' potentials. The kinds are those of the x and y forces. With more
+// than one thread, the pairs' terms are shared among them; the sum is the
+// same to the last bit.
+Extended PotentialEnergy(const SimState& s, const ForceOptions& o, int threads = 1);
 
 }  // namespace qd

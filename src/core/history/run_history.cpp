@@ -10,6 +10,7 @@
 
 #include "core/batch/csv_rows.h"
 #include "core/dynamics/energy.h"
+#include "core/dynamics/worker_pool.h"
 
 namespace qd {
 namespace {
@@ -42,7 +43,9 @@ Snapshot TakeSnapshot(const SimState& s, const ForceOptions& force) {
   n.Force = force;
   // The energies raise no fault: an overflow shows as an infinite value.
   n.Kinetic = KineticEnergy(s);
-  n.Potential = PotentialEnergy(s, force);
+  // On the run's threads: with the costly laws a snapshot's energies take as
+  // long as a few hundred steps' drawing, and start every run.
+  n.Potential = PotentialEnergy(s, force, ResolveThreadCount(0));
   return n;
 }
 
