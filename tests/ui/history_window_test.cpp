@@ -180,6 +180,35 @@ TEST_F(HistoryWindow, ChartLeavesGapsWhereTheTotalIsNotFinite) {
   EXPECT_EQ(shown, 3);
 }
 
+TEST_F(HistoryWindow, StepAxisTicksAreWholeDistinctSteps) {
+  TMainForm& f = StartWith(TwoParticles());
+  THistoryWindow& w = Open(f);
+  RunHistory& h = f.History();
+  const std::vector<std::vector<std::int32_t>> histories = {{},     {0},     {0, 1},        {0, 2, 3},
+                                                            {0, 6}, {5, 12}, {0, 100, 4316}};
+  w.show();
+  for (const auto& steps : histories) {
+    SCOPED_TRACE(::testing::PrintToString(steps));
+    h.Clear();
+    SimState s = state;
+    for (std::int32_t step : steps) {
+      s.StepCount = step;
+      h.RunStarted(s, ForceOptions{});
+    }
+    w.Refresh();
+    const QValueAxis* x = w.AxisX();
+    ASSERT_GE(x->tickCount(), 2);
+    const double apart = (x->max() - x->min()) / (x->tickCount() - 1);
+    EXPECT_GE(apart, 1.0);
+    EXPECT_EQ(apart, std::round(apart));
+    EXPECT_EQ(x->min(), std::round(x->min()));
+    if (!steps.empty()) {
+      EXPECT_LE(x->min(), steps.front());
+      EXPECT_GE(x->max(), steps.back());
+    }
+  }
+}
+
 TEST_F(HistoryWindow, ExportWritesTheRunnersTableAndNeverOverTheConfiguration) {
   TMainForm& f = StartWith(WallCloud());
   THistoryWindow& w = Open(f);
