@@ -209,6 +209,28 @@ TEST_F(HistoryWindow, StepAxisTicksAreWholeDistinctSteps) {
   }
 }
 
+TEST(PlaceBeside, GoesWhereItCoversLeastOfTheOwnerAndStaysOnTheScreen) {
+  const QSize size(640, 520);
+  const struct {
+    QRect owner, screen;
+    QPoint expected;
+  } cases[] = {
+      {{658, 300, 604, 431}, {0, 0, 1920, 1080}, {1270, 300}},  // room on the right
+      {{1200, 100, 604, 431}, {0, 0, 1920, 1080}, {552, 100}},  // only on the left
+      {{338, 300, 604, 431}, {0, 0, 1280, 1024}, {640, 300}},   // neither: the roomier side's edge
+      {{100, 300, 604, 431}, {0, 0, 1000, 1024}, {360, 300}},
+      {{400, 900, 604, 431}, {0, 0, 1920, 1080}, {1012, 560}},  // kept above the bottom
+      {{0, -50, 604, 431}, {1920, 0, 1280, 1024}, {1920, 0}},   // owner off this screen
+      {{0, 0, 604, 431}, {0, 0, 500, 400}, {0, 0}},             // screen smaller than the window
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::vector<int>{c.owner.x(), c.owner.y(), c.screen.width()}));
+    const QPoint at = PlaceBeside(c.owner, size, c.screen);
+    EXPECT_EQ(at.x(), c.expected.x());
+    EXPECT_EQ(at.y(), c.expected.y());
+  }
+}
+
 TEST_F(HistoryWindow, ExportWritesTheRunnersTableAndNeverOverTheConfiguration) {
   TMainForm& f = StartWith(WallCloud());
   THistoryWindow& w = Open(f);

@@ -11,6 +11,7 @@
 #include <QLineSeries>
 #include <QPen>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -157,6 +158,38 @@ THistoryWindow::THistoryWindow(TMainForm& form, QWidget* parent) : QWidget(paren
           [this] { form_.RunHandler([this] { ContinueClick(); }); });
   connect(ExportButton, &QPushButton::clicked, this, [this] { form_.RunHandler([this] { ExportClick(); }); });
   Refresh();
+}
+
+QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& screen) {
+  constexpr int kGap = 8;
+  const int right = owner.right() + 1 + kGap, left = owner.left() - kGap - size.width();
+  const int lastX = std::max(screen.left(), screen.right() + 1 - size.width());
+  const int lastY = std::max(screen.top(), screen.bottom() + 1 - size.height());
+  int x;
+  if (right + size.width() <= screen.right() + 1)
+    x = right;
+  else if (left >= screen.left())
+    x = left;
+  else
+    x = screen.right() - owner.right() >= owner.left() - screen.left() ? lastX : screen.left();
+  return {std::clamp(x, screen.left(), lastX), std::clamp(owner.top(), screen.top(), lastY)};
+}
+
+void THistoryWindow::ShowBeside(const QWidget& owner) {
+  // Left to itself the window system would centre it over the main window
+  // and hide the very picture the run is drawing.
+  if (!placed_ && owner.isVisible()) {
+    const QScreen* screen = owner.screen();
+    if (screen != nullptr) {
+      const QRect frame = owner.frameGeometry();
+      const QSize extra = frame.size() - owner.geometry().size();  // the owner's frame, as a guess for ours
+      move(PlaceBeside(frame, size() + extra, screen->availableGeometry()));
+      placed_ = true;
+    }
+  }
+  show();
+  raise();
+  activateWindow();
 }
 
 void THistoryWindow::showEvent(QShowEvent* event) {
