@@ -116,7 +116,9 @@ BENCHMARK(BM_AdvanceStep)->DenseRange(0, 4)->ArgName("formula");
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Offscreen unless a platform is asked for (make bench also runs the
+  // run loop under Xvfb with xcb).
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -2,9 +2,11 @@
 // at the same slot and component with the same message.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "core/common/errors.h"
+#include "core/dynamics/fast_force.h"
 #include "core/dynamics/step.h"
 #include "dynamics_support.h"
 #include "test_files.h"
@@ -32,15 +34,25 @@ std::string RunStep(void (*step)(SimState&, const StepOptions&, std::int32_t), S
   return qd::testing::ErrorOf<FpFault>([&] { step(s, o, n); }, "");
 }
 
-// Runs both steps side by side and returns how many steps completed.
-int CompareRuns(SimState start, const StepOptions& o, int steps, std::string& fault) {
-  SimState lit = start, fast = start;
+// The fast step on one thread and on several, including more threads than
+// the machine has cores and counts that do not divide the work evenly.
+constexpr int kThreadCounts[] = {1, 2, 3, 4, 7};
+
+// Runs the literal step and the fast step with each thread count side by
+// side and returns how many steps completed.
+int CompareRuns(SimState start, StepOptions o, int steps, std::string& fault) {
+  SimState lit = start;
+  SimState fast[std::size(kThreadCounts)];
+  for (SimState& f : fast) f = start;
   for (int n = 1; n <= steps; ++n) {
     const std::string a = RunStep(AdvanceStepLiteral, lit, o, n);
-    const std::string b = RunStep(AdvanceStep, fast, o, n);
-    EXPECT_EQ(a, b) << "step " << n;
-    EXPECT_TRUE(SameDynamicState(lit, fast)) << "step " << n;
-    if (!a.empty() || !b.empty() || ::testing::Test::HasFailure()) {
+    for (std::size_t t = 0; t < std::size(kThreadCounts); ++t) {
+      o.threads = kThreadCounts[t];
+      const std::string b = RunStep(AdvanceStep, fast[t], o, n);
+      EXPECT_EQ(a, b) << "step " << n << ", " << o.threads << " threads";
+      EXPECT_TRUE(SameDynamicState(lit, fast[t])) << "step " << n << ", " << o.threads << " threads";
+    }
+    if (!a.empty() || ::testing::Test::HasFailure()) {
       fault = a;
       return n - 1;
     }
@@ -159,7 +171,34 @@ TEST(IdentityFaults, SameSlotComponentAndMessage) {
     o.force.formula = f;
     EXPECT_EQ(CompareRuns(m, o, 2, fault), 0);
     EXPECT_EQ(fault, "Floating point division by zero") << static_cast<int>(f);
+
+    // A zero parameter of the second kind: every formula divides by it.
+    SimState z = RandomCloud(33, 30, 5);
+    SetKind(z, 1, 1, 1, 1, 1, 1);
+    SetKind(z, 2, 1, 1, 1, 0, 1);
+    EXPECT_EQ(CompareRuns(z, o, 2, fault), 0);
+    EXPECT_EQ(fault, "Floating point division by zero") << static_cast<int>(f);
   }
+}
+
+TEST(IdentityFaults, HeldPairOnOneSpotNeverMeets) {
+  // Under blockade the held slots never act on each other: two of them on
+  // one spot must not fault, nor make the threads fall back to one.
+  SimState s = RandomCloud(34, 40, 5);
+  SetKind(s, 1, 1, 2.718L, 5, 10, 20);
+  SetKind(s, 2, 0.75L, 1.9L, 3.5L, 7.25L, 12);
+  s.Present[2] = s.Present[3] = 1;
+  s.X[3] = s.XNew[3] = s.X[2];
+  s.Y[3] = s.YNew[3] = s.Y[2];
+  s.Z[3] = s.ZNew[3] = s.Z[2];
+  StepOptions o;
+  o.blockade = true;
+  o.force.formula = Formula::DUDI;
+  const FastStepCounts before = gFastStepCounts;
+  std::string fault;
+  EXPECT_EQ(CompareRuns(s, o, 20, fault), 20) << fault;
+  EXPECT_GT(gFastStepCounts.parallel, before.parallel);
+  EXPECT_EQ(gFastStepCounts.reruns, before.reruns);
 }
 
 }  // namespace

@@ -2,7 +2,9 @@
 // looks of a run, stopping, faults, closing the window during a run, and
 // commands that run between two steps.
 #include <QAction>
+#include <QBackingStore>
 #include <QCheckBox>
+#include <QPaintDevice>
 #include <QRadioButton>
 #include <QTimer>
 #include <QToolButton>
@@ -10,6 +12,7 @@
 #include "core/common/errors.h"
 #include "core/editing/number_text.h"
 #include "tests/ui/commands_fixture.h"
+#include "ui/view/picture_canvas.h"
 #include "ui/view/string_grid.h"
 
 namespace qd {
@@ -53,6 +56,37 @@ TEST_F(CommandsRun, RunGivesTheCoresStepsAndStopsAfterTheStepInProgress) {
   for (int n = 6; n <= 8; ++n) AdvanceStep(ref, StepOptions{}, n);
   ExpectSameSlots(state, ref);
   EXPECT_TRUE(dialogs.errors.empty());
+}
+
+TEST_F(CommandsRun, ScreenShowsTheLastStepRightAfterTheRun) {
+  // During a run the screen gets only some of the steps; once the run is
+  // over, what the window system holds must be the last step's picture,
+  // listing and count, not an earlier frame's.
+  SimState config = TwoParticles();
+  // Far enough apart not to meet, fast enough to move by pixels between frames.
+  config.X[2] = config.XNew[2] = 3;
+  startPath = WriteConfig(config, QStringLiteral("start.pln"));
+  WritePointer(startPath.toUtf8());
+  TMainForm& f = StartShown();
+  f.ShowList->setChecked(true);
+  state.ShowStepCount = true;
+  state.Dt = 0.05L;
+  for (int steps : {1, 37}) {
+    ASSERT_EQ(RunFor(steps), steps);
+    // What the widgets painted into the window's backing store is what the
+    // window system shows.
+    ASSERT_TRUE(f.backingStore());
+    QPaintDevice* device = f.backingStore()->paintDevice();
+    ASSERT_TRUE(device && device->devType() == QInternal::Image);
+    const QImage shot = static_cast<QImage*>(device)->convertToFormat(QImage::Format_RGB32);
+    // A fresh paint of the whole window shows every widget as it is now.
+    const QImage now = f.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (QWidget* w : std::initializer_list<QWidget*>{f.Canvas, f.LTime, f.DaonsTable}) {
+      const QRect area(w->mapTo(&f, QPoint(0, 0)), w->size());
+      EXPECT_EQ(shot.copy(area), now.copy(area)) << steps << " steps, " << w->objectName().toStdString();
+    }
+  }
+  EXPECT_EQ(f.LTime->text(), QString::number(state.StepCount));
 }
 
 TEST_F(CommandsRun, GoButtonPressesStartAndStop) {

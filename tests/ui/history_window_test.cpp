@@ -31,6 +31,11 @@ namespace {
 class HistoryWindow : public CommandsTest {
  protected:
   THistoryWindow& Open(TMainForm& f) {
+    // A clock on which a step and a snapshot cost the same, so that K (and
+    // with it how many snapshots a run leaves) does not depend on the load
+    // of the machine running the tests.
+    f.History() =
+        RunHistory(RunHistory::kDefaultMemoryLimit, [t = std::int64_t{0}]() mutable { return t += 1000; });
     window = std::make_unique<THistoryWindow>(f);
     f.SetWindows({.history = window.get()});
     return *window;

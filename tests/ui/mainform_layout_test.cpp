@@ -192,6 +192,7 @@ TEST_F(MainFormLayout, ChoicesAreReadFromHiddenControlsToo) {
   EXPECT_FALSE(o.force.dropCDF);
   EXPECT_EQ(o.force.secondKindCount, 30);
   EXPECT_EQ(o.force.sign, SignMode::Gravoscope);
+  EXPECT_EQ(o.threads, 0);  // one per core, as quindelle-run by default
   EXPECT_FALSE(o.blockade);
   EXPECT_FALSE(o.cooler);
   EXPECT_FALSE(o.heater);

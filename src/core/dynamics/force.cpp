@@ -6,7 +6,7 @@
 
 namespace qd {
 
-MathCallCounts gForceMathCalls;
+thread_local MathCallCounts gForceMathCalls;
 
 namespace {
 

@@ -20,11 +20,13 @@ static_assert(kTenth * 0x1p67L == static_cast<Extended>(0xCCCCCCCCCCCCCCCDULL),
 
 // Running totals of the exp and ln evaluations of the force law (the fast
 // step included): a machine-independent measure of how much work is shared.
+// Per thread; a step run on several threads adds its workers' calls to the
+// totals of the thread that asked for it.
 struct MathCallCounts {
   std::uint64_t exp = 0;
   std::uint64_t ln = 0;
 };
-extern MathCallCounts gForceMathCalls;
+extern thread_local MathCallCounts gForceMathCalls;
 
 // expl and logl, counted.
 inline Extended CountedExp(Extended x) {

@@ -11,6 +11,7 @@ namespace qd {
 // (from slot 5 on under blockade), commit, walls, and StepCount := stepNumber.
 // Throws FpFault; then the working arrays keep the updates made before the
 // fault, while the committed arrays and StepCount keep the previous step.
+// The results are the same, bit for bit, for every o.threads.
 void AdvanceStep(SimState& s, const StepOptions& o, std::int32_t stepNumber);
 
 // The same step computed literally, component by component with no sharing.

@@ -4,11 +4,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QToolButton>
 
 #include "core/dynamics/step.h"
@@ -22,6 +24,8 @@
 #include "ui/common/field_text.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
+#include "ui/view/picture_canvas.h"
+#include "ui/view/string_grid.h"
 
 namespace qd {
 namespace {
@@ -82,8 +86,70 @@ void TMainForm::GoClick() {
   FinishPendingClose();
 }
 
+namespace {
+
+// During a run the picture, the listing and the step count are drawn after
+// every step, but copied to the screen at most once per display frame: a
+// copy costs more than a fast step, and a display shows only its frames.
+// When the run ends (its last step, a fault, Stop) the latest drawing is
+// shown at once.
+class ScreenPacer {
+ public:
+  ScreenPacer(PictureCanvas* canvas, QWidget* listing, QWidget* label)
+      : canvas_(canvas), listing_(listing), label_(label) {
+    const QScreen* screen = canvas->screen();
+    const qreal hz = screen ? screen->refreshRate() : 0;
+    frameNs_ = static_cast<qint64>(1e9 / (hz >= 1 ? hz : 60));
+    canvas_->holdBlits(true);
+    HoldWidgets(true);
+    clock_.start();
+    lastNs_ = -frameNs_;  // the first step is shown at once
+  }
+  ~ScreenPacer() {
+    canvas_->holdBlits(false);
+    HoldWidgets(false);
+    listing_->repaint();
+    label_->repaint();
+  }
+  ScreenPacer(const ScreenPacer&) = delete;
+  ScreenPacer& operator=(const ScreenPacer&) = delete;
+
+  // Before a step's event processing: when a frame is due, the picture goes
+  // to the screen now, the listing and the label with these events.
+  void BeforeEvents() {
+    const qint64 now = clock_.nsecsElapsed();
+    if (now - lastNs_ < frameNs_) return;
+    lastNs_ = now;
+    canvas_->showPending();
+    HoldWidgets(false);
+    open_ = true;
+  }
+  void AfterEvents() {
+    if (!open_) return;
+    HoldWidgets(true);
+    open_ = false;
+  }
+
+ private:
+  void HoldWidgets(bool hold) {
+    listing_->setUpdatesEnabled(!hold);
+    label_->setUpdatesEnabled(!hold);
+  }
+
+  PictureCanvas* canvas_;
+  QWidget* listing_;
+  QWidget* label_;
+  QElapsedTimer clock_;
+  qint64 frameNs_ = 0;
+  qint64 lastNs_ = 0;
+  bool open_ = false;
+};
+
+}  // namespace
+
 void TMainForm::RunSteps(int n) {
   SimState& s = state_;
+  ScreenPacer pacer(Canvas, DaonsTable, LTime);
   // The loop's own count: a configuration opened during the run resets
   // StepCount, and the run's next step overwrites it again.
   std::int32_t counter = n;
@@ -96,7 +162,9 @@ void TMainForm::RunSteps(int n) {
     if (s.ShowStepCount) ShowStepCountCaption();
     DrawParticles();
     if (ShowList->isChecked()) FillListing();
+    pacer.BeforeEvents();
     QCoreApplication::processEvents();
+    pacer.AfterEvents();
     if (AfterStep) AfterStep();
     if (s.Stopped) break;
   }

@@ -14,9 +14,27 @@ PictureCanvas::PictureCanvas(QWidget* parent) : QWidget(parent), image_(1, 1, QI
 
 void PictureCanvas::blit() {
   if (inSystemPaint_) return;
+  if (held_) {
+    pending_ = true;
+    return;
+  }
+  pending_ = false;
   blitting_ = true;
   repaint();
   blitting_ = false;
+}
+
+void PictureCanvas::holdBlits(bool hold) {
+  held_ = hold;
+  if (!hold && pending_) blit();
+}
+
+void PictureCanvas::showPending() {
+  if (!pending_) return;
+  const bool held = held_;
+  held_ = false;
+  blit();
+  held_ = held;
 }
 
 void PictureCanvas::paintEvent(QPaintEvent* event) {
@@ -28,6 +46,8 @@ void PictureCanvas::paintEvent(QPaintEvent* event) {
     } reset{inSystemPaint_};
     emit systemPaint();
   }
+  // Whatever is pending is shown now, at least in the area painted.
+  if (event->rect().contains(rect())) pending_ = false;
   QPainter p(this);
   const QRect r = event->rect();
   p.drawImage(r.topLeft(), image_, r);

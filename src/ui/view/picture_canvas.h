@@ -18,6 +18,10 @@ class PictureCanvas : public QWidget {
   // Shows the image now (our own drawing: no repaint of the window itself).
   // Does nothing while a systemPaint handler runs: that paint shows the image anyway.
   void blit();
+  // While held, blit() only notes that the image changed; showPending()
+  // shows it then, and so does releasing the hold.
+  void holdBlits(bool hold);
+  void showPending();
 
  signals:
   // Positions are in the canvas' coordinates.
@@ -40,6 +44,8 @@ class PictureCanvas : public QWidget {
   QImage image_;
   bool blitting_ = false;
   bool inSystemPaint_ = false;
+  bool held_ = false;
+  bool pending_ = false;
 };
 
 }  // namespace qd
