@@ -2,7 +2,11 @@
 // and the start of the event loop.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
 #include <QPixmap>
+#include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
@@ -11,6 +15,7 @@
 #include <iterator>
 #include <optional>
 
+#include "core/persistence/file_io.h"
 #include "core/state/sim_state.h"
 #include "ui/common/desktop_identity.h"
 #include "ui/common/dialogs.h"
@@ -114,7 +119,20 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
     }
   }
   const QStringList files = parser.positionalArguments();
+  if (files.size() > 1) {
+    // Opening only the first would leave the user wondering about the rest.
+    std::fprintf(stderr, "quindelle: only one file, please ('%s' and '%s')\n%s",
+                 files[0].toLocal8Bit().constData(), files[1].toLocal8Bit().constData(), kUsage);
+    return 2;
+  }
   if (!files.isEmpty()) line.fileToOpen = files.first();
+  if (!line.screenshot.isEmpty() && !line.fileToOpen.isEmpty() &&
+      qd::SameFile(QFile::encodeName(line.screenshot).toStdString(),
+                   QFile::encodeName(line.fileToOpen).toStdString())) {
+    std::fprintf(stderr, "quindelle: the picture would replace the configuration ('%s')\n%s",
+                 line.fileToOpen.toLocal8Bit().constData(), kUsage);
+    return 2;
+  }
   return std::nullopt;
 }
 
@@ -156,8 +174,14 @@ int main(int argc, char** argv) {
     QTimer::singleShot(300, mainForm, [&] {
       QApplication::processEvents();
       const QPixmap shot = mainForm->grab();
-      if (!shot.save(screenshot)) {
-        std::fprintf(stderr, "quindelle: cannot write %s\n", screenshot.toLocal8Bit().constData());
+      // Written beside the target and put in place whole, so that a failed
+      // write never leaves half a picture where an older one was.
+      QSaveFile file(screenshot);
+      QImageWriter writer(&file, QFileInfo(screenshot).suffix().toLatin1());
+      if (!file.open(QIODevice::WriteOnly) || !writer.write(shot.toImage()) || !file.commit()) {
+        const QString why = file.error() != QFileDevice::NoError ? file.errorString() : writer.errorString();
+        std::fprintf(stderr, "quindelle: %s: %s\n", screenshot.toLocal8Bit().constData(),
+                     why.toLocal8Bit().constData());
         result = 1;
       }
       QApplication::exit(result);

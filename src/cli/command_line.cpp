@@ -20,6 +20,7 @@ const char* const kUsageText =
     "         [--walls none|1.5|10|100] [--blockade] [--dt X] [--set NAME=X]...\n"
     "         [--list positions|velocities] [--csv FILE [--every K]]\n"
     "         [--summary FILE] [--threads N] [--progress]\n"
+    "       quindelle-run --help | --version\n"
     "\n"
     "Loads IN, runs N time steps exactly as the program's Go button does, and\n"
     "writes the result to OUT. Defaults: formula E, gravoscope, 30 of the second\n"
@@ -76,7 +77,9 @@ std::string SetParameter(const std::string& name, const std::string& value, cons
     try {
       o.set[i] = TextToFloat(value, '.');
     } catch (const ConvertError& e) {
-      return option + ": " + e.what();
+      // The window takes the user's decimal comma; a command line does not.
+      const bool comma = value.find(',') != std::string::npos;
+      return option + ": " + e.what() + (comma ? " (numbers take a full stop here)" : "");
     }
     return {};
   }
@@ -247,6 +250,11 @@ int Main(const std::vector<std::string>& args, Console& console) {
     if (a == "--help" || a == "-h") {
       errno = 0;
       console.out << kUsageText;
+      return CheckedOutput(console, batch::kDone);
+    }
+    if (a == "--version") {
+      errno = 0;
+      console.out << "quindelle-run " << QUINDELLE_VERSION << '\n';
       return CheckedOutput(console, batch::kDone);
     }
   }

@@ -73,6 +73,16 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
   EXPECT_FALSE(std::filesystem::exists(Path("new.x")));
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(out_.str().find("usage: quindelle-run"), std::string::npos);
+  EXPECT_EQ(Run({"--version"}), 0);
+  EXPECT_EQ(out_.str(), std::string("quindelle-run ") + QUINDELLE_VERSION + "\n");
+  // A decimal comma, natural in the window, gets a word on what to write.
+  for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{in, "--steps", "3", "--dt", "0,5"},
+            "--dt: '0,5' is not a valid floating point value (numbers take a full stop here)"},
+           {{in, "--steps", "3", "--set", "A1=x"}, "--set A1: 'x' is not a valid floating point value"}}) {
+    cli::Command c;
+    EXPECT_EQ(cli::ParseArguments(args, c), says);
+  }
 }
 
 TEST_F(CommandLine, ReadsEveryOption) {

@@ -18,15 +18,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Starts `args` in a process group of its own, standard output to `out`.
-pid_t Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+// Starts `args` in a process group of its own, standard output to `out`,
+// standard error to `err`.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null",
+            const std::string& err = "/dev/null") {
   const pid_t pid = fork();
   if (pid == 0) {
     setpgid(0, 0);
     const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     dup2(fd, STDOUT_FILENO);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, STDERR_FILENO);
+    const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    dup2(errFd, STDERR_FILENO);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -43,8 +45,9 @@ int Wait(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int Command(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
-  return Wait(Spawn(args, out));
+int Command(const std::vector<std::string>& args, const std::string& out = "/dev/null",
+            const std::string& err = "/dev/null") {
+  return Wait(Spawn(args, out, err));
 }
 
 // Polls for `done` for up to a minute (the machine may be busy).
@@ -177,20 +180,25 @@ TEST_F(Processes, AFaultingRunIsSummarisedAndFailsTheSweep) {
 
 TEST_F(Processes, BadGridsAreRefusedBeforeAnyJob) {
   const std::string in = WriteSquare("square.pln");
-  for (const std::vector<std::string>& vary : std::vector<std::vector<std::string>>{
-           {"--vary", "G1=1,2"},
-           {"--vary", "A1="},
-           {"--vary", "A1=1,,2"},
-           {"--vary", "A1=1,x"},
-           {"--vary", "walls=none,3"},
-           {"--vary", "cooler=on,yes"},
-           {"--vary", "A1=1", "--vary", "A1=2"},
-           {"--vary", "formula=E,PE", "--formula", "E"},
-       }) {
+  // The refusal names the --vary value that quindelle-run turned down.
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--vary", "G1=1,2"}, ""},
+      {{"--vary", "A1="}, ""},
+      {{"--vary", "A1=1,,2"}, ""},
+      {{"--vary", "A1=1,x"},
+       "refused before any run: --vary A1=x: 'x' is not a valid floating point value\n"},
+      {{"--vary", "walls=none,3"},
+       "refused before any run: --vary walls=3: --walls takes none, 1.5, 10 or 100"},
+      {{"--vary", "cooler=on,yes"}, ""},
+      {{"--vary", "A1=1", "--vary", "A1=2"}, ""},
+      {{"--vary", "formula=E,PE", "--formula", "E"}, ""},
+  };
+  for (const auto& [vary, says] : cases) {
     std::vector<std::string> args = {sweep_, in, "--steps", "5", "--out", Path("sweep")};
     args.insert(args.end(), vary.begin(), vary.end());
-    EXPECT_EQ(Command(args), 2) << ::testing::PrintToString(vary);
+    EXPECT_EQ(Command(args, "/dev/null", Path("err.txt")), 2) << ::testing::PrintToString(vary);
     EXPECT_FALSE(fs::exists(Path("sweep"))) << ::testing::PrintToString(vary);
+    EXPECT_NE(Bytes(Path("err.txt")).find(says), std::string::npos) << Bytes(Path("err.txt"));
   }
 }
 

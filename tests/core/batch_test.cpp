@@ -188,10 +188,13 @@ TEST_F(Batch, UnfinishedRunsLeaveTheOldOutputs) {
     const char* csvFolder;
     int status;
     bool csvReplaced;
+    const char* message = nullptr;  // checked when given
   };
   const Case cases[] = {
-      {"stopped between steps", good, 3, "", 128 + SIGTERM, false},
-      {"stopped before the outputs move", good, 6, "", 128 + SIGTERM, false},
+      {"stopped between steps", good, 3, "", 128 + SIGTERM, false,
+       "stopped by SIGTERM after 2 steps; no output written\n"},
+      {"stopped before the outputs move", good, 6, "", 128 + SIGTERM, false,
+       "stopped by SIGTERM after 5 steps; no output written\n"},
       {"floating-point fault", Path("bad.pln"), 0, "", 3, true},
       {"csv folder missing", good, 0, "missing/", 4, false},
   };
@@ -205,6 +208,9 @@ TEST_F(Batch, UnfinishedRunsLeaveTheOldOutputs) {
     o.csv = csvPath;
     int calls = 0;
     EXPECT_EQ(Run(o, {{}, [&] { return ++calls == c.stopAtCall ? SIGTERM : 0; }}), c.status) << err_.str();
+    if (c.message != nullptr) {
+      EXPECT_EQ(err_.str(), c.message);
+    }
     EXPECT_EQ(Bytes(Path("out.pln")), "old result");
     const std::string table = Bytes(Path("run.csv"));
     if (c.csvReplaced) {

@@ -31,6 +31,11 @@ namespace {
 class HistoryWindow : public CommandsTest {
  protected:
   THistoryWindow& Open(TMainForm& f) {
+    // A clock on which a step and a snapshot cost the same, so that K (and
+    // with it how many snapshots a run leaves) does not depend on the load
+    // of the machine running the tests.
+    f.History() =
+        RunHistory(RunHistory::kDefaultMemoryLimit, [t = std::int64_t{0}]() mutable { return t += 1000; });
     window = std::make_unique<THistoryWindow>(f);
     f.SetWindows({.history = window.get()});
     return *window;
@@ -178,6 +183,57 @@ TEST_F(HistoryWindow, ChartLeavesGapsWhereTheTotalIsNotFinite) {
   for (QLegendMarker* m : w.Chart->legend()->markers())
     if (m->isVisible()) ++shown;
   EXPECT_EQ(shown, 3);
+}
+
+TEST_F(HistoryWindow, StepAxisTicksAreWholeDistinctSteps) {
+  TMainForm& f = StartWith(TwoParticles());
+  THistoryWindow& w = Open(f);
+  RunHistory& h = f.History();
+  const std::vector<std::vector<std::int32_t>> histories = {{},     {0},     {0, 1},        {0, 2, 3},
+                                                            {0, 6}, {5, 12}, {0, 100, 4316}};
+  w.show();
+  for (const auto& steps : histories) {
+    SCOPED_TRACE(::testing::PrintToString(steps));
+    h.Clear();
+    SimState s = state;
+    for (std::int32_t step : steps) {
+      s.StepCount = step;
+      h.RunStarted(s, ForceOptions{});
+    }
+    w.Refresh();
+    const QValueAxis* x = w.AxisX();
+    ASSERT_GE(x->tickCount(), 2);
+    const double apart = (x->max() - x->min()) / (x->tickCount() - 1);
+    EXPECT_GE(apart, 1.0);
+    EXPECT_EQ(apart, std::round(apart));
+    EXPECT_EQ(x->min(), std::round(x->min()));
+    if (!steps.empty()) {
+      EXPECT_LE(x->min(), steps.front());
+      EXPECT_GE(x->max(), steps.back());
+    }
+  }
+}
+
+TEST(PlaceBeside, GoesWhereItCoversLeastOfTheOwnerAndStaysOnTheScreen) {
+  const QSize size(640, 520);
+  const struct {
+    QRect owner, screen;
+    QPoint expected;
+  } cases[] = {
+      {{658, 300, 604, 431}, {0, 0, 1920, 1080}, {1270, 300}},  // room on the right
+      {{1200, 100, 604, 431}, {0, 0, 1920, 1080}, {552, 100}},  // only on the left
+      {{338, 300, 604, 431}, {0, 0, 1280, 1024}, {640, 300}},   // neither: the roomier side's edge
+      {{100, 300, 604, 431}, {0, 0, 1000, 1024}, {360, 300}},
+      {{400, 900, 604, 431}, {0, 0, 1920, 1080}, {1012, 560}},  // kept above the bottom
+      {{0, -50, 604, 431}, {1920, 0, 1280, 1024}, {1920, 0}},   // owner off this screen
+      {{0, 0, 604, 431}, {0, 0, 500, 400}, {0, 0}},             // screen smaller than the window
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(std::vector<int>{c.owner.x(), c.owner.y(), c.screen.width()}));
+    const QPoint at = PlaceBeside(c.owner, size, c.screen);
+    EXPECT_EQ(at.x(), c.expected.x());
+    EXPECT_EQ(at.y(), c.expected.y());
+  }
 }
 
 TEST_F(HistoryWindow, ExportWritesTheRunnersTableAndNeverOverTheConfiguration) {

@@ -136,6 +136,17 @@ class HeldSignals {
   sigset_t old_;
 };
 
+// Said when a signal ends the run, so that a run killed by a scheduler or
+// a closed terminal does not end without a word.
+std::string StoppedText(int sig, std::int64_t done) {
+  const char* name = sig == SIGINT    ? "SIGINT"
+                     : sig == SIGTERM ? "SIGTERM"
+                     : sig == SIGHUP  ? "SIGHUP"
+                                      : nullptr;
+  return "stopped by " + (name != nullptr ? std::string(name) : "signal " + std::to_string(sig)) + " after " +
+         std::to_string(done) + (done == 1 ? " step" : " steps") + "; no output written";
+}
+
 }  // namespace
 
 Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
@@ -168,7 +179,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     }
     try {
       for (n = 1; n <= o.steps; ++n) {
-        if (const int sig = stopSignal()) return {128 + sig, {}};
+        if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, n - 1)};
         const auto step = static_cast<std::int32_t>(n);
         AdvanceStep(s, o.step, step);
         if (csv.file && (step % o.every == 0 || step == o.steps))
@@ -191,7 +202,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     // With the signals held, a signal either stops the run before any output
     // moves or finds every output in place.
     HeldSignals held;
-    if (const int sig = stopSignal()) return {128 + sig, {}};
+    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
     for (Output* f : {&csv, &out}) {
       failing = &f->path;
       if (f->file) f->file->Commit();

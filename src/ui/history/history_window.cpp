@@ -11,6 +11,7 @@
 #include <QLineSeries>
 #include <QPen>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -51,14 +52,19 @@ bool Drawable(Extended v) {
   return std::isfinite(v) && std::fabs(v) <= Extended(std::numeric_limits<double>::max());
 }
 
-// Gives the axis the rounded range around low..high, as its own nice numbers
-// would, without laying the chart out for a range that does not change.
+constexpr int kTicks = 5;  // what an axis aims at; nice numbers may add one or two
+
+// Gives the axis the rounded range around low..high and the ticks that go
+// with it, as its own nice numbers would, without laying the chart out for a
+// range that does not change. Without the tick count a rounded range of
+// 0..5 would be cut in four and read 0, 1, 3, 4, 5 in whole steps.
 void SetNiceRange(QValueAxis* axis, double low, double high) {
   if (!std::isfinite(low) || !std::isfinite(high) || !(low < high)) return;
   QValueAxis scratch;
-  scratch.setTickCount(axis->tickCount());
+  scratch.setTickCount(kTicks);
   scratch.setRange(low, high);
   scratch.applyNiceNumbers();
+  if (scratch.tickCount() != axis->tickCount()) axis->setTickCount(scratch.tickCount());
   if (scratch.min() != axis->min() || scratch.max() != axis->max())
     axis->setRange(scratch.min(), scratch.max());
 }
@@ -152,6 +158,38 @@ THistoryWindow::THistoryWindow(TMainForm& form, QWidget* parent) : QWidget(paren
           [this] { form_.RunHandler([this] { ContinueClick(); }); });
   connect(ExportButton, &QPushButton::clicked, this, [this] { form_.RunHandler([this] { ExportClick(); }); });
   Refresh();
+}
+
+QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& screen) {
+  constexpr int kGap = 8;
+  const int right = owner.right() + 1 + kGap, left = owner.left() - kGap - size.width();
+  const int lastX = std::max(screen.left(), screen.right() + 1 - size.width());
+  const int lastY = std::max(screen.top(), screen.bottom() + 1 - size.height());
+  int x;
+  if (right + size.width() <= screen.right() + 1)
+    x = right;
+  else if (left >= screen.left())
+    x = left;
+  else
+    x = screen.right() - owner.right() >= owner.left() - screen.left() ? lastX : screen.left();
+  return {std::clamp(x, screen.left(), lastX), std::clamp(owner.top(), screen.top(), lastY)};
+}
+
+void THistoryWindow::ShowBeside(const QWidget& owner) {
+  // Left to itself the window system would centre it over the main window
+  // and hide the very picture the run is drawing.
+  if (!placed_ && owner.isVisible()) {
+    const QScreen* screen = owner.screen();
+    if (screen != nullptr) {
+      const QRect frame = owner.frameGeometry();
+      const QSize extra = frame.size() - owner.geometry().size();  // the owner's frame, as a guess for ours
+      move(PlaceBeside(frame, size() + extra, screen->availableGeometry()));
+      placed_ = true;
+    }
+  }
+  show();
+  raise();
+  activateWindow();
 }
 
 void THistoryWindow::showEvent(QShowEvent* event) {
@@ -290,7 +328,9 @@ void THistoryWindow::RebuildChart() {
   yHigh_ = axisY_->max();
   const double first = h.Empty() ? 0 : h.At(0).StepCount;
   const double last = h.Empty() ? 1 : h.At(h.Size() - 1).StepCount;
-  SetNiceRange(axisX_, first, last > first ? last : first + 1);
+  // Steps are whole numbers: a span of at least kTicks - 1 gives ticks a
+  // whole step or more apart, never labels such as 0, 0, 1, 1, 1.
+  SetNiceRange(axisX_, first, std::max(last, first + (kTicks - 1)));
   Note->setText(QStringLiteral(
       "The total energy is infinite or not a number at some steps; the chart leaves those steps out."));
   Note->setVisible(totalGaps);

@@ -5,6 +5,7 @@
 // recording itself is the main window's; this window only reads it, at most
 // ten times a second, so that it never slows a run down.
 #include <QPointF>
+#include <QRect>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -22,6 +23,12 @@ class QValueAxis;
 namespace qd {
 
 class TMainForm;
+
+// Where a window of `size` goes beside `owner` (both in screen pixels) on a
+// screen whose free area is `screen`: to the right, else to the left, else
+// against the screen edge on the roomier side, so that it covers as little
+// of the owner as the screen allows; never off the screen.
+QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& screen);
 
 class THistoryWindow : public QWidget {
   Q_OBJECT
@@ -42,6 +49,9 @@ class THistoryWindow : public QWidget {
   // Brings the chart, the timeline and the buttons up to date (the timer
   // calls it while the window is shown).
   void Refresh();
+  // Shows the window and brings it to the front; the first time beside the
+  // main window, later where the user left it.
+  void ShowBeside(const QWidget& owner);
   void ContinueClick();
   void ExportClick();
 
@@ -78,6 +88,7 @@ class THistoryWindow : public QWidget {
   std::uint64_t shownRevision_ = ~std::uint64_t{0};
   std::int32_t selectedStep_ = 0;
   int rebuilds_ = 0;
+  bool placed_ = false;
 };
 
 }  // namespace qd

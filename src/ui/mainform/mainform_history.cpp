@@ -9,9 +9,7 @@ void TMainForm::RunHistory1Click() {
   THistoryWindow* w = windows_.history;
   if (!w) return;
   // Not modal: a run goes on while the window is open.
-  w->show();
-  w->raise();
-  w->activateWindow();
+  w->ShowBeside(*this);
 }
 
 void TMainForm::ContinueFromSnapshot(std::size_t index) {
