@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,27 +69,51 @@ class PrivateConfigHome {
   bool hadOld_;
 };
 
+// A shown main window that has opened the 60-particle cloud as a user opens
+// a file, with its start-pointer file in a private folder and no dialog that
+// could block a measurement.
+class CloudWindow {
+ public:
+  CloudWindow() {
+    qd::SetAppDialogs(&dialogs);
+    qd::SimState file = Cloud();
+    qd::FillConfigRecord(file);
+    const QString path = home_.Path("cloud.pln");
+    qd::WriteConfigFile(file, path.toStdString());
+    form = std::make_unique<qd::TMainForm>(s);
+    form->show();
+    Settle();
+    form->RunHandler([&] { form->OpenFromCommandLine(path); });
+    Settle();
+  }
+  ~CloudWindow() {
+    form.reset();
+    qd::SetAppDialogs(nullptr);
+  }
+  static void Settle() {
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+  }
+
+ private:
+  PrivateConfigHome home_;
+
+ public:
+  SilentDialogs dialogs;
+  qd::SimState s;
+  std::unique_ptr<qd::TMainForm> form;
+};
+
 void BM_RunLoopVsCore(benchmark::State& state) {
   const auto formula = static_cast<qd::Formula>(state.range(0));
   const bool listing = state.range(1) != 0;
-  PrivateConfigHome home;
-  SilentDialogs dialogs;
-  qd::SetAppDialogs(&dialogs);
-
-  qd::SimState file = Cloud();
-  qd::FillConfigRecord(file);
-  const QString path = home.Path("cloud.pln");
-  qd::WriteConfigFile(file, path.toStdString());
-
-  qd::SimState s;
+  CloudWindow window;
+  SilentDialogs& dialogs = window.dialogs;
+  qd::SimState& s = window.s;
   {
-    qd::TMainForm form(s);
-    form.show();
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
-    form.RunHandler([&] { form.OpenFromCommandLine(path); });
+    qd::TMainForm& form = *window.form;
     (formula == qd::Formula::DUDI ? form.ExpoPolyExpSum : form.Exponential)->setChecked(true);
     form.ShowList->setChecked(listing);
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    CloudWindow::Settle();
     const qd::SimState start = s;
     const qd::StepOptions options = form.CurrentStepOptions();
 
@@ -139,7 +164,6 @@ void BM_RunLoopVsCore(benchmark::State& state) {
                    (listing ? ", Show Listing on, " : ", Show Listing off, ") +
                    QGuiApplication::platformName().toStdString());
   }
-  qd::SetAppDialogs(nullptr);
 }
 BENCHMARK(BM_RunLoopVsCore)
     ->Args({0, 0})
@@ -157,20 +181,10 @@ namespace {
 
 // The pieces the window adds to every step, alone.
 void BM_WindowStepOverhead(benchmark::State& state) {
-  PrivateConfigHome home;
-  SilentDialogs dialogs;
-  qd::SetAppDialogs(&dialogs);
-  qd::SimState file = Cloud();
-  qd::FillConfigRecord(file);
-  const QString path = home.Path("cloud.pln");
-  qd::WriteConfigFile(file, path.toStdString());
-  qd::SimState s;
+  CloudWindow window;
+  qd::SimState& s = window.s;
   {
-    qd::TMainForm form(s);
-    form.show();
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
-    form.RunHandler([&] { form.OpenFromCommandLine(path); });
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    qd::TMainForm& form = *window.form;
     const int part = int(state.range(0));
     for (auto _ : state) {
       if (part == 0) {
@@ -186,7 +200,6 @@ void BM_WindowStepOverhead(benchmark::State& state) {
     static const char* const names[] = {"DrawParticles", "FillListing", "processEvents"};
     state.SetLabel(names[part]);
   }
-  qd::SetAppDialogs(nullptr);
 }
 BENCHMARK(BM_WindowStepOverhead)->DenseRange(0, 2)->ArgName("part")->Unit(benchmark::kMicrosecond);
 
@@ -200,23 +213,14 @@ namespace {
 void BM_RunLoopRecording(benchmark::State& state) {
   const auto formula = static_cast<qd::Formula>(state.range(0));
   constexpr int kRecordedSteps = 400;
-  PrivateConfigHome home;
-  SilentDialogs dialogs;
-  qd::SetAppDialogs(&dialogs);
-  qd::SimState file = Cloud();
-  qd::FillConfigRecord(file);
-  const QString path = home.Path("cloud.pln");
-  qd::WriteConfigFile(file, path.toStdString());
-
-  qd::SimState s;
+  CloudWindow window;
+  SilentDialogs& dialogs = window.dialogs;
+  qd::SimState& s = window.s;
   {
-    qd::TMainForm form(s);
-    form.show();
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
-    form.RunHandler([&] { form.OpenFromCommandLine(path); });
+    qd::TMainForm& form = *window.form;
     (formula == qd::Formula::DUDI ? form.ExpoPolyExpSum : form.Exponential)->setChecked(true);
     form.ShowList->setChecked(false);
-    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    CloudWindow::Settle();
     const qd::SimState start = s;
 
     int done = 0;
@@ -260,7 +264,6 @@ void BM_RunLoopRecording(benchmark::State& state) {
     }
     state.SetLabel(std::string(formula == qd::Formula::DUDI ? "DUDI" : "E") + ", Show Listing off");
   }
-  qd::SetAppDialogs(nullptr);
 }
 BENCHMARK(BM_RunLoopRecording)
     ->Arg(0)
