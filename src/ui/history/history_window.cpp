@@ -374,10 +374,10 @@ void THistoryWindow::ContinueClick() {
 void THistoryWindow::ExportClick() {
   const RunHistory& h = form_.History();
   if (h.Empty()) return;
-  FileDialogSpec spec;
-  spec.filter = QStringLiteral("CSV files (*.csv)");
-  spec.defaultSuffix = QStringLiteral("csv");
-  const std::optional<QString> chosen = AppDialogs().SaveFile(this, spec);
+  FileDialogSpec request;
+  request.filter = QStringLiteral("CSV files (*.csv)");
+  request.defaultSuffix = QStringLiteral("csv");
+  const std::optional<QString> chosen = AppDialogs().SaveFile(this, request);
   if (!chosen) return;
   // The table must never take the place of the configuration it came from.
   const QString config = QFile::decodeName(QByteArray::fromStdString(form_.State().CurrentName));
