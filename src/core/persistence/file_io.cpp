@@ -168,22 +168,38 @@ void ThrowFileError(int err) { throw FileError(FileErrorText(err)); }
 
 namespace {
 
-// Opens a file that must be a regular one (or a link to one): -1 with errno
-// otherwise. The open itself never waits, so that a pipe with no writer or a
-// device that blocks is refused at once instead of freezing the caller.
-int OpenRegularFile(const std::string& path) {
+// Opens for reading without ever waiting, so that a pipe with no writer or a
+// device that blocks cannot stall the caller. A folder is refused (EISDIR);
+// `st` says what was opened. -1 with errno on failure.
+int OpenNoWait(const std::string& path, struct stat& st) {
   if (!ValidName(path)) {
     errno = EINVAL;
     return -1;
   }
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
-  struct stat st;
   int err = 0;
   if (::fstat(fd, &st) != 0)
     err = errno;
-  else if (!S_ISREG(st.st_mode))
-    err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+  else if (S_ISDIR(st.st_mode))
+    err = EISDIR;
+  if (err != 0) {
+    ::close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+// Opens a file that must be a regular one (or a link to one), for blocking
+// reads once open: -1 with errno otherwise.
+int OpenRegularFile(const std::string& path) {
+  struct stat st;
+  const int fd = OpenNoWait(path, st);
+  if (fd < 0) return -1;
+  int err = 0;
+  if (!S_ISREG(st.st_mode))
+    err = EACCES;
   else if (const int flags = ::fcntl(fd, F_GETFL);
            flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
     err = errno;
@@ -224,13 +240,10 @@ std::vector<std::uint8_t> ReadFilePrefix(const std::string& path, std::size_t si
 
 int TryReadWholeFile(const std::string& path, std::vector<std::uint8_t>& data) {
   data.clear();
-  if (!ValidName(path)) return EINVAL;
-  // Non-blocking: a pipe in a text file's place gives what is there, never a wait.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.ok()) return errno;
+  // A pipe in a text file's place gives what is there, never a wait.
   struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
+  Fd fd(OpenNoWait(path, st));
+  if (!fd.ok()) return errno;
   std::uint8_t chunk[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
@@ -409,12 +422,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 bool CanOpenForReading(const std::string& path) {
-  if (!ValidName(path)) return false;
-  // Non-blocking, so that probing a pipe with no writer does not hang.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.ok()) return false;
   struct stat st;
-  return ::fstat(fd.get(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return Fd(OpenNoWait(path, st)).ok();
 }
 
 }  // namespace qd
