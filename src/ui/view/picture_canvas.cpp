@@ -48,9 +48,17 @@ void PictureCanvas::paintEvent(QPaintEvent* event) {
   }
   // Whatever is pending is shown now, at least in the area painted.
   if (event->rect().contains(rect())) pending_ = false;
+  // One copy per rectangle of the area, each under a clip of that rectangle
+  // alone. The labels that lie on the picture leave an area of several
+  // rectangles, and under such a clip the painter blends the image span by
+  // span and hands the spans to helper threads, then waits for them: about a
+  // millisecond a frame on a loaded machine, against a few microseconds for
+  // a plain copy of rows.
   QPainter p(this);
-  const QRect r = event->rect();
-  p.drawImage(r.topLeft(), image_, r);
+  for (const QRect& r : event->region()) {
+    p.setClipRect(r);
+    p.drawImage(r.topLeft(), image_, r);
+  }
 }
 
 QImage& PictureCanvas::image() {
