@@ -41,12 +41,8 @@ class Pool {
     for (std::thread& t : threads_) t.join();
   }
 
-  void Run(int parts, const std::function<void(int)>& part) {
-    std::unique_lock busy(dispatch_, std::try_to_lock);
-    if (parts <= 1 || !busy.owns_lock()) {
-      part(0);
-      return;
-    }
+  bool Start(int parts, const std::function<void(int)>& part) {
+    if (parts <= 1 || busy_.exchange(true)) return false;
     while (static_cast<int>(threads_.size()) < parts - 1) {
       const int index = static_cast<int>(threads_.size());
       // Jobs published before it existed are not its business.
@@ -61,11 +57,16 @@ class Pool {
       wake = sleepers_ > 0;
     }
     if (wake) cv_.notify_all();
+    return true;
+  }
+
+  void Finish(const std::function<void(int)>& part) {
     part(0);
     // The caller's share returns once all the work is taken. A worker that has not
     // joined by now is not waited for: it will find the job closed.
     epoch_.fetch_or(kClosed);
     WaitUntil([&] { return active_.load() == 0; });
+    busy_.store(false);
   }
 
  private:
@@ -118,7 +119,7 @@ class Pool {
   }
 
   const int cores_ = ResolveThreadCount(0);
-  std::mutex dispatch_;  // one job at a time
+  std::atomic<bool> busy_{false};  // one job at a time
   std::vector<std::thread> threads_;
   const std::function<void(int)>* job_ = nullptr;
   std::atomic<int> active_{0};  // workers inside a job, or looking at one
@@ -140,11 +141,24 @@ Pool& ThePool() {
 }  // namespace
 
 int ResolveThreadCount(int requested) {
+  // The library reads the count from a system file on every call: once per
+  // step would cost three system calls a step.
+  static const int cores = static_cast<int>(std::thread::hardware_concurrency());
   int n = requested;
-  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
+  if (n <= 0) n = cores;
   return std::clamp(n, 1, kMaxStepThreads);
 }
 
-void RunParts(int parts, const std::function<void(int)>& part) { ThePool().Run(parts, part); }
+void RunParts(int parts, const std::function<void(int)>& part) {
+  if (!StartParts(parts, part)) {
+    part(0);
+    return;
+  }
+  FinishParts(part);
+}
+
+bool StartParts(int parts, const std::function<void(int)>& part) { return ThePool().Start(parts, part); }
+
+void FinishParts(const std::function<void(int)>& part) { ThePool().Finish(part); }
 
 }  // namespace qd

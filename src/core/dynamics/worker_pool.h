@@ -21,4 +21,13 @@ int ResolveThreadCount(int requested);
 // every part that started has returned.
 void RunParts(int parts, const std::function<void(int)>& part);
 
+// RunParts in two halves, so that the workers work while the calling thread
+// does something else. StartParts hands parts 1 to parts - 1 to the workers
+// and returns at once; it returns false, and starts nothing, when parts is 1
+// or the pool is busy with another job. After a true, the same thread must
+// call FinishParts, which runs part(0) and returns when every part that
+// started has returned; `part` must live until then.
+bool StartParts(int parts, const std::function<void(int)>& part);
+void FinishParts(const std::function<void(int)>& part);
+
 }  // namespace qd
