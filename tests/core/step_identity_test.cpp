@@ -2,6 +2,8 @@
 // at the same slot and component with the same message.
 #include <gtest/gtest.h>
 
+#include <cfenv>
+#include <cmath>
 #include <iterator>
 #include <string>
 
@@ -38,14 +40,21 @@ std::string RunStep(void (*step)(SimState&, const StepOptions&, std::int32_t), S
 // the machine has cores and counts that do not divide the work evenly.
 constexpr int kThreadCounts[] = {1, 2, 3, 4, 7};
 
-// Runs the literal step and the fast step with each thread count side by
+// Runs the literal step, the fast step with each thread count, and the fast
+// step prepared ahead on two threads (as the window's run loop does) side by
 // side and returns how many steps completed.
 int CompareRuns(SimState start, StepOptions o, int steps, std::string& fault) {
   SimState lit = start;
   SimState fast[std::size(kThreadCounts)];
   for (SimState& f : fast) f = start;
+  SimState prepared = start;
   for (int n = 1; n <= steps; ++n) {
     const std::string a = RunStep(AdvanceStepLiteral, lit, o, n);
+    StepOptions two = o;
+    two.threads = 2;
+    PrepareStep(prepared, two);
+    EXPECT_EQ(a, RunStep(AdvanceStep, prepared, two, n)) << "step " << n << ", prepared";
+    EXPECT_TRUE(SameDynamicState(lit, prepared)) << "step " << n << ", prepared";
     for (std::size_t t = 0; t < std::size(kThreadCounts); ++t) {
       o.threads = kThreadCounts[t];
       const std::string b = RunStep(AdvanceStep, fast[t], o, n);
@@ -102,8 +111,13 @@ class Identity : public ::testing::TestWithParam<Case> {};
 TEST_P(Identity, TwoHundredStepsBitForBit) {
   const Case& c = GetParam();
   std::string fault;
+  const std::uint64_t prepared = gFastStepCounts.prepared;
   const int done = CompareRuns(CaseState(c), CaseOptions(c), kIdentitySteps, fault);
   EXPECT_EQ(done, kIdentitySteps) << "stopped by: " << fault;
+  // Every step of the prepared run used what was prepared, unless there is
+  // nothing to share.
+  const bool shares = !(c.dropB && c.dropCDF);
+  EXPECT_EQ(gFastStepCounts.prepared - prepared, shares ? std::uint64_t{kIdentitySteps} : 0u);
 }
 
 const Case kCases[] = {
@@ -131,6 +145,82 @@ const Case kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Step, Identity, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A prepared step is used only when nothing it was computed from has
+// changed; after any other change the step is computed afresh.
+TEST(PreparedStep, UsedOnlyWhileEveryValueItDependsOnIsTheSame) {
+  struct Change {
+    const char* name;
+    bool used;
+    void (*apply)(SimState&, StepOptions&);
+  };
+  const Change kChanges[] = {
+      {"nothing", true, [](SimState&, StepOptions&) {}},
+      {"velocity", true, [](SimState& s, StepOptions&) { s.UX[7] += 1; }},
+      {"Dt", true, [](SimState& s, StepOptions&) { s.Dt *= 2; }},
+      {"cooler and walls", true,
+       [](SimState&, StepOptions& o) {
+         o.cooler = true;
+         o.walls = Walls::Thermos3X3;
+       }},
+      {"thread count", true, [](SimState&, StepOptions& o) { o.threads = 3; }},
+      {"x by one ulp", false, [](SimState& s, StepOptions&) { s.X[7] = nextafterl(s.X[7], 1e9L); }},
+      {"z of the last slot", false, [](SimState& s, StepOptions&) { s.Z[LastSlot(s)] += 1e-3L; }},
+      {"a parameter by one ulp", false, [](SimState& s, StepOptions&) { s.C2 = nextafterl(s.C2, 0.0L); }},
+      {"a slot removed", false, [](SimState& s, StepOptions&) { s.Present[9] = 0; }},
+      {"fewer slots", false, [](SimState& s, StepOptions&) { s.TaonCount = 50; }},
+      {"formula", false, [](SimState&, StepOptions& o) { o.force.formula = Formula::EPESminus; }},
+      {"kind split", false, [](SimState&, StepOptions& o) { o.force.secondKindCount = 10; }},
+      {"sign", false, [](SimState&, StepOptions& o) { o.force.sign = SignMode::Taoscope; }},
+      {"blockade", false, [](SimState&, StepOptions& o) { o.blockade = true; }},
+  };
+  Case c{"", 41, Formula::DUDI, SignMode::Gravoscope, 30, true};
+  for (const Change& change : kChanges) {
+    SimState prepared = CaseState(c);
+    StepOptions o = CaseOptions(c);
+    o.threads = 2;
+    PrepareStep(prepared, o);
+    change.apply(prepared, o);
+    SimState plain = CaseState(c);
+    StepOptions plainOptions = CaseOptions(c);
+    change.apply(plain, plainOptions);
+    const std::uint64_t before = gFastStepCounts.prepared;
+    AdvanceStep(prepared, o, 1);
+    AdvanceStepLiteral(plain, plainOptions, 1);
+    EXPECT_TRUE(SameDynamicState(plain, prepared)) << change.name;
+    EXPECT_EQ(gFastStepCounts.prepared - before, change.used ? 1u : 0u) << change.name;
+  }
+
+  // Another state stepped in between takes nothing prepared for the first,
+  // and what was prepared is then gone.
+  SimState first = CaseState(c), other = CaseState(c);
+  other.Y[3] += 1;
+  SimState firstPlain = first, otherPlain = other;
+  const StepOptions o = CaseOptions(c);
+  PrepareStep(first, o);
+  const std::uint64_t before = gFastStepCounts.prepared;
+  AdvanceStep(other, o, 1);
+  AdvanceStep(first, o, 1);
+  AdvanceStepLiteral(otherPlain, o, 1);
+  AdvanceStepLiteral(firstPlain, o, 1);
+  EXPECT_TRUE(SameDynamicState(otherPlain, other));
+  EXPECT_TRUE(SameDynamicState(firstPlain, first));
+  EXPECT_EQ(gFastStepCounts.prepared, before);
+
+  // Preparing and discarding leave the caller's flags alone, and a
+  // discarded step is not used.
+  SimState again = CaseState(c);
+  feclearexcept(FE_ALL_EXCEPT);
+  feraiseexcept(FE_OVERFLOW);
+  PrepareStep(again, o);
+  EXPECT_TRUE(fetestexcept(FE_OVERFLOW));
+  DiscardPreparedStep();
+  EXPECT_TRUE(fetestexcept(FE_OVERFLOW));
+  feclearexcept(FE_ALL_EXCEPT);
+  AdvanceStep(again, o, 1);
+  EXPECT_EQ(gFastStepCounts.prepared, before);
+  EXPECT_TRUE(SameDynamicState(firstPlain, again));
+}
 
 TEST(IdentityFaults, SameSlotComponentAndMessage) {
   // Only slot 10 is of the first kind, and its set has a huge A: the force it

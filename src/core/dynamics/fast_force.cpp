@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cfenv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "core/common/fp_guard.h"
 #include "core/dynamics/force.h"
@@ -94,11 +97,6 @@ struct Workspace {
     }
   }
 };
-
-Workspace& TheWorkspace() {
-  thread_local std::unique_ptr<Workspace> w = std::make_unique<Workspace>();
-  return *w;
-}
 
 bool SameBits(Extended a, Extended b) {
   // The ten bytes of the x87 format; the rest is padding.
@@ -382,25 +380,61 @@ int ListPairTasks(const SimState& s, const PairLaw& law, int first, Workspace& w
 // that the threads rarely meet on the shared counter.
 constexpr int kTaskChunk = 8;
 
-// Computes the factors of every needed pair on `threads` threads. False when
-// any thread raised a flag: the results are then not to be used.
-bool ComputeShared(const SimState& s, PairLaw& law, int first, int threads, Workspace& w) {
-  int setsUsed = 0;
-  const int count = ListPairTasks(s, law, first, w, setsUsed);
-  law.PrepareReciprocals();
-  if (FpFlagsRaised(law.PrepareInverses(setsUsed))) return false;
+// The factors of every needed pair, computed by several threads that take
+// pairs from a common supply, into w.shared.
+class SharedPairs {
+ public:
+  SharedPairs() : part_([this](int part) { Part(part); }) {}
+  SharedPairs(const SharedPairs&) = delete;
+  SharedPairs& operator=(const SharedPairs&) = delete;
 
-  std::atomic<int> next{0};
-  bool raised[kMaxStepThreads] = {};
-  MathCallCounts calls[kMaxStepThreads] = {};
-  RunParts(threads, [&](int part) {
+  // Lists the pairs and computes the law's values that all threads read.
+  // False when that raised a flag: nothing is to be computed then.
+  bool Set(const SimState& s, PairLaw& law, int first, int threads, Workspace& w) {
+    s_ = &s;
+    law_ = &law;
+    w_ = &w;
+    threads_ = threads;
+    next_.store(0);
+    for (int i = 0; i < threads; ++i) {
+      raised_[i] = false;
+      calls_[i] = {};
+    }
+    int setsUsed = 0;
+    count_ = ListPairTasks(s, law, first, w, setsUsed);
+    law.PrepareReciprocals();
+    return !FpFlagsRaised(law.PrepareInverses(setsUsed));
+  }
+
+  const std::function<void(int)>& Job() const { return part_; }
+  int Threads() const { return threads_; }
+
+  // The pairs not yet taken are left alone.
+  void Cancel() { next_.store(count_); }
+
+  // After the job: true when no thread raised a flag. The threads' calls of
+  // exp and ln are counted on the calling thread, where the step was asked for.
+  bool Collect() const {
+    bool any = false;
+    for (int i = 0; i < threads_; ++i) {
+      any = any || raised_[i];
+      gForceMathCalls.exp += calls_[i].exp;
+      gForceMathCalls.ln += calls_[i].ln;
+    }
+    return !any;
+  }
+
+ private:
+  void Part(int part) {
+    const SimState& s = *s_;
+    Workspace& w = *w_;
     const MathCallCounts before = gForceMathCalls;
     ClearFpFlags();
     Extended last = 0;
     for (;;) {
-      const int from = next.fetch_add(kTaskChunk, std::memory_order_relaxed);
-      if (from >= count) break;
-      const int to = std::min(from + kTaskChunk, count);
+      const int from = next_.fetch_add(kTaskChunk, std::memory_order_relaxed);
+      if (from >= count_) break;
+      const int to = std::min(from + kTaskChunk, count_);
       for (int i = from; i < to; ++i) {
         const PairTask& t = w.tasks[i];
         const Extended dx = s.X[t.hi] - s.X[t.lo];
@@ -411,54 +445,164 @@ bool ComputeShared(const SimState& s, PairLaw& law, int first, int threads, Work
         for (int set = 0; set < 2; ++set)
           if (t.sets & (1 << set)) {
             PairScalars& e = w.shared[t.lo][t.hi][set];
-            law.Compute(e, r, set, powers, 1);
+            law_->Compute(e, r, set, powers, 1);
             last = e.f0;
           }
       }
     }
-    raised[part] = FpFlagsRaised(last);
+    raised_[part] = FpFlagsRaised(last);
     ClearFpFlags();
-    // The calls are counted where the step was asked for.
-    calls[part].exp = gForceMathCalls.exp - before.exp;
-    calls[part].ln = gForceMathCalls.ln - before.ln;
+    calls_[part].exp = gForceMathCalls.exp - before.exp;
+    calls_[part].ln = gForceMathCalls.ln - before.ln;
     gForceMathCalls = before;
-  });
-  bool any = false;
-  for (int i = 0; i < threads; ++i) {
-    any = any || raised[i];
-    gForceMathCalls.exp += calls[i].exp;
-    gForceMathCalls.ln += calls[i].ln;
   }
-  return !any;
+
+  const std::function<void(int)> part_;
+  const SimState* s_ = nullptr;
+  PairLaw* law_ = nullptr;
+  Workspace* w_ = nullptr;
+  int threads_ = 1;
+  int count_ = 0;
+  std::atomic<int> next_{0};
+  bool raised_[kMaxStepThreads] = {};
+  MathCallCounts calls_[kMaxStepThreads] = {};
+};
+
+// A step's shared factors started ahead (PrepareFastForces): the values of
+// the committed state and the options they are computed from, copied, since
+// the caller may change its own state while the workers read.
+struct PreparedStep {
+  bool pending = false;
+  SimState input{};
+  ForceOptions options;
+  int first = 1;
+  std::optional<PairLaw> law;
+};
+
+// What the thread's own steps keep between calls.
+struct StepMemory {
+  Workspace w;
+  SharedPairs job;  // the prepared one's, or the step's own
+  PreparedStep prepared;
+
+  ~StepMemory() { Settle(false); }
+
+  // Ends a prepared job: the calling thread joins in (or, when it is not to
+  // be used, takes nothing more). True when it was prepared and used.
+  bool Settle(bool use) {
+    if (!prepared.pending) return false;
+    prepared.pending = false;
+    if (!use) job.Cancel();
+    // The calling thread's share clears the flags it raises; the caller's
+    // own flags are left as they were.
+    fexcept_t callers;
+    fegetexceptflag(&callers, FE_ALL_EXCEPT);
+    FinishParts(job.Job());
+    fesetexceptflag(&callers, FE_ALL_EXCEPT);
+    return use;
+  }
+};
+
+StepMemory& TheStepMemory() {
+  thread_local std::unique_ptr<StepMemory> m = std::make_unique<StepMemory>();
+  return *m;
+}
+
+// Whether the factors computed from `p` are those of a step from s under o,
+// starting at `first`: every value they are computed from is the same, bit
+// for bit.
+bool SameInput(const PreparedStep& p, const SimState& s, const ForceOptions& o, int first) {
+  const ForceOptions& q = p.options;
+  if (p.first != first || q.formula != o.formula || q.dropB != o.dropB || q.dropCDF != o.dropCDF ||
+      q.secondKindCount != o.secondKindCount || q.sign != o.sign)
+    return false;
+  const SimState& in = p.input;
+  if (in.TaonCount != s.TaonCount) return false;
+  for (int i = 1; i < 11; ++i)
+    if (!SameBits(in.*kParameterBlock[i], s.*kParameterBlock[i])) return false;
+  for (int k = 0; k <= kSlotCount; ++k)
+    if (in.Present[k] != s.Present[k] || !SameBits(in.X[k], s.X[k]) || !SameBits(in.Y[k], s.Y[k]) ||
+        !SameBits(in.Z[k], s.Z[k]))
+      return false;
+  return true;
+}
+
+// Whether a step shares its pair factors among threads at all.
+bool SharesPairs(const SimState& s, const ForceOptions& o, int threads) {
+  if (threads <= 1) return false;
+  // PES without either bracket has no dear term to share.
+  if (o.formula == Formula::PES && o.dropB && o.dropCDF) return false;
+  const bool costly = o.formula != Formula::E && o.formula != Formula::PE;
+  const int threshold = costly ? gMinParallelParticles.costlyLaws : gMinParallelParticles.cheapLaws;
+  const int n = LastSlot(s);
+  int present = 0;
+  for (int k = 1; k <= n; ++k) present += s.Present[k] != 0;
+  return present >= threshold;
 }
 
 }  // namespace
 
+void PrepareFastForces(const SimState& s, const ForceOptions& o, int first, int threads) {
+  StepMemory& m = TheStepMemory();
+  m.Settle(false);
+  threads = std::min(threads, kMaxStepThreads);
+  if (!SharesPairs(s, o, threads)) return;
+  PreparedStep& p = m.prepared;
+  // Only what the factors are computed from: the rest of the state is large.
+  p.input.X = s.X;
+  p.input.Y = s.Y;
+  p.input.Z = s.Z;
+  p.input.Present = s.Present;
+  p.input.TaonCount = s.TaonCount;
+  for (int i = 1; i < 11; ++i) p.input.*kParameterBlock[i] = s.*kParameterBlock[i];
+  p.options = o;
+  p.first = first;
+  p.law.emplace(p.input, p.options);
+  // The caller's flags are its own business: they are as they were after this.
+  fexcept_t callers;
+  fegetexceptflag(&callers, FE_ALL_EXCEPT);
+  ClearFpFlags();
+  const bool ready = m.job.Set(p.input, *p.law, first, threads, m.w);
+  fesetexceptflag(&callers, FE_ALL_EXCEPT);
+  p.pending = ready && StartParts(threads, m.job.Job());
+}
+
+void DiscardPreparedForces() { TheStepMemory().Settle(false); }
+
 void ComputeFastForces(const SimState& s, const ForceOptions& o, int first, int threads, ForceSink sink,
                        void* context) {
-  Workspace& w = TheWorkspace();
+  StepMemory& m = TheStepMemory();
+  Workspace& w = m.w;
+  const bool prepared = m.Settle(m.prepared.pending && SameInput(m.prepared, s, o, first));
   w.NextGeneration();
   const int n = LastSlot(s);
-  int present = 0;
-  for (int k = 1; k <= n; ++k) present += s.Present[k] != 0;
-
-  const bool costly = o.formula != Formula::E && o.formula != Formula::PE;
-  // PES without either bracket has no dear term to share.
-  const bool nothingToShare = o.formula == Formula::PES && o.dropB && o.dropCDF;
-  const int threshold = costly ? gMinParallelParticles.costlyLaws : gMinParallelParticles.cheapLaws;
 
   PairLaw law(s, o);
+  PairLaw* sharedLaw = &law;
   bool shared = false;
-  if (threads > 1 && !nothingToShare && present >= threshold) {
+  if (prepared || SharesPairs(s, o, std::min(threads, kMaxStepThreads))) {
     ++gFastStepCounts.parallel;
-    shared = ComputeShared(s, law, first, std::min(threads, kMaxStepThreads), w);
+    if (prepared) {
+      ++gFastStepCounts.prepared;
+      // Computed from the same values, bit for bit, as `law` would be.
+      sharedLaw = &*m.prepared.law;
+      shared = m.job.Collect();
+    } else {
+      shared = m.job.Set(s, law, first, std::min(threads, kMaxStepThreads), w);
+      if (shared) {
+        RunParts(m.job.Threads(), m.job.Job());
+        shared = m.job.Collect();
+      }
+    }
     if (!shared) {
+      // Each thread's share of the work is thrown away; one thread computes
+      // the step again and reports the first fault exactly.
       ++gFastStepCounts.reruns;
       ClearFpFlags();
     }
   }
   PairLaw serialLaw(s, o);
-  FastForces forces(s, o, first, shared ? law : serialLaw, w, shared);
+  FastForces forces(s, o, first, shared ? *sharedLaw : serialLaw, w, shared);
   for (int k = first; k <= n; ++k) {
     if (s.Present[k] == 0) continue;
     for (int c = 0; c < 3; ++c) sink(context, k, c, forces.Force(k, c));

@@ -26,6 +26,7 @@ extern ParallelThreshold gMinParallelParticles;
 struct FastStepCounts {
   std::uint64_t parallel = 0;  // steps whose pair terms were shared among threads
   std::uint64_t reruns = 0;    // of those, steps redone on one thread after a flag was raised
+  std::uint64_t prepared = 0;  // of those, steps that used pair terms prepared ahead
 };
 extern thread_local FastStepCounts gFastStepCounts;
 
@@ -39,6 +40,18 @@ using ForceSink = void (*)(void* context, int k, int component, Extended force);
 // the same message, as the literal law would.
 void ComputeFastForces(const SimState& s, const ForceOptions& o, int first, int threads, ForceSink sink,
                        void* context);
+
+// Starts the pair terms of a step from s under o (as ComputeFastForces would
+// compute them) on the pool's workers and returns at once, so that they work
+// while the calling thread does something else. The next ComputeFastForces on
+// this thread uses them when its state and options are the same, bit for bit,
+// in every value they depend on, and throws them away otherwise; its results
+// are the same either way. Does nothing when such a step would not share its
+// pair terms.
+void PrepareFastForces(const SimState& s, const ForceOptions& o, int first, int threads);
+
+// Stops and throws away what PrepareFastForces started, if anything.
+void DiscardPreparedForces();
 
 template <class Use>
 void ForEachFastForce(const SimState& s, const ForceOptions& o, int first, int threads, Use&& use) {

@@ -124,6 +124,12 @@ void AdvanceStep(SimState& s, const StepOptions& o, std::int32_t stepNumber) {
   CommitAndApplyWalls(s, o, first, stepNumber);
 }
 
+void PrepareStep(const SimState& s, const StepOptions& o) {
+  PrepareFastForces(s, o.force, o.blockade ? 5 : 1, ResolveThreadCount(o.threads));
+}
+
+void DiscardPreparedStep() { DiscardPreparedForces(); }
+
 void ZeroVelocities(SimState& s) {
   for (int k = 1; k <= kSlotCount; ++k)
     s.UX[k] = s.UY[k] = s.UZ[k] = s.UXNew[k] = s.UYNew[k] = s.UZNew[k] = 0;

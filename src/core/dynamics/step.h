@@ -14,6 +14,15 @@ namespace qd {
 // The results are the same, bit for bit, for every o.threads.
 void AdvanceStep(SimState& s, const StepOptions& o, std::int32_t stepNumber);
 
+// Lets the pool's workers start on the next AdvanceStep from s under o while
+// the calling thread does other work (draws, handles events). That step uses
+// their work when s and o are still the same in every value it depends on,
+// and computes afresh otherwise: results are the same either way.
+void PrepareStep(const SimState& s, const StepOptions& o);
+
+// Stops and throws away a prepared step, if any (the caller's run ends).
+void DiscardPreparedStep();
+
 // The same step computed literally, component by component with no sharing.
 // Kept as the reference the fast step is checked against.
 void AdvanceStepLiteral(SimState& s, const StepOptions& o, std::int32_t stepNumber);

@@ -164,6 +164,10 @@ class ScreenPacer : public QObject {
 void TMainForm::RunSteps(int n) {
   SimState& s = state_;
   ScreenPacer pacer(this, Canvas);
+  // A step prepared for a run that has ended is of no use.
+  struct Discard {
+    ~Discard() { DiscardPreparedStep(); }
+  } discard;
   // The loop's own count: a configuration opened during the run resets
   // StepCount, and the run's next step overwrites it again.
   std::int32_t counter = n;
@@ -173,6 +177,9 @@ void TMainForm::RunSteps(int n) {
     const StepOptions options = CurrentStepOptions();
     AdvanceStep(s, options, counter);
     history_.StepDone(s, options.force);
+    // The other cores start on the next step while this one is shown and
+    // the events are handled.
+    PrepareStep(s, options);
     if (s.ShowStepCount) ShowStepCountCaption();
     DrawParticles();
     if (ShowList->isChecked()) FillListing();
