@@ -59,10 +59,10 @@ inline SimState RandomCloud(unsigned seed, int particles, Extended side) {
   std::uniform_real_distribution<double> pos(-1.0, 1.0), vel(-0.05, 0.05);
   SimState s{};
   s.TaonCount = kSlotCount;
-  std::vector<int> slots;
-  for (int k = 1; k <= kSlotCount; ++k) slots.push_back(k);
-  std::shuffle(slots.begin(), slots.end(), rng);
-  for (int i = 0; i < particles && i < kSlotCount; ++i) s.Present[slots[i]] = 1;
+  std::vector<int> order;
+  for (int k = 1; k <= kSlotCount; ++k) order.push_back(k);
+  std::shuffle(order.begin(), order.end(), rng);
+  for (int i = 0; i < particles && i < kSlotCount; ++i) s.Present[order[i]] = 1;
   for (int k = 1; k <= kSlotCount; ++k) {
     s.X[k] = side * static_cast<Extended>(pos(rng));
     s.Y[k] = side * static_cast<Extended>(pos(rng));

@@ -11,7 +11,10 @@
 #include <QToolButton>
 
 #include "core/common/errors.h"
+#include "core/dynamics/fast_force.h"
+#include "core/dynamics/worker_pool.h"
 #include "core/editing/number_text.h"
+#include "tests/core/dynamics_support.h"
 #include "tests/ui/commands_fixture.h"
 #include "ui/view/picture_canvas.h"
 #include "ui/view/string_grid.h"
@@ -200,6 +203,34 @@ TEST_F(CommandsRun, ControlsAndParametersTakeEffectAtTheNextStep) {
   AdvanceStep(ref, o, 4);
   ExpectSameSlots(state, ref);
   EXPECT_EQ(state.StepCount, 4);
+}
+
+TEST_F(CommandsRun, StepsPreparedAheadFollowWhatChangesBetweenSteps) {
+  // Enough particles for every step to share its pair terms among threads,
+  // so that the run prepares each next step while it draws.
+  SimState cloud = testing_support::RandomCloud(7, 40, 6);
+  testing_support::SetKind(cloud, 1, 1, 2.718L, 5, 10, 20);
+  testing_support::SetKind(cloud, 2, 0.75L, 1.9L, 3.5L, 7.25L, 12);
+  TMainForm& f = StartWith(cloud);
+  f.ExpoPolyExpSum->setChecked(true);
+  SimState ref = state;
+  const std::uint64_t prepared = gFastStepCounts.prepared;
+  RunFor(6, [&](int step) {
+    if (step == 2) state.C2 = 3.25L;  // as a command between two steps would
+    if (step == 4) f.Exponential->setChecked(true);
+  });
+  StepOptions o;
+  o.force.formula = Formula::DUDI;
+  for (int n = 1; n <= 6; ++n) {
+    if (n == 3) ref.C2 = 3.25L;
+    if (n == 5) o.force.formula = Formula::E;
+    AdvanceStep(ref, o, n);
+  }
+  ExpectSameSlots(state, ref);
+  // Steps 2, 4 and 6 follow an unchanged state; 3 and 5 are computed afresh.
+  if (ResolveThreadCount(0) > 1) {
+    EXPECT_EQ(gFastStepCounts.prepared - prepared, 3u);
+  }
 }
 
 TEST_F(CommandsRun, FaultEndsTheRunInTheIdleStateWithThePartialStepKept) {

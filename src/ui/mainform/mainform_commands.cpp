@@ -19,6 +19,7 @@
 #include "core/persistence/file_io.h"
 #include "core/persistence/start_pointer.h"
 #include "core/structures/structures.h"
+#include "core/view/frame_pacer.h"
 #include "ui/common/colours.h"
 #include "ui/common/dialogs.h"
 #include "ui/common/field_text.h"
@@ -89,8 +90,9 @@ void TMainForm::GoClick() {
 namespace {
 
 // During a run the picture, the listing and the step count are drawn after
-// every step, but copied to the screen at most once per display frame: a
-// copy costs more than a fast step, and a display shows only its frames.
+// every step, but copied to the screen at most once per display frame, and
+// less often where copies are dear (FramePacer): a copy costs more than a
+// fast step, and a display shows only its frames.
 // When the run ends (its last step, a fault, Stop) the latest drawing is
 // shown at once.
 //
@@ -102,14 +104,11 @@ namespace {
 // changed).
 class ScreenPacer : public QObject {
  public:
-  ScreenPacer(QWidget* window, PictureCanvas* canvas) : window_(window), canvas_(canvas) {
-    const QScreen* screen = canvas->screen();
-    const qreal hz = screen ? screen->refreshRate() : 0;
-    frameNs_ = static_cast<qint64>(1e9 / (hz >= 1 ? hz : 60));
+  ScreenPacer(QWidget* window, PictureCanvas* canvas)
+      : window_(window), canvas_(canvas), frames_(canvas->screen() ? canvas->screen()->refreshRate() : 0) {
     canvas_->holdBlits(true);
     window_->installEventFilter(this);
     clock_.start();
-    lastNs_ = -frameNs_;  // the first step is shown at once
   }
   ~ScreenPacer() override {
     window_->removeEventFilter(this);
@@ -124,11 +123,11 @@ class ScreenPacer : public QObject {
   // to the screen now, and the repaints these events ask for with it.
   void BeforeEvents() {
     const qint64 now = clock_.nsecsElapsed();
-    if (now - lastNs_ < frameNs_) return;
-    lastNs_ = now;
+    if (!frames_.Due(now)) return;
     open_ = true;
     canvas_->showPending();
     SyncHeld();
+    frames_.Shown(now, clock_.nsecsElapsed());
   }
   void AfterEvents() { open_ = false; }
 
@@ -152,9 +151,8 @@ class ScreenPacer : public QObject {
 
   QWidget* window_;
   PictureCanvas* canvas_;
+  FramePacer frames_;
   QElapsedTimer clock_;
-  qint64 frameNs_ = 0;
-  qint64 lastNs_ = 0;
   bool open_ = false;
   bool held_ = false;
 };
