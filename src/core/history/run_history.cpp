@@ -21,9 +21,10 @@ constexpr std::size_t kPerSnapshotBookkeeping = 2 * sizeof(void*) + 16;
 constexpr std::size_t kSnapshotBytes = sizeof(Snapshot) + kPerSnapshotBookkeeping;
 
 // What recording may cost, as a share of the steps it records. The bound is
-// a twentieth; aiming at half of it leaves room for the snapshot at the
-// start of a run and for the machine's pace changing under the means.
-constexpr double kRecordingShare = 0.025;
+// a twentieth; aiming well under it leaves room for the snapshot at the
+// start of a run and for the machine's pace changing under the means, and
+// keeps the window's run close to the bare steps' pace.
+constexpr double kRecordingShare = 0.02;
 
 // Running mean that follows a change of pace within a few dozen samples.
 void Follow(double& mean, double sample) { mean = mean < 0 ? sample : mean + (sample - mean) / 8; }
