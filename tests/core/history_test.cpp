@@ -97,18 +97,18 @@ TEST_F(History, ContinuingFromASnapshotIsTheUninterruptedRunAndTheTableIsTheRunn
   SimState s = Load(WallCloud());
   RunHistory h(RunHistory::kDefaultMemoryLimit, Ticking(1000));
   h.RunStarted(s, o.force);
-  for (std::int32_t n = 1; n <= 130; ++n) {
+  for (std::int32_t n = 1; n <= 140; ++n) {
     AdvanceStep(s, o, n);
     h.StepDone(s, o.force);
   }
-  // A step and a snapshot cost the same here: one snapshot every 50 steps
-  // keeps recording at 2% of the run, well under the 5% it may cost.
-  ASSERT_EQ(h.Interval(), 50);
+  // A step and a snapshot cost the same here: one snapshot every 67 steps
+  // keeps recording at 1.5% of the run, well under the 5% it may cost.
+  ASSERT_EQ(h.Interval(), 67);
   ASSERT_EQ(h.Size(), 3u);
 
   for (std::size_t pick : {0u, 1u, 2u}) {
     const Snapshot& snap = h.At(pick);
-    ASSERT_EQ(snap.StepCount, std::int32_t(50 * pick));
+    ASSERT_EQ(snap.StepCount, std::int32_t(67 * pick));
     SimState c{};
     c.TaonCount = kSlotCount;
     InstallSnapshot(snap, c);
@@ -120,7 +120,7 @@ TEST_F(History, ContinuingFromASnapshotIsTheUninterruptedRunAndTheTableIsTheRunn
         << "from step " << snap.StepCount;
   }
 
-  Batch(130, {}, dir_ / "run.csv");
+  Batch(140, {}, dir_ / "run.csv");
   const auto expected = Blocks(ReadText(dir_ / "run.csv"));
   const auto recorded = Blocks(HistoryCsv(h));
   ASSERT_EQ(recorded.size(), h.Size());

@@ -107,7 +107,7 @@ TEST_F(HistoryWindow, ContinuingFromASnapshotIsTheBatchRunOfAsManySteps) {
   f.Thermos3X3->setChecked(true);
   f.Cool->setChecked(true);
   f.Blockade->setChecked(true);
-  RunFor(110);
+  RunFor(140);
   w.show();
   w.Refresh();
   const RunHistory& h = f.History();

@@ -24,7 +24,7 @@ constexpr std::size_t kSnapshotBytes = sizeof(Snapshot) + kPerSnapshotBookkeepin
 // a twentieth; aiming well under it leaves room for the snapshot at the
 // start of a run and for the machine's pace changing under the means, and
 // keeps the window's run close to the bare steps' pace.
-constexpr double kRecordingShare = 0.02;
+constexpr double kRecordingShare = 0.015;
 
 // Running mean that follows a change of pace within a few dozen samples.
 void Follow(double& mean, double sample) { mean = mean < 0 ? sample : mean + (sample - mean) / 8; }

@@ -11,7 +11,7 @@ namespace qd {
 class FramePacer {
  public:
   // The most of a run's time that copies to the screen may take.
-  static constexpr double kShowingShare = 0.02;
+  static constexpr double kShowingShare = 0.015;
 
   // refreshHz: the display's frames per second; 0 or less when unknown (60
   // is assumed then).
