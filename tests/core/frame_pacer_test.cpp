@@ -47,15 +47,16 @@ TEST(FramePacer, DisplayRateUnlessCopiesAreDear) {
       {"rate unknown", 0, 300 * kUs, 100 * kUs, 58, 61},
       {"fast display", 144, 300 * kUs, 100 * kUs, 140, 145},
       {"steps slower than a frame", 60, 50 * kMs, 100 * kUs, 20, 21},
-      {"dear copies", 60, 300 * kUs, 2 * kMs, 7, 9},
-      {"remote display", 60, 300 * kUs, 40 * kMs, 1, 2},
+      {"dear copies", 60, 300 * kUs, 2 * kMs, 9, 12},
+      {"remote display", 60, 300 * kUs, 40 * kMs, 4, 5},
   };
   for (const Case& c : kCases) {
     const Outcome o = Simulate(c.hz, c.step, [&](int) { return c.copy; });
     EXPECT_GE(o.frames, c.minFrames) << c.name;
     EXPECT_LE(o.frames, c.maxFrames) << c.name;
-    // Beyond the first frame, which is shown at once whatever it costs.
-    EXPECT_LE(double(o.copying - c.copy) / double(o.elapsed), FramePacer::kShowingShare * 1.01) << c.name;
+    // Beyond the first four frames, which come at the display's rate
+    // whatever they cost.
+    EXPECT_LE(double(o.copying - 4 * c.copy) / double(o.elapsed), FramePacer::kShowingShare * 1.01) << c.name;
   }
 }
 

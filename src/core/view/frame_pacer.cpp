@@ -11,11 +11,12 @@ void FramePacer::Shown(std::int64_t startNs, std::int64_t endNs) {
   recent_[next_] = std::max<std::int64_t>(endNs - startNs, 0);
   next_ = (next_ + 1) % kRecent;
   if (count_ < kRecent) ++count_;
-  // The cheapest of the last few copies: one slow copy (the machine was
-  // busy for a moment) must not space the frames out; a display whose
-  // copies are all dear does.
-  const std::int64_t cost = *std::min_element(recent_, recent_ + count_);
   lastNs_ = startNs;
+  // Judged by the cheapest of the last few copies: one slow copy (the first
+  // of a run repaints more, or the machine was busy for a moment) must not
+  // space the frames out; a display whose copies are all dear does.
+  if (count_ < kRecent) return;
+  const std::int64_t cost = *std::min_element(recent_, recent_ + kRecent);
   intervalNs_ = std::max(frameNs_, static_cast<std::int64_t>(static_cast<double>(cost) / kShowingShare));
 }
 

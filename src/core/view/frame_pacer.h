@@ -10,7 +10,8 @@ namespace qd {
 
 class FramePacer {
  public:
-  // The most of a run's time that copies to the screen may take.
+  // The most of a run's time that copies to the screen may take, once the
+  // first few copies have shown what a copy costs.
   static constexpr double kShowingShare = 0.015;
 
   // refreshHz: the display's frames per second; 0 or less when unknown (60
@@ -22,8 +23,6 @@ class FramePacer {
 
   // A copy to the screen began at startNs and ended at endNs.
   void Shown(std::int64_t startNs, std::int64_t endNs);
-
-  std::int64_t FrameNs() const { return frameNs_; }
 
  private:
   std::int64_t frameNs_;
