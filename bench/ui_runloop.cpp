@@ -32,7 +32,10 @@ namespace {
 
 using qd::Extended;
 
-constexpr int kSteps = 200;
+// Runs of half a second (E) to a second and a half (DUDI): a run's first
+// and last copies to the screen are a fixed cost that a run of a few dozen
+// milliseconds would count many times over.
+constexpr int kSteps = 1500;
 
 qd::SimState Cloud() { return qd::bench::LatticeCloud(); }
 

@@ -67,5 +67,16 @@ TEST(FramePacer, OneSlowCopyDoesNotSlowTheFramesForLong) {
   EXPECT_GE(o.frames, 50);
 }
 
+TEST(FramePacer, ANewRunShowsItsFirstStepAtOnceAndKeepsWhatCopiesCost) {
+  FramePacer pacer(60);
+  for (int i = 0; i < 4; ++i) pacer.Shown(i * 20 * kMs, i * 20 * kMs + 2 * kMs);  // dear copies
+  pacer.Restart(60);
+  EXPECT_TRUE(pacer.Due(0));
+  pacer.Shown(0, 2 * kMs);
+  // Spaced as the copies cost, not at the display's rate.
+  EXPECT_FALSE(pacer.Due(20 * kMs));
+  EXPECT_TRUE(pacer.Due(2 * kMs / FramePacer::kShowingShare));
+}
+
 }  // namespace
 }  // namespace qd

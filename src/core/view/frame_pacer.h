@@ -18,19 +18,27 @@ class FramePacer {
   // is assumed then).
   explicit FramePacer(double refreshHz);
 
+  // A new run on a display of refreshHz frames per second: its first step is
+  // shown at once, and what the copies cost is still known.
+  void Restart(double refreshHz);
+
   // Whether the drawing is to be shown at nowNs. The first time it is.
-  bool Due(std::int64_t nowNs) const { return count_ == 0 || nowNs - lastNs_ >= intervalNs_; }
+  bool Due(std::int64_t nowNs) const { return fresh_ || nowNs - lastNs_ >= intervalNs_; }
 
   // A copy to the screen began at startNs and ended at endNs.
   void Shown(std::int64_t startNs, std::int64_t endNs);
 
  private:
+  static std::int64_t FrameNs(double refreshHz);
+  void Space();
+
   std::int64_t frameNs_;
   std::int64_t intervalNs_;
   std::int64_t lastNs_ = 0;
   static constexpr int kRecent = 4;
   std::int64_t recent_[kRecent] = {};  // the costs of the last copies
   int next_ = 0, count_ = 0;           // count_: copies so far, up to kRecent
+  bool fresh_ = true;                  // nothing shown since the start
 };
 
 }  // namespace qd

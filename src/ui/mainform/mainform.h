@@ -15,6 +15,7 @@
 #include "core/dynamics/options.h"
 #include "core/history/run_history.h"
 #include "core/state/sim_state.h"
+#include "core/view/frame_pacer.h"
 #include "core/view/view_controls.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/view/scene.h"
@@ -331,6 +332,8 @@ class TMainForm : public QMainWindow {
   SimState& state_;
   MainFormWindows windows_;
   RunHistory history_;
+  // What copies to this window's screen cost, learnt over its runs.
+  FramePacer frames_{0};
   bool exposeFilterInstalled_ = false;
   bool formPaintPending_ = false;
   int formPaintCount_ = 0;

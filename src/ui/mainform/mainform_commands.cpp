@@ -104,8 +104,9 @@ namespace {
 // changed).
 class ScreenPacer : public QObject {
  public:
-  ScreenPacer(QWidget* window, PictureCanvas* canvas)
-      : window_(window), canvas_(canvas), frames_(canvas->screen() ? canvas->screen()->refreshRate() : 0) {
+  ScreenPacer(QWidget* window, PictureCanvas* canvas, FramePacer& frames)
+      : window_(window), canvas_(canvas), frames_(frames) {
+    frames_.Restart(canvas->screen() ? canvas->screen()->refreshRate() : 0);
     canvas_->holdBlits(true);
     window_->installEventFilter(this);
     clock_.start();
@@ -151,7 +152,7 @@ class ScreenPacer : public QObject {
 
   QWidget* window_;
   PictureCanvas* canvas_;
-  FramePacer frames_;
+  FramePacer& frames_;
   QElapsedTimer clock_;
   bool open_ = false;
   bool held_ = false;
@@ -161,7 +162,7 @@ class ScreenPacer : public QObject {
 
 void TMainForm::RunSteps(int n) {
   SimState& s = state_;
-  ScreenPacer pacer(this, Canvas);
+  ScreenPacer pacer(this, Canvas, frames_);
   // A step prepared for a run that has ended is of no use.
   struct Discard {
     ~Discard() { DiscardPreparedStep(); }
