@@ -1,8 +1,8 @@
 // The window's run loop against the bare time step: the real main window,
-// a loaded 60-particle configuration, a fixed number of steps with the
-// per-step redraw and event processing, next to the same number of core
-// steps from the same state. Reported per formula: both rates and their
-// ratio (window / core). Run it under a real X server (make bench does, under
+// a loaded 60-particle configuration, runs of a fixed number of steps with
+// the per-step redraw and event processing, in turns with the same number of
+// core steps from the same state, both timed in segments. Reported per
+// formula: both sides' median rates and their ratio (window / core). Run it under a real X server (make bench does, under
 // Xvfb) as well as offscreen: only there does the copy to the screen cost.
 // A second measurement sets the run loop with the run's history recorded
 // against the same loop with recording off.
@@ -32,10 +32,15 @@ namespace {
 
 using qd::Extended;
 
-// Runs of half a second (E) to a second and a half (DUDI): a run's first
-// and last copies to the screen are a fixed cost that a run of a few dozen
-// milliseconds would count many times over.
-constexpr int kSteps = 1500;
+// Runs of a tenth (E) to half a second (DUDI), timed in segments of 100
+// steps; short runs in turns follow the host's changing pace closely.
+constexpr int kSteps = 400;
+constexpr int kSegmentSteps = 100;
+
+double Median(std::vector<double> v) {
+  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+  return v[v.size() / 2];
+}
 
 qd::SimState Cloud() { return qd::bench::LatticeCloud(); }
 
@@ -120,45 +125,58 @@ void BM_RunLoopVsCore(benchmark::State& state) {
     const qd::SimState start = s;
     const qd::StepOptions options = form.CurrentStepOptions();
 
+    // Both sides are timed in segments of kSegmentSteps steps, and each
+    // side's median segment counts: the host machine's pace changes from
+    // moment to moment, and a median over many segments of both sides,
+    // taken in turns, follows the steady pace of a long run without being
+    // swayed by a few slow moments or by the first and last frames of a run.
+    std::vector<double> windowSegments, coreSegments;
+    QElapsedTimer clock;
+    qint64 segmentStart = 0;
     int done = 0;
     form.AfterStep = [&] {
-      if (++done == kSteps) form.GoClick();
+      if (++done % kSegmentSteps == 0) {
+        const qint64 now = clock.nsecsElapsed();
+        windowSegments.push_back(double(now - segmentStart) * 1e-9);
+        segmentStart = now;
+      }
+      if (done == kSteps) form.GoClick();
     };
-    // Each side's fastest run counts: the machine may be busy with other
-    // work now and then, and that must not decide the ratio.
-    double windowSeconds = 1e300, coreSeconds = 1e300;
-    std::int64_t runs = 0;
     for (auto _ : state) {
       s = start;
       done = 0;
-      QElapsedTimer t;
-      t.start();
+      clock.start();
+      segmentStart = 0;
       form.GoClick();
-      const double w = double(t.nsecsElapsed()) * 1e-9;
+      const double w = double(clock.nsecsElapsed()) * 1e-9;
       if (!dialogs.errors.empty() || done != kSteps) {
         state.SkipWithError(dialogs.errors.empty() ? "run did not stop" : qPrintable(dialogs.errors.front()));
         break;
       }
 
       qd::SimState core = start;
-      t.restart();
       try {
-        for (int n = 1; n <= kSteps; ++n) qd::AdvanceStep(core, options, n);
+        clock.start();
+        segmentStart = 0;
+        for (int n = 1; n <= kSteps; ++n) {
+          qd::AdvanceStep(core, options, n);
+          if (n % kSegmentSteps == 0) {
+            const qint64 now = clock.nsecsElapsed();
+            coreSegments.push_back(double(now - segmentStart) * 1e-9);
+            segmentStart = now;
+          }
+        }
       } catch (const std::exception& e) {
         state.SkipWithError(e.what());
         break;
       }
-      const double c = double(t.nsecsElapsed()) * 1e-9;
       benchmark::DoNotOptimize(core.X[1]);
-      windowSeconds = std::min(windowSeconds, w);
-      coreSeconds = std::min(coreSeconds, c);
-      ++runs;
       state.SetIterationTime(w);
     }
     form.AfterStep = nullptr;
-    if (runs > 0) {
-      const double windowRate = kSteps / windowSeconds;
-      const double coreRate = kSteps / coreSeconds;
+    if (!windowSegments.empty() && !coreSegments.empty()) {
+      const double windowRate = kSegmentSteps / Median(windowSegments);
+      const double coreRate = kSegmentSteps / Median(coreSegments);
       state.counters["window_steps/s"] = windowRate;
       state.counters["core_steps/s"] = coreRate;
       state.counters["ratio"] = windowRate / coreRate;
@@ -175,7 +193,7 @@ BENCHMARK(BM_RunLoopVsCore)
     ->Args({3, 1})
     ->ArgNames({"formula", "listing"})
     ->UseManualTime()
-    ->Iterations(7)
+    ->Iterations(15)
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace
