@@ -2,10 +2,9 @@
 // a loaded 60-particle configuration, runs of a fixed number of steps with
 // the per-step redraw and event processing, in turns with the same number of
 // core steps from the same state, both timed in segments. Reported per
-// formula: both sides' median rates and their ratio (window / core). Run it under a real X server (make bench does, under
-// Xvfb) as well as offscreen: only there does the copy to the screen cost.
-// A second measurement sets the run loop with the run's history recorded
-// against the same loop with recording off.
+// formula: both sides' median rates and their ratio (window / core). Run it under a real X server (make bench
+// does, under Xvfb) as well as offscreen: only there does the copy to the screen cost. A second measurement
+// sets the run loop with the run's history recorded against the same loop with recording off.
 #include <benchmark/benchmark.h>
 #include <time.h>
 
@@ -101,6 +100,12 @@ class CloudWindow {
   static void Settle() {
     for (int i = 0; i < 10; ++i) QApplication::processEvents();
   }
+  // Picks the formula (E or DUDI) and Show Listing as a user would.
+  void Choose(qd::Formula formula, bool listing) {
+    (formula == qd::Formula::DUDI ? form->ExpoPolyExpSum : form->Exponential)->setChecked(true);
+    form->ShowList->setChecked(listing);
+    Settle();
+  }
 
  private:
   PrivateConfigHome home_;
@@ -119,9 +124,7 @@ void BM_RunLoopVsCore(benchmark::State& state) {
   qd::SimState& s = window.s;
   {
     qd::TMainForm& form = *window.form;
-    (formula == qd::Formula::DUDI ? form.ExpoPolyExpSum : form.Exponential)->setChecked(true);
-    form.ShowList->setChecked(listing);
-    CloudWindow::Settle();
+    window.Choose(formula, listing);
     const qd::SimState start = s;
     const qd::StepOptions options = form.CurrentStepOptions();
 
@@ -239,9 +242,7 @@ void BM_RunLoopRecording(benchmark::State& state) {
   qd::SimState& s = window.s;
   {
     qd::TMainForm& form = *window.form;
-    (formula == qd::Formula::DUDI ? form.ExpoPolyExpSum : form.Exponential)->setChecked(true);
-    form.ShowList->setChecked(false);
-    CloudWindow::Settle();
+    window.Choose(formula, false);
     const qd::SimState start = s;
 
     int done = 0;
