@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/dynamics/options.h"
+#include "core/dynamics/step.h"
 #include "core/state/sim_state.h"
 
 namespace qd::testing_support {
@@ -77,3 +78,14 @@ inline SimState RandomCloud(unsigned seed, int particles, Extended side) {
 }
 
 }  // namespace qd::testing_support
+
+namespace qd {
+
+// The fast step, for tests of what a step does rather than of how it shares
+// its work: on one engine that every such test shares.
+inline void AdvanceStep(RunState& s, const StepOptions& o, std::int32_t stepNumber) {
+  static StepEngine engine;
+  engine.Advance(s, o, stepNumber);
+}
+
+}  // namespace qd

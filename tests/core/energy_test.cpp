@@ -135,7 +135,8 @@ TEST(Energy, PotentialOnSeveralThreadsIsTheOneThreadSumToTheBit) {
     o.secondKindCount = 9;
     const Extended one = PotentialEnergy(s, o);
     for (int threads : {2, 5}) {
-      const Extended many = PotentialEnergy(s, o, threads);
+      WorkerPool pool;
+      const Extended many = PotentialEnergy(s, o, &pool, threads);
       EXPECT_EQ(std::memcmp(&one, &many, 10), 0) << "formula " << int(f) << ", " << threads << " threads";
     }
   }

@@ -108,16 +108,16 @@ TEST_F(History, ContinuingFromASnapshotIsTheUninterruptedRunAndTheTableIsTheRunn
 
   for (std::size_t pick : {0u, 1u, 2u}) {
     const Snapshot& snap = h.At(pick);
-    ASSERT_EQ(snap.StepCount, std::int32_t(67 * pick));
+    ASSERT_EQ(snap.State.StepCount, std::int32_t(67 * pick));
     SimState c{};
     c.TaonCount = kSlotCount;
     InstallSnapshot(snap, c);
-    for (std::int32_t n = snap.StepCount + 1; n <= snap.StepCount + 37; ++n) AdvanceStep(c, o, n);
+    for (std::int32_t n = snap.State.StepCount + 1; n <= snap.State.StepCount + 37; ++n) AdvanceStep(c, o, n);
     FillConfigRecord(c);
     WriteConfigFile(c, dir_ / "continued.pln");
-    Batch(snap.StepCount + 37, dir_ / "straight.pln");
+    Batch(snap.State.StepCount + 37, dir_ / "straight.pln");
     EXPECT_EQ(ReadBytes(dir_ / "continued.pln"), ReadBytes(dir_ / "straight.pln"))
-        << "from step " << snap.StepCount;
+        << "from step " << snap.State.StepCount;
   }
 
   Batch(140, {}, dir_ / "run.csv");
@@ -147,10 +147,10 @@ TEST_F(History, StaysUnderItsMemoryBoundAndCoversAMillionSteps) {
   EXPECT_LE(most, h.MemoryLimit());
   EXPECT_LE(most, std::size_t{64} << 20);
   ASSERT_GT(h.Size(), h.MemoryLimit() / RunHistory::SnapshotBytes() / 2);
-  EXPECT_EQ(h.At(0).StepCount, 0);
-  EXPECT_GT(h.At(h.Size() - 1).StepCount, 1000000 - h.Interval());
+  EXPECT_EQ(h.At(0).State.StepCount, 0);
+  EXPECT_GT(h.At(h.Size() - 1).State.StepCount, 1000000 - h.Interval());
   for (std::size_t i = 1; i < h.Size(); ++i)
-    ASSERT_EQ(h.At(i).StepCount - h.At(i - 1).StepCount, h.Interval()) << i;
+    ASSERT_EQ(h.At(i).State.StepCount - h.At(i - 1).State.StepCount, h.Interval()) << i;
 }
 
 TEST_F(History, ThinsEvenlyAndStartsAgainWhereTheStateChanges) {
@@ -167,7 +167,7 @@ TEST_F(History, ThinsEvenlyAndStartsAgainWhereTheStateChanges) {
   };
   auto steps = [&] {
     std::vector<std::int32_t> v;
-    for (std::size_t i = 0; i < h.Size(); ++i) v.push_back(h.At(i).StepCount);
+    for (std::size_t i = 0; i < h.Size(); ++i) v.push_back(h.At(i).State.StepCount);
     return v;
   };
   struct Case {

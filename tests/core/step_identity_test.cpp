@@ -31,9 +31,17 @@ struct Case {
   Walls walls = Walls::None;
 };
 
-std::string RunStep(void (*step)(SimState&, const StepOptions&, std::int32_t), SimState& s,
-                    const StepOptions& o, std::int32_t n) {
-  return qd::testing::ErrorOf<FpFault>([&] { step(s, o, n); }, "");
+template <class Step>
+std::string RunStep(Step&& step) {
+  return qd::testing::ErrorOf<FpFault>(step, "");
+}
+
+std::string Literal(SimState& s, const StepOptions& o, std::int32_t n) {
+  return RunStep([&] { AdvanceStepLiteral(s, o, n); });
+}
+
+std::string Fast(StepEngine& e, SimState& s, const StepOptions& o, std::int32_t n) {
+  return RunStep([&] { e.Advance(s, o, n); });
 }
 
 // The fast step on one thread and on several, including more threads than
@@ -42,31 +50,44 @@ constexpr int kThreadCounts[] = {1, 2, 3, 4, 7};
 
 // Runs the literal step, the fast step with each thread count, and the fast
 // step prepared ahead on two threads (as the window's run loop does) side by
-// side and returns how many steps completed.
-int CompareRuns(SimState start, StepOptions o, int steps, std::string& fault) {
+// side and returns how many steps completed. With `counts`, how the fast runs
+// shared their work: `prepared` counts the prepared run's steps.
+int CompareRuns(SimState start, StepOptions o, int steps, std::string& fault,
+                FastStepCounts* counts = nullptr) {
   SimState lit = start;
   SimState fast[std::size(kThreadCounts)];
+  StepEngine engines[std::size(kThreadCounts)];
   for (SimState& f : fast) f = start;
   SimState prepared = start;
+  StepEngine ahead;
+  int done = steps;
   for (int n = 1; n <= steps; ++n) {
-    const std::string a = RunStep(AdvanceStepLiteral, lit, o, n);
+    const std::string a = Literal(lit, o, n);
     StepOptions two = o;
     two.threads = 2;
-    PrepareStep(prepared, two);
-    EXPECT_EQ(a, RunStep(AdvanceStep, prepared, two, n)) << "step " << n << ", prepared";
+    ahead.Prepare(prepared, two);
+    EXPECT_EQ(a, Fast(ahead, prepared, two, n)) << "step " << n << ", prepared";
     EXPECT_TRUE(SameDynamicState(lit, prepared)) << "step " << n << ", prepared";
     for (std::size_t t = 0; t < std::size(kThreadCounts); ++t) {
       o.threads = kThreadCounts[t];
-      const std::string b = RunStep(AdvanceStep, fast[t], o, n);
+      const std::string b = Fast(engines[t], fast[t], o, n);
       EXPECT_EQ(a, b) << "step " << n << ", " << o.threads << " threads";
       EXPECT_TRUE(SameDynamicState(lit, fast[t])) << "step " << n << ", " << o.threads << " threads";
     }
     if (!a.empty() || ::testing::Test::HasFailure()) {
       fault = a;
-      return n - 1;
+      done = n - 1;
+      break;
     }
   }
-  return steps;
+  if (counts) {
+    *counts = ahead.Forces().counts;
+    for (StepEngine& e : engines) {
+      counts->parallel += e.Forces().counts.parallel;
+      counts->reruns += e.Forces().counts.reruns;
+    }
+  }
+  return done;
 }
 
 SimState CaseState(const Case& c) {
@@ -111,13 +132,13 @@ class Identity : public ::testing::TestWithParam<Case> {};
 TEST_P(Identity, TwoHundredStepsBitForBit) {
   const Case& c = GetParam();
   std::string fault;
-  const std::uint64_t prepared = gFastStepCounts.prepared;
-  const int done = CompareRuns(CaseState(c), CaseOptions(c), kIdentitySteps, fault);
+  FastStepCounts counts;
+  const int done = CompareRuns(CaseState(c), CaseOptions(c), kIdentitySteps, fault, &counts);
   EXPECT_EQ(done, kIdentitySteps) << "stopped by: " << fault;
   // Every step of the prepared run used what was prepared, unless there is
   // nothing to share.
   const bool shares = !(c.dropB && c.dropCDF);
-  EXPECT_EQ(gFastStepCounts.prepared - prepared, shares ? std::uint64_t{kIdentitySteps} : 0u);
+  EXPECT_EQ(counts.prepared, shares ? std::uint64_t{kIdentitySteps} : 0u);
 }
 
 const Case kCases[] = {
@@ -179,16 +200,16 @@ TEST(PreparedStep, UsedOnlyWhileEveryValueItDependsOnIsTheSame) {
     SimState prepared = CaseState(c);
     StepOptions o = CaseOptions(c);
     o.threads = 2;
-    PrepareStep(prepared, o);
+    StepEngine engine;
+    engine.Prepare(prepared, o);
     change.apply(prepared, o);
     SimState plain = CaseState(c);
     StepOptions plainOptions = CaseOptions(c);
     change.apply(plain, plainOptions);
-    const std::uint64_t before = gFastStepCounts.prepared;
-    AdvanceStep(prepared, o, 1);
+    engine.Advance(prepared, o, 1);
     AdvanceStepLiteral(plain, plainOptions, 1);
     EXPECT_TRUE(SameDynamicState(plain, prepared)) << change.name;
-    EXPECT_EQ(gFastStepCounts.prepared - before, change.used ? 1u : 0u) << change.name;
+    EXPECT_EQ(engine.Forces().counts.prepared, change.used ? 1u : 0u) << change.name;
   }
 
   // Another state stepped in between takes nothing prepared for the first,
@@ -197,28 +218,28 @@ TEST(PreparedStep, UsedOnlyWhileEveryValueItDependsOnIsTheSame) {
   other.Y[3] += 1;
   SimState firstPlain = first, otherPlain = other;
   const StepOptions o = CaseOptions(c);
-  PrepareStep(first, o);
-  const std::uint64_t before = gFastStepCounts.prepared;
-  AdvanceStep(other, o, 1);
-  AdvanceStep(first, o, 1);
+  StepEngine engine;
+  engine.Prepare(first, o);
+  engine.Advance(other, o, 1);
+  engine.Advance(first, o, 1);
   AdvanceStepLiteral(otherPlain, o, 1);
   AdvanceStepLiteral(firstPlain, o, 1);
   EXPECT_TRUE(SameDynamicState(otherPlain, other));
   EXPECT_TRUE(SameDynamicState(firstPlain, first));
-  EXPECT_EQ(gFastStepCounts.prepared, before);
+  EXPECT_EQ(engine.Forces().counts.prepared, 0u);
 
   // Preparing and discarding leave the caller's flags alone, and a
   // discarded step is not used.
   SimState again = CaseState(c);
   feclearexcept(FE_ALL_EXCEPT);
   feraiseexcept(FE_OVERFLOW);
-  PrepareStep(again, o);
+  engine.Prepare(again, o);
   EXPECT_TRUE(fetestexcept(FE_OVERFLOW));
-  DiscardPreparedStep();
+  engine.Discard();
   EXPECT_TRUE(fetestexcept(FE_OVERFLOW));
   feclearexcept(FE_ALL_EXCEPT);
-  AdvanceStep(again, o, 1);
-  EXPECT_EQ(gFastStepCounts.prepared, before);
+  engine.Advance(again, o, 1);
+  EXPECT_EQ(engine.Forces().counts.prepared, 0u);
   EXPECT_TRUE(SameDynamicState(firstPlain, again));
 }
 
@@ -241,7 +262,7 @@ TEST(IdentityFaults, SameSlotComponentAndMessage) {
   EXPECT_EQ(CompareRuns(s, StepOptions{}, 3, fault), 0);
   EXPECT_EQ(fault, "Floating point overflow");
   SimState lit = before;
-  RunStep(AdvanceStepLiteral, lit, StepOptions{}, 1);
+  Literal(lit, StepOptions{}, 1);
   EXPECT_NE(lit.XNew[10], before.XNew[10]);
   EXPECT_NE(lit.UXNew[firstSecond], before.UXNew[firstSecond]);
   EXPECT_EQ(lit.UYNew[firstSecond], before.UYNew[firstSecond]);
@@ -284,11 +305,11 @@ TEST(IdentityFaults, HeldPairOnOneSpotNeverMeets) {
   StepOptions o;
   o.blockade = true;
   o.force.formula = Formula::DUDI;
-  const FastStepCounts before = gFastStepCounts;
+  FastStepCounts counts;
   std::string fault;
-  EXPECT_EQ(CompareRuns(s, o, 20, fault), 20) << fault;
-  EXPECT_GT(gFastStepCounts.parallel, before.parallel);
-  EXPECT_EQ(gFastStepCounts.reruns, before.reruns);
+  EXPECT_EQ(CompareRuns(s, o, 20, fault, &counts), 20) << fault;
+  EXPECT_GT(counts.parallel, 0u);
+  EXPECT_EQ(counts.reruns, 0u);
 }
 
 }  // namespace

@@ -93,8 +93,8 @@ TEST_F(HistoryWindow, OpensBesideARunningRunAndClosingKeepsTheRecording) {
   EXPECT_FALSE(w.isVisible());
   const RunHistory& h = f.History();
   ASSERT_GE(h.Size(), 2u);
-  EXPECT_EQ(h.At(0).StepCount, 0);
-  EXPECT_GT(h.At(h.Size() - 1).StepCount, closedAt);
+  EXPECT_EQ(h.At(0).State.StepCount, 0);
+  EXPECT_GT(h.At(h.Size() - 1).State.StepCount, closedAt);
   EXPECT_TRUE(dialogs.errors.empty());
 }
 
@@ -114,7 +114,7 @@ TEST_F(HistoryWindow, ContinuingFromASnapshotIsTheBatchRunOfAsManySteps) {
   ASSERT_GE(h.Size(), 3u);
   const std::size_t pick = h.Size() / 2;
   w.Timeline->setValue(int(pick));
-  const std::int32_t from = h.At(pick).StepCount;
+  const std::int32_t from = h.At(pick).State.StepCount;
   ASSERT_GT(from, 0);
   EXPECT_EQ(w.StepLabel->text(), QStringLiteral("Step: %1").arg(QLocale::system().toString(from)));
   // The marker stands at the chosen step.

@@ -13,7 +13,7 @@
 #include "core/batch/csv_rows.h"
 #include "core/common/errors.h"
 #include "core/dynamics/energy.h"
-#include "core/dynamics/step.h"
+#include "core/run/run.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
@@ -166,7 +166,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   Output out{{}, o.out}, csv{{}, o.csv};
   const std::string* failing = &o.out;  // the path a FileError belongs to
   std::string fault;
-  std::int64_t n = 0;  // wide enough to step past the largest count
+  std::int64_t n = 0;  // the step that faulted
   try {
     // Both files exist from the start, so that an unusable folder is found
     // before the first step rather than after the whole run.
@@ -177,17 +177,24 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       csv.file->Write(kCsvHeader);
       csv.file->Write(CsvRows(s, o.step.force, 0));
     }
-    try {
-      for (n = 1; n <= o.steps; ++n) {
-        if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, n - 1)};
-        const auto step = static_cast<std::int32_t>(n);
-        AdvanceStep(s, o.step, step);
-        if (csv.file && (step % o.every == 0 || step == o.steps))
-          csv.file->Write(CsvRows(s, o.step.force, step));
-        if (hooks.stepDone) hooks.stepDone(step);
-      }
-    } catch (const FpFault& e) {
-      fault = e.what();
+    // The run's own steps, with the table written and the signals looked
+    // at between them.
+    qd::Run run(s);
+    run.Options() = o.step;
+    run.History().SetEnabled(false);
+    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
+    int stoppedBy = 0;
+    const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
+      const auto step = static_cast<std::int32_t>(steps);
+      if (csv.file && (step % o.every == 0 || step == o.steps)) csv.file->Write(CsvRows(s, o.step.force, step));
+      if (hooks.stepDone) hooks.stepDone(step);
+      stoppedBy = stopSignal();
+      return stoppedBy == 0;
+    });
+    if (stoppedBy != 0) return {128 + stoppedBy, StoppedText(stoppedBy, ran.steps)};
+    if (ran.fault) {
+      fault = ran.fault->message;
+      n = ran.fault->step;
       out.file.reset();  // a faulted run writes no result
     }
     if (out.file) {

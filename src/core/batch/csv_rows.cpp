@@ -8,7 +8,7 @@ namespace qd::batch {
 
 const char* const kCsvHeader = "step,slot,x,y,z,ux,uy,uz,kinetic,potential,total\n";
 
-void WriteCsvRows(std::ostream& out, const SimState& s, std::int32_t step, Extended kinetic,
+void WriteCsvRows(std::ostream& out, const RunState& s, std::int32_t step, Extended kinetic,
                   Extended potential) {
   bool first = true;
   for (int k = 1; k <= kSlotCount; ++k) {

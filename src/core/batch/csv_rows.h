@@ -12,7 +12,7 @@ extern const char* const kCsvHeader;  // one line, newline included
 
 // One row per present slot with its committed position and velocity; the
 // first row also carries the energies and their sum.
-void WriteCsvRows(std::ostream& out, const SimState& s, std::int32_t step, Extended kinetic,
+void WriteCsvRows(std::ostream& out, const RunState& s, std::int32_t step, Extended kinetic,
                   Extended potential);
 
 }  // namespace qd::batch

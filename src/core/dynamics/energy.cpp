@@ -6,22 +6,11 @@
 #include <vector>
 
 #include "core/dynamics/force.h"
-#include "core/dynamics/worker_pool.h"
+#include "core/dynamics/pair_laws.h"
 
 namespace qd {
 
-namespace {
-
-// H(q) = u^((2.5 - u^20) / (0.1 u)), u = q r.
-Extended Bump(Extended P, Extended r) {
-  const Extended q = kReciprocalNumerator / P;
-  const Extended u = q * r;
-  return powl(u, (2.5L - powl(u, 20)) / (kTenth * u));
-}
-
-}  // namespace
-
-Extended KineticEnergy(const SimState& s) {
+Extended KineticEnergy(const RunState& s) {
   Extended sum = 0;
   const int n = LastSlot(s);
   for (int k = 1; k <= n; ++k) {
@@ -33,29 +22,13 @@ Extended KineticEnergy(const SimState& s) {
 
 Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A, Extended B,
                        Extended C, Extended D, Extended F) {
-  switch (f) {
-    case Formula::E:
-      return sigma * A * expl(B / r);
-    case Formula::PE:
-      return sigma * A * powl(r, B / r);
-    case Formula::PES: {
-      Extended h = 0;
-      if (!o.dropB) h += Bump(B, r);
-      if (!o.dropCDF) h += Bump(C, r) + Bump(D, r) + Bump(F, r);
-      return sigma * A * h;
-    }
-    case Formula::DUDI:
-      return -sigma * A * (expl(-B / r) + 10 * Bump(C, r) - 2 * Bump(D, r) - Bump(F, r));
-    case Formula::EPESminus:
-      return -sigma * A * (expl(-B / r) + 10 * Bump(C, r) + 2 * Bump(D, r) + Bump(F, r));
-  }
-  return 0;
+  return WithLaw(f, [&](auto law) { return decltype(law)::Potential(o, sigma, r, A, B, C, D, F); });
 }
 
 namespace {
 
 // One pair's share of the potential energy, as the sum adds it.
-Extended PairTerm(const SimState& s, const ForceOptions& o, int n, int split, int k, int j) {
+Extended PairTerm(const RunState& s, const ForceOptions& o, int n, int split, int k, int j) {
   const Extended dx = s.X[k] - s.X[j], dy = s.Y[k] - s.Y[j], dz = s.Z[k] - s.Z[j];
   const Extended r = sqrtl(dz * dz + (dy * dy + dx * dx));
   const Extended sigma = PairSign(k, j, o.sign) * ScopeSign(o.sign);
@@ -68,11 +41,11 @@ Extended PairTerm(const SimState& s, const ForceOptions& o, int n, int split, in
 
 }  // namespace
 
-Extended PotentialEnergy(const SimState& s, const ForceOptions& o, int threads) {
+Extended PotentialEnergy(const RunState& s, const ForceOptions& o, WorkerPool* pool, int threads) {
   const int n = LastSlot(s);
   const int split = KindSplitFor(o.formula, 0, o.secondKindCount);
   Extended sum = 0;
-  if (threads <= 1) {
+  if (threads <= 1 || pool == nullptr) {
     for (int k = 1; k <= n; ++k) {
       if (s.Present[k] == 0) continue;
       for (int j = k + 1; j <= n; ++j) {
@@ -88,7 +61,7 @@ Extended PotentialEnergy(const SimState& s, const ForceOptions& o, int threads) 
   for (int k = 1; k <= n; ++k) first[std::size_t(k) + 1] = first[std::size_t(k)] + (n - k);
   std::vector<Extended> terms(static_cast<std::size_t>(first[std::size_t(n) + 1]));
   std::atomic<int> nextRow{1};
-  RunParts(std::min(threads, kMaxStepThreads), [&](int) {
+  pool->Run(std::min(threads, kMaxStepThreads), [&](int) {
     for (int k = nextRow.fetch_add(1); k <= n; k = nextRow.fetch_add(1)) {
       if (s.Present[k] == 0) continue;
       for (int j = k + 1; j <= n; ++j)

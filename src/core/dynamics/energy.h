@@ -3,13 +3,14 @@
 // the derivative of these pair potentials).
 #include "core/common/extended.h"
 #include "core/dynamics/options.h"
+#include "core/dynamics/worker_pool.h"
 #include "core/state/sim_state.h"
 
 namespace qd {
 
 // Half the sum of the squared committed velocities of the present slots
 // (every particle has unit mass).
-Extended KineticEnergy(const SimState& s);
+Extended KineticEnergy(const RunState& s);
 
 // The pair potential of one formula for one parameter set, at distance r,
 // with the pair sign sigma (+1 or -1).
@@ -18,9 +19,9 @@ Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extende
 
 // The sum over all pairs of present slots of the formula's pair potential.
 // A pair of two kinds whose parameter sets differ gets the mean of the two
-// kinds' potentials. The kinds are those of the x and y forces. With more
-// than one thread, the pairs' terms are shared among them; the sum is the
-// same to the last bit.
-Extended PotentialEnergy(const SimState& s, const ForceOptions& o, int threads = 1);
+// kinds' potentials. The kinds are those of the x and y forces. With a pool
+// and more than one thread, the pairs' terms are shared among them; the sum
+// is the same to the last bit.
+Extended PotentialEnergy(const RunState& s, const ForceOptions& o, WorkerPool* pool = nullptr, int threads = 1);
 
 }  // namespace qd

@@ -15,8 +15,6 @@
 
 namespace qd {
 
-ParallelThreshold gMinParallelParticles;
-thread_local FastStepCounts gFastStepCounts;
 
 // ---------------------------------------------------------------------------
 // The fast law computes the very same operations as the literal one, in the
@@ -44,27 +42,9 @@ thread_local FastStepCounts gFastStepCounts;
 // ---------------------------------------------------------------------------
 namespace {
 
-struct ParamSet {
-  Extended A, B, q[4];  // q for B, C, D, F
-};
-
-// A pair's factors for one parameter set. E: f0 = r^-2, f1 = exp(B/r).
-// PE: f0 = r^-2, f1 = r^(B/r), f2 = 1 - ln r. PES, DUDI, EPESminus: f0 is
-// the whole bracket that multiplies sigma*dc/r*A.
-struct PairScalars {
-  Extended f0 = 0, f1 = 0, f2 = 0;
-};
-
 struct Scalars {
   int set = -1;
   PairScalars v;
-};
-
-// r^-2 and ln r of a pair, whatever the parameter set; valid when gen is
-// the current generation.
-struct PairPowers {
-  std::uint32_t gen = 0;
-  Extended rm2 = 0, lnr = 0;
 };
 
 constexpr int kRows = kSlotCount + 1;
@@ -104,16 +84,18 @@ bool SameBits(Extended a, Extended b) {
 }
 
 // The parameter sets of one step and the factors of the law computed from
-// them: everything that does not depend on which slot is being handled.
-class PairLaw {
+// them: everything that does not depend on which slot is being handled. The
+// law's own arithmetic is in pair_laws.h; this holds what it shares.
+class FastPairLaw {
  public:
-  PairLaw(const SimState& s, const ForceOptions& o) : s_(s), o_(o) {
+  FastPairLaw(const RunState& s, const ForceOptions& o) : s_(s), o_(o) {
     equalSets = SameBits(s.A1, s.A2) && SameBits(s.B1, s.B2) && SameBits(s.C1, s.C2) &&
                 SameBits(s.D1, s.D2) && SameBits(s.F1, s.F2);
     for (int c = 0; c < 3; ++c) split[c] = KindSplitFor(o.formula, c, o.secondKindCount);
   }
 
   int SetOf(int j, int c, int n) const { return equalSets ? 0 : (j > n - split[c] ? 1 : 0); }
+  const ForceOptions& Options() const { return o_; }
 
   // All eight reciprocals, whatever the formula, as every literal evaluation
   // does. Returns the last one, for the flag check.
@@ -131,89 +113,43 @@ class PairLaw {
 
   // Computes now every PowerOf(0.1 q, -1) that pairs of the sets in `sets`
   // will ask for, so that threads only read them. Returns the last one.
-  Extended PrepareInverses(int sets) {
-    int from = 4, to = 0;
-    if (o_.formula == Formula::DUDI || o_.formula == Formula::EPESminus) {
-      from = 1;
-      to = 3;
-    } else if (o_.formula == Formula::PES && !(o_.dropB && o_.dropCDF)) {
-      from = o_.dropB ? 1 : 0;
-      to = o_.dropCDF ? 0 : 3;
-    }
+  Extended PrepareInverses(MathCallCounts& m, int sets) {
+    const auto [from, to] = WithLaw(o_.formula, [&](auto law) { return decltype(law)::Inverses(o_); });
     Extended last = 0;
     for (int set = 0; set < 2; ++set)
       if (sets & (1 << set))
-        for (int i = from; i <= to; ++i) last = InvTenthQ(set, i);
+        for (int i = from; i <= to; ++i) last = InvTenthQ(m, set, i);
     return last;
   }
 
-  void Compute(PairScalars& e, Extended r, int set, PairPowers& pw, std::uint32_t gen) {
-    const ParamSet& p = sets_[set];
-    switch (o_.formula) {
-      case Formula::E:
-        Powers(pw, gen, r);
-        e.f0 = pw.rm2;
-        e.f1 = CountedExp(p.B / r);
-        break;
-      case Formula::PE:
-        Powers(pw, gen, r);
-        e.f0 = pw.rm2;
-        e.f1 = CountedExp(p.B / r * pw.lnr);
-        e.f2 = 1 - pw.lnr;
-        break;
-      case Formula::PES: {
-        if (o_.dropB && o_.dropCDF) {
-          e.f0 = (Extended(0) + 0) + 0;
-          break;
-        }
-        Powers(pw, gen, r);
-        Extended h, q;
-        Extended t2 = 0, t3 = 0;
-        if (!o_.dropB) {
-          HQ(set, 0, r, pw.rm2, h, q);
-          t2 = h * (-q);
-        }
-        if (!o_.dropCDF) {
-          Extended g[3];
-          for (int i = 1; i <= 3; ++i) {
-            HQ(set, i, r, pw.rm2, h, q);
-            g[i - 1] = h * (-q);
-          }
-          t3 = (g[0] + g[1]) + g[2];
-        }
-        e.f0 = (Extended(0) + t2) + t3;
-        break;
-      }
-      case Formula::DUDI:
-      case Formula::EPESminus: {
-        Powers(pw, gen, r);
-        const Extended e0 = CountedExp(-p.B / r) * (pw.rm2 * p.B);
-        Extended h[3], q[3];
-        for (int i = 1; i <= 3; ++i) HQ(set, i, r, pw.rm2, h[i - 1], q[i - 1]);
-        const Extended w = o_.formula == Formula::DUDI
-                               ? (h[0] * (q[0] * 10) - h[1] * (q[1] * 2)) - h[2] * q[2]
-                               : (h[0] * (q[0] * 10) + h[1] * (q[1] * 2)) + h[2] * q[2];
-        e.f0 = e0 + w;
-        break;
-      }
-    }
+  void Compute(MathCallCounts& m, PairScalars& e, Extended r, int set, PairPowers& pw, std::uint32_t gen) {
+    WithLaw(o_.formula,
+            [&](auto law) { decltype(law)::Factors(*this, m, sets_[set], set, r, e, pw, gen); });
   }
 
   // The pair's contribution as the literal sum adds it (for PE, the amount
   // it subtracts).
   Extended Term(const Scalars& e, Extended sigma, Extended dc, Extended r) const {
-    const ParamSet& p = sets_[e.set];
-    switch (o_.formula) {
-      case Formula::E:
-        return e.v.f1 * (sigma * dc / r * e.v.f0 * p.A * p.B);
-      case Formula::PE:
-        return e.v.f2 * (e.v.f1 * (sigma * dc / r * e.v.f0 * p.A * p.B));
-      case Formula::PES:
-      case Formula::DUDI:
-      case Formula::EPESminus:
-        break;
-    }
-    return sigma * dc / r * p.A * e.v.f0;
+    return WithLaw(o_.formula,
+                   [&](auto law) { return decltype(law)::Term(e.v, sets_[e.set], sigma, dc, r); });
+  }
+
+  static void Powers(MathCallCounts& m, PairPowers& pw, std::uint32_t gen, Extended r) {
+    if (pw.gen == gen) return;
+    pw.lnr = m.Ln(r);
+    pw.rm2 = m.Exp(-2 * pw.lnr);
+    pw.gen = gen;
+  }
+
+  // H(q) and Q(q) together, sharing ln u and u^20.
+  void HQ(MathCallCounts& m, int set, int i, Extended r, Extended rm2, Extended& h, Extended& q) {
+    const Extended qq = sets_[set].q[i];
+    const Extended u = qq * r;
+    const Extended lnu = m.Ln(u);
+    const Extended u20 = m.Exp(20 * lnu);
+    const Extended e = m.Exp(-1 * m.Ln(kTenth * qq * r)) * (2.5L - u20);
+    h = m.Exp(e * lnu);
+    q = (1 - lnu) * ((2.5L - u20) * (rm2 * InvTenthQ(m, set, i))) - lnu * (m.Exp(18 * lnu) * (qq * 200));
   }
 
   bool equalSets = false;
@@ -221,33 +157,15 @@ class PairLaw {
 
  private:
   // PowerOf(0.1 * q, -1), once per step and only once some pair needs it.
-  Extended InvTenthQ(int set, int i) {
+  Extended InvTenthQ(MathCallCounts& m, int set, int i) {
     if (!invReady_[set][i]) {
-      inv_[set][i] = CountedExp(-1 * CountedLn(kTenth * sets_[set].q[i]));
+      inv_[set][i] = m.Exp(-1 * m.Ln(kTenth * sets_[set].q[i]));
       invReady_[set][i] = true;
     }
     return inv_[set][i];
   }
 
-  static void Powers(PairPowers& pw, std::uint32_t gen, Extended r) {
-    if (pw.gen == gen) return;
-    pw.lnr = CountedLn(r);
-    pw.rm2 = CountedExp(-2 * pw.lnr);
-    pw.gen = gen;
-  }
-
-  // H(q) and Q(q) together, sharing ln u and u^20.
-  void HQ(int set, int i, Extended r, Extended rm2, Extended& h, Extended& q) {
-    const Extended qq = sets_[set].q[i];
-    const Extended u = qq * r;
-    const Extended lnu = CountedLn(u);
-    const Extended u20 = CountedExp(20 * lnu);
-    const Extended e = CountedExp(-1 * CountedLn(kTenth * qq * r)) * (2.5L - u20);
-    h = CountedExp(e * lnu);
-    q = (1 - lnu) * ((2.5L - u20) * (rm2 * InvTenthQ(set, i))) - lnu * (CountedExp(18 * lnu) * (qq * 200));
-  }
-
-  const SimState& s_;
+  const RunState& s_;
   const ForceOptions& o_;
   ParamSet sets_[2]{};
   bool invReady_[2][4] = {};
@@ -255,12 +173,21 @@ class PairLaw {
 };
 
 // The serial pass: the forces slot by slot and component by component.
-class FastForces {
+class SerialPass {
  public:
   // With `shared`, the factors of every pair it needs are in w.shared and
   // `law` has its reciprocals; otherwise it computes them as it goes.
-  FastForces(const SimState& s, const ForceOptions& o, int first, PairLaw& law, Workspace& w, bool shared)
-      : s_(s), o_(o), law_(law), w_(w), n_(LastSlot(s)), first_(first), shared_(shared) {
+  SerialPass(const RunState& s, const ForceOptions& o, int first, FastPairLaw& law, Workspace& w, bool shared,
+             MathCallCounts& calls)
+      : s_(s),
+        o_(o),
+        law_(law),
+        w_(w),
+        calls_(calls),
+        n_(LastSlot(s)),
+        first_(first),
+        shared_(shared),
+        subtracts_(WithLaw(o.formula, [](auto l) { return decltype(l)::kSubtracts; })) {
     reciprocalsReady_ = shared;
   }
 
@@ -281,8 +208,7 @@ class FastForces {
     if (FpFlagsRaised(S)) {
       // Rare: find the first fault pair by pair, as the literal pass does
       // (the same operations raise the same flags). It throws.
-      const Extended again = c == 0 ? ForceX(s_, k, o_) : c == 1 ? ForceY(s_, k, o_) : ForceZ(s_, k, o_);
-      CheckFpFlags(again);
+      CheckFpFlags(LiteralForce(s_, k, o_, c, &calls_));
     }
     CheckFpResult(S);
     return S;
@@ -301,12 +227,11 @@ class FastForces {
     if (shared_)
       e.v = w_.shared[lo][hi][set];
     else
-      law_.Compute(e.v, w_.r[j], set, w_.powers[lo][hi], w_.gen);
+      law_.Compute(calls_, e.v, w_.r[j], set, w_.powers[lo][hi], w_.gen);
   }
 
   Extended Component(int k, int c) {
     const Extended* d = c == 0 ? w_.dx : c == 1 ? w_.dy : w_.dz;
-    const bool subtract = o_.formula == Formula::PE;
     const int scope = ScopeSign(o_.sign);
     const int setK = SetOf(k, c);
     Extended S = 0;
@@ -334,25 +259,27 @@ class FastForces {
         t = law_.Term(e, sigma, d[j], w_.r[j]);
         if (j > k && set == setK && k >= first_) w_.reverse[c][j][k] = -t;
       }
-      S = subtract ? S - t : S + t;
+      S = subtracts_ ? S - t : S + t;
     }
     return S;
   }
 
-  const SimState& s_;
+  const RunState& s_;
   const ForceOptions& o_;
-  PairLaw& law_;
+  FastPairLaw& law_;
   Workspace& w_;
+  MathCallCounts& calls_;
   const int n_;
   const int first_;
   const bool shared_;
+  const bool subtracts_;
   bool reciprocalsReady_ = false;
 };
 
 // Lists the pairs, and for each the sets, whose factors the serial pass will
 // ask for: exactly those the literal step computes, less the reused ones.
 // A pair of two slots below `first` (held under blockade) is never needed.
-int ListPairTasks(const SimState& s, const PairLaw& law, int first, Workspace& w, int& setsUsed) {
+int ListPairTasks(const RunState& s, const FastPairLaw& law, int first, Workspace& w, int& setsUsed) {
   const int n = LastSlot(s);
   int count = 0;
   setsUsed = 0;
@@ -390,7 +317,7 @@ class SharedPairs {
 
   // Lists the pairs and computes the law's values that all threads read.
   // False when that raised a flag: nothing is to be computed then.
-  bool Set(const SimState& s, PairLaw& law, int first, int threads, Workspace& w) {
+  bool Set(const RunState& s, FastPairLaw& law, int first, int threads, Workspace& w, MathCallCounts& calls) {
     s_ = &s;
     law_ = &law;
     w_ = &w;
@@ -403,7 +330,7 @@ class SharedPairs {
     int setsUsed = 0;
     count_ = ListPairTasks(s, law, first, w, setsUsed);
     law.PrepareReciprocals();
-    return !FpFlagsRaised(law.PrepareInverses(setsUsed));
+    return !FpFlagsRaised(law.PrepareInverses(calls, setsUsed));
   }
 
   const std::function<void(int)>& Job() const { return part_; }
@@ -413,22 +340,21 @@ class SharedPairs {
   void Cancel() { next_.store(count_); }
 
   // After the job: true when no thread raised a flag. The threads' calls of
-  // exp and ln are counted on the calling thread, where the step was asked for.
-  bool Collect() const {
+  // exp and ln are added to `calls`.
+  bool Collect(MathCallCounts& calls) const {
     bool any = false;
     for (int i = 0; i < threads_; ++i) {
       any = any || raised_[i];
-      gForceMathCalls.exp += calls_[i].exp;
-      gForceMathCalls.ln += calls_[i].ln;
+      calls += calls_[i];
     }
     return !any;
   }
 
  private:
   void Part(int part) {
-    const SimState& s = *s_;
+    const RunState& s = *s_;
     Workspace& w = *w_;
-    const MathCallCounts before = gForceMathCalls;
+    MathCallCounts& calls = calls_[part];
     ClearFpFlags();
     Extended last = 0;
     for (;;) {
@@ -445,21 +371,18 @@ class SharedPairs {
         for (int set = 0; set < 2; ++set)
           if (t.sets & (1 << set)) {
             PairScalars& e = w.shared[t.lo][t.hi][set];
-            law_->Compute(e, r, set, powers, 1);
+            law_->Compute(calls, e, r, set, powers, 1);
             last = e.f0;
           }
       }
     }
     raised_[part] = FpFlagsRaised(last);
     ClearFpFlags();
-    calls_[part].exp = gForceMathCalls.exp - before.exp;
-    calls_[part].ln = gForceMathCalls.ln - before.ln;
-    gForceMathCalls = before;
   }
 
   const std::function<void(int)> part_;
-  const SimState* s_ = nullptr;
-  PairLaw* law_ = nullptr;
+  const RunState* s_ = nullptr;
+  FastPairLaw* law_ = nullptr;
   Workspace* w_ = nullptr;
   int threads_ = 1;
   int count_ = 0;
@@ -468,55 +391,26 @@ class SharedPairs {
   MathCallCounts calls_[kMaxStepThreads] = {};
 };
 
-// A step's shared factors started ahead (PrepareFastForces): the values of
-// the committed state and the options they are computed from, copied, since
-// the caller may change its own state while the workers read.
+// A step's shared factors started ahead (Prepare): the values of the
+// committed state and the options they are computed from, copied, since the
+// caller may change its own state while the workers read.
 struct PreparedStep {
   bool pending = false;
-  SimState input{};
+  RunState input{};
   ForceOptions options;
   int first = 1;
-  std::optional<PairLaw> law;
+  std::optional<FastPairLaw> law;
 };
-
-// What the thread's own steps keep between calls.
-struct StepMemory {
-  Workspace w;
-  SharedPairs job;  // the prepared one's, or the step's own
-  PreparedStep prepared;
-
-  ~StepMemory() { Settle(false); }
-
-  // Ends a prepared job: the calling thread joins in (or, when it is not to
-  // be used, takes nothing more). True when it was prepared and used.
-  bool Settle(bool use) {
-    if (!prepared.pending) return false;
-    prepared.pending = false;
-    if (!use) job.Cancel();
-    // The calling thread's share clears the flags it raises; the caller's
-    // own flags are left as they were.
-    fexcept_t callers;
-    fegetexceptflag(&callers, FE_ALL_EXCEPT);
-    FinishParts(job.Job());
-    fesetexceptflag(&callers, FE_ALL_EXCEPT);
-    return use;
-  }
-};
-
-StepMemory& TheStepMemory() {
-  thread_local std::unique_ptr<StepMemory> m = std::make_unique<StepMemory>();
-  return *m;
-}
 
 // Whether the factors computed from `p` are those of a step from s under o,
 // starting at `first`: every value they are computed from is the same, bit
 // for bit.
-bool SameInput(const PreparedStep& p, const SimState& s, const ForceOptions& o, int first) {
+bool SameInput(const PreparedStep& p, const RunState& s, const ForceOptions& o, int first) {
   const ForceOptions& q = p.options;
   if (p.first != first || q.formula != o.formula || q.dropB != o.dropB || q.dropCDF != o.dropCDF ||
       q.secondKindCount != o.secondKindCount || q.sign != o.sign)
     return false;
-  const SimState& in = p.input;
+  const RunState& in = p.input;
   if (in.TaonCount != s.TaonCount) return false;
   for (int i = 1; i < 11; ++i)
     if (!SameBits(in.*kParameterBlock[i], s.*kParameterBlock[i])) return false;
@@ -527,27 +421,52 @@ bool SameInput(const PreparedStep& p, const SimState& s, const ForceOptions& o, 
   return true;
 }
 
-// Whether a step shares its pair factors among threads at all.
-bool SharesPairs(const SimState& s, const ForceOptions& o, int threads) {
+}  // namespace
+
+// What the steps of one engine keep between calls.
+struct FastForceEngine::Memory {
+  Workspace w;
+  SharedPairs job;  // the prepared one's, or the step's own
+  PreparedStep prepared;
+};
+
+FastForceEngine::FastForceEngine(WorkerPool& pool) : pool_(pool), m_(std::make_unique<Memory>()) {}
+
+FastForceEngine::~FastForceEngine() { Settle(false); }
+
+bool FastForceEngine::Settle(bool use) {
+  PreparedStep& prepared = m_->prepared;
+  if (!prepared.pending) return false;
+  prepared.pending = false;
+  if (!use) m_->job.Cancel();
+  // The calling thread's share clears the flags it raises; the caller's own
+  // flags are left as they were.
+  fexcept_t callers;
+  fegetexceptflag(&callers, FE_ALL_EXCEPT);
+  pool_.Finish(m_->job.Job());
+  fesetexceptflag(&callers, FE_ALL_EXCEPT);
+  return use;
+}
+
+bool FastForceEngine::SharesPairs(const RunState& s, const ForceOptions& o, int threads) const {
   if (threads <= 1) return false;
-  // PES without either bracket has no dear term to share.
-  if (o.formula == Formula::PES && o.dropB && o.dropCDF) return false;
-  const bool costly = o.formula != Formula::E && o.formula != Formula::PE;
-  const int threshold = costly ? gMinParallelParticles.costlyLaws : gMinParallelParticles.cheapLaws;
+  const auto [dear, costly] = WithLaw(o.formula, [&](auto law) {
+    using L = decltype(law);
+    return std::pair<bool, bool>{L::HasDearTerms(o), L::kCostly};
+  });
+  if (!dear) return false;
+  const int least = costly ? threshold.costlyLaws : threshold.cheapLaws;
   const int n = LastSlot(s);
   int present = 0;
   for (int k = 1; k <= n; ++k) present += s.Present[k] != 0;
-  return present >= threshold;
+  return present >= least;
 }
 
-}  // namespace
-
-void PrepareFastForces(const SimState& s, const ForceOptions& o, int first, int threads) {
-  StepMemory& m = TheStepMemory();
-  m.Settle(false);
+void FastForceEngine::Prepare(const RunState& s, const ForceOptions& o, int first, int threads) {
+  Settle(false);
   threads = std::min(threads, kMaxStepThreads);
   if (!SharesPairs(s, o, threads)) return;
-  PreparedStep& p = m.prepared;
+  PreparedStep& p = m_->prepared;
   // Only what the factors are computed from: the rest of the state is large.
   p.input.X = s.X;
   p.input.Y = s.Y;
@@ -562,47 +481,47 @@ void PrepareFastForces(const SimState& s, const ForceOptions& o, int first, int 
   fexcept_t callers;
   fegetexceptflag(&callers, FE_ALL_EXCEPT);
   ClearFpFlags();
-  const bool ready = m.job.Set(p.input, *p.law, first, threads, m.w);
+  const bool ready = m_->job.Set(p.input, *p.law, first, threads, m_->w, calls);
   fesetexceptflag(&callers, FE_ALL_EXCEPT);
-  p.pending = ready && StartParts(threads, m.job.Job());
+  p.pending = ready && pool_.Start(threads, m_->job.Job());
 }
 
-void DiscardPreparedForces() { TheStepMemory().Settle(false); }
+void FastForceEngine::Discard() { Settle(false); }
 
-void ComputeFastForces(const SimState& s, const ForceOptions& o, int first, int threads, ForceSink sink,
-                       void* context) {
-  StepMemory& m = TheStepMemory();
+void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int first, int threads, ForceSink sink,
+                              void* context) {
+  Memory& m = *m_;
   Workspace& w = m.w;
-  const bool prepared = m.Settle(m.prepared.pending && SameInput(m.prepared, s, o, first));
+  const bool prepared = Settle(m.prepared.pending && SameInput(m.prepared, s, o, first));
   w.NextGeneration();
   const int n = LastSlot(s);
 
-  PairLaw law(s, o);
-  PairLaw* sharedLaw = &law;
+  FastPairLaw law(s, o);
+  FastPairLaw* sharedLaw = &law;
   bool shared = false;
   if (prepared || SharesPairs(s, o, std::min(threads, kMaxStepThreads))) {
-    ++gFastStepCounts.parallel;
+    ++counts.parallel;
     if (prepared) {
-      ++gFastStepCounts.prepared;
+      ++counts.prepared;
       // Computed from the same values, bit for bit, as `law` would be.
       sharedLaw = &*m.prepared.law;
-      shared = m.job.Collect();
+      shared = m.job.Collect(calls);
     } else {
-      shared = m.job.Set(s, law, first, std::min(threads, kMaxStepThreads), w);
+      shared = m.job.Set(s, law, first, std::min(threads, kMaxStepThreads), w, calls);
       if (shared) {
-        RunParts(m.job.Threads(), m.job.Job());
-        shared = m.job.Collect();
+        pool_.Run(m.job.Threads(), m.job.Job());
+        shared = m.job.Collect(calls);
       }
     }
     if (!shared) {
       // Each thread's share of the work is thrown away; one thread computes
       // the step again and reports the first fault exactly.
-      ++gFastStepCounts.reruns;
+      ++counts.reruns;
       ClearFpFlags();
     }
   }
-  PairLaw serialLaw(s, o);
-  FastForces forces(s, o, first, shared ? *sharedLaw : serialLaw, w, shared);
+  FastPairLaw serialLaw(s, o);
+  SerialPass forces(s, o, first, shared ? *sharedLaw : serialLaw, w, shared, calls);
   for (int k = first; k <= n; ++k) {
     if (s.Present[k] == 0) continue;
     for (int c = 0; c < 3; ++c) sink(context, k, c, forces.Force(k, c));

@@ -6,34 +6,10 @@
 
 namespace qd {
 
-thread_local MathCallCounts gForceMathCalls;
-
 namespace {
 
-// One kind's parameters with their reciprocals q = 1.029 / P.
-struct KindSet {
-  Extended A, B, C, D, F;
-  Extended qB, qC, qD, qF;
-};
-
-// The poly-exponential bump H(q) and its derivative factor Q(q), written
-// exactly as grouped in the older program; every power goes through PowerOf.
-Extended H(Extended q, Extended r) {
-  const Extended u = q * r;
-  return PowerOf(u, PowerOf(kTenth * q * r, -1) * (2.5L - PowerOf(u, 20)));
-}
-
-Extended Q(Extended q, Extended r) {
-  const Extended u = q * r;
-  return (1 - CountedLn(u)) * ((2.5L - PowerOf(u, 20)) * (PowerOf(r, -2) * PowerOf(kTenth * q, -1))) -
-         CountedLn(u) * (PowerOf(u, 18) * (q * 200));
-}
-
-Extended G(Extended q, Extended r) { return H(q, r) * (-Q(q, r)); }
-
-// One full pass over all slots for one component, nothing shared with the
-// other components: the reference the fast step is checked against.
-Extended Force(const SimState& s, int k, const ForceOptions& o, int component) {
+template <class Law>
+Extended Force(const RunState& s, int k, const ForceOptions& o, int component, MathCallCounts& m) {
   ClearFpFlags();
   const KindSet sets[2] = {
       {s.A1, s.B1, s.C1, s.D1, s.F1, kReciprocalNumerator / s.B1, kReciprocalNumerator / s.C1,
@@ -43,7 +19,7 @@ Extended Force(const SimState& s, int k, const ForceOptions& o, int component) {
   };
   CheckFpFlags(sets[1].qF);
   const int n = LastSlot(s);
-  const int split = KindSplitFor(o.formula, component, o.secondKindCount);
+  const int split = Law::KindSplit(component, o.secondKindCount);
   Extended S = 0;
   for (int j = 1; j <= n; ++j) {
     if (s.Present[j] == 0 || j == k) continue;
@@ -54,35 +30,8 @@ Extended Force(const SimState& s, int k, const ForceOptions& o, int component) {
     const Extended dc = component == 0 ? dx : component == 1 ? dy : dz;
     const Extended sigma = PairSign(k, j, o.sign) * ScopeSign(o.sign);
     const KindSet& p = sets[j > n - split ? 1 : 0];
-    switch (o.formula) {
-      case Formula::E:
-        S = S + CountedExp(p.B / r) * (sigma * dc / r * PowerOf(r, -2) * p.A * p.B);
-        break;
-      case Formula::PE:
-        S = S - (1 - CountedLn(r)) * (PowerOf(r, p.B / r) * (sigma * dc / r * PowerOf(r, -2) * p.A * p.B));
-        break;
-      case Formula::PES: {
-        const Extended t1 = 0;
-        const Extended t2 = o.dropB ? 0 : G(p.qB, r);
-        const Extended t3 = o.dropCDF ? 0 : (G(p.qC, r) + G(p.qD, r)) + G(p.qF, r);
-        S = S + sigma * dc / r * p.A * ((t1 + t2) + t3);
-        break;
-      }
-      case Formula::DUDI: {
-        const Extended e0 = CountedExp(-p.B / r) * (PowerOf(r, -2) * p.B);
-        const Extended w =
-            (H(p.qC, r) * (Q(p.qC, r) * 10) - H(p.qD, r) * (Q(p.qD, r) * 2)) - H(p.qF, r) * Q(p.qF, r);
-        S = S + sigma * dc / r * p.A * (e0 + w);
-        break;
-      }
-      case Formula::EPESminus: {
-        const Extended e0 = CountedExp(-p.B / r) * (PowerOf(r, -2) * p.B);
-        const Extended w =
-            (H(p.qC, r) * (Q(p.qC, r) * 10) + H(p.qD, r) * (Q(p.qD, r) * 2)) + H(p.qF, r) * Q(p.qF, r);
-        S = S + sigma * dc / r * p.A * (e0 + w);
-        break;
-      }
-    }
+    const Extended t = Law::Literal(m, p, o, sigma, dc, r);
+    S = Law::kSubtracts ? S - t : S + t;
     // Checked pair by pair, so that the fault reported is the first one.
     CheckFpFlags(S);
   }
@@ -92,28 +41,36 @@ Extended Force(const SimState& s, int k, const ForceOptions& o, int component) {
 
 }  // namespace
 
-Extended PowerOf(Extended a, Extended b) { return CountedExp(b * CountedLn(a)); }
+Extended PowerOf(Extended a, Extended b) { return expl(b * logl(a)); }
 
 int ScopeSign(SignMode mode) { return mode == SignMode::Taoscope ? 1 : -1; }
 
 int PairSign(int k, int j, SignMode mode) { return (k - j) % 2 == 0 ? 1 : -ScopeSign(mode); }
 
 int KindSplitFor(Formula f, int component, int secondKindCount) {
-  switch (f) {
-    case Formula::E:
-      return secondKindCount;
-    case Formula::PE:
-    case Formula::PES:
-      return component == 2 ? secondKindCount : 30;
-    case Formula::DUDI:
-    case Formula::EPESminus:
-      break;
-  }
-  return 30;
+  return WithLaw(f, [&](auto law) { return decltype(law)::KindSplit(component, secondKindCount); });
 }
 
-Extended ForceX(const SimState& s, int k, const ForceOptions& o) { return Force(s, k, o, 0); }
-Extended ForceY(const SimState& s, int k, const ForceOptions& o) { return Force(s, k, o, 1); }
-Extended ForceZ(const SimState& s, int k, const ForceOptions& o) { return Force(s, k, o, 2); }
+Extended LiteralForce(const RunState& s, int k, const ForceOptions& o, int component, MathCallCounts* calls) {
+  MathCallCounts m;
+  struct AddOnExit {  // also when the pass ends in a fault
+    MathCallCounts& m;
+    MathCallCounts* to;
+    ~AddOnExit() {
+      if (to) *to += m;
+    }
+  } add{m, calls};
+  return WithLaw(o.formula, [&](auto law) { return Force<decltype(law)>(s, k, o, component, m); });
+}
+
+Extended ForceX(const RunState& s, int k, const ForceOptions& o, MathCallCounts* c) {
+  return LiteralForce(s, k, o, 0, c);
+}
+Extended ForceY(const RunState& s, int k, const ForceOptions& o, MathCallCounts* c) {
+  return LiteralForce(s, k, o, 1, c);
+}
+Extended ForceZ(const RunState& s, int k, const ForceOptions& o, MathCallCounts* c) {
+  return LiteralForce(s, k, o, 2, c);
+}
 
 }  // namespace qd

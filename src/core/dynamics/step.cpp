@@ -6,7 +6,7 @@
 #include "core/common/fp_guard.h"
 #include "core/dynamics/fast_force.h"
 #include "core/dynamics/force.h"
-#include "core/dynamics/worker_pool.h"
+#include "core/dynamics/energy.h"
 
 namespace qd {
 
@@ -53,7 +53,7 @@ void Integrate(Extended force, Extended factor, Extended dt, Extended& u, Extend
 // ordered comparison with a NaN is an invalid operation; it is detected
 // before the commit, so a fault there leaves the committed state at the
 // previous step like every other fault of the step.
-void CheckWallInputs(const SimState& s, const StepOptions& o) {
+void CheckWallInputs(const RunState& s, const StepOptions& o) {
   if (o.walls == Walls::None) return;
   const int n = LastSlot(s);
   for (int k = 1; k <= n; ++k) {
@@ -64,7 +64,7 @@ void CheckWallInputs(const SimState& s, const StepOptions& o) {
   }
 }
 
-void CommitAndApplyWalls(SimState& s, const StepOptions& o, int first, std::int32_t stepNumber) {
+void CommitAndApplyWalls(RunState& s, const StepOptions& o, int first, std::int32_t stepNumber) {
   CheckWallInputs(s, o);
   const int n = LastSlot(s);
   for (int k = first; k <= n; ++k) {
@@ -95,25 +95,25 @@ void CommitAndApplyWalls(SimState& s, const StepOptions& o, int first, std::int3
 
 }  // namespace
 
-void AdvanceStepLiteral(SimState& s, const StepOptions& o, std::int32_t stepNumber) {
+void AdvanceStepLiteral(RunState& s, const StepOptions& o, std::int32_t stepNumber, MathCallCounts* calls) {
   ClearFpFlags();
   const int first = o.blockade ? 5 : 1;
   const int n = LastSlot(s);
   const Extended factor = VelocityFactor(o);
   for (int k = first; k <= n; ++k) {
     if (s.Present[k] == 0) continue;
-    Integrate(ForceX(s, k, o.force), factor, s.Dt, s.UXNew[k], s.XNew[k]);
-    Integrate(ForceY(s, k, o.force), factor, s.Dt, s.UYNew[k], s.YNew[k]);
-    Integrate(ForceZ(s, k, o.force), factor, s.Dt, s.UZNew[k], s.ZNew[k]);
+    Integrate(ForceX(s, k, o.force, calls), factor, s.Dt, s.UXNew[k], s.XNew[k]);
+    Integrate(ForceY(s, k, o.force, calls), factor, s.Dt, s.UYNew[k], s.YNew[k]);
+    Integrate(ForceZ(s, k, o.force, calls), factor, s.Dt, s.UZNew[k], s.ZNew[k]);
   }
   CommitAndApplyWalls(s, o, first, stepNumber);
 }
 
-void AdvanceStep(SimState& s, const StepOptions& o, std::int32_t stepNumber) {
+void StepEngine::Advance(RunState& s, const StepOptions& o, std::int32_t stepNumber) {
   ClearFpFlags();
   const int first = o.blockade ? 5 : 1;
   const Extended factor = VelocityFactor(o);
-  ForEachFastForce(s, o.force, first, ResolveThreadCount(o.threads), [&](int k, int c, Extended f) {
+  forces_.ForEach(s, o.force, first, ResolveThreadCount(o.threads), [&](int k, int c, Extended f) {
     if (c == 0)
       Integrate(f, factor, s.Dt, s.UXNew[k], s.XNew[k]);
     else if (c == 1)
@@ -124,13 +124,15 @@ void AdvanceStep(SimState& s, const StepOptions& o, std::int32_t stepNumber) {
   CommitAndApplyWalls(s, o, first, stepNumber);
 }
 
-void PrepareStep(const SimState& s, const StepOptions& o) {
-  PrepareFastForces(s, o.force, o.blockade ? 5 : 1, ResolveThreadCount(o.threads));
+void StepEngine::Prepare(const RunState& s, const StepOptions& o) {
+  forces_.Prepare(s, o.force, o.blockade ? 5 : 1, ResolveThreadCount(o.threads));
 }
 
-void DiscardPreparedStep() { DiscardPreparedForces(); }
+Extended StepEngine::Potential(const RunState& s, const ForceOptions& o, int threads) {
+  return PotentialEnergy(s, o, &pool_, threads);
+}
 
-void ZeroVelocities(SimState& s) {
+void ZeroVelocities(RunState& s) {
   for (int k = 1; k <= kSlotCount; ++k)
     s.UX[k] = s.UY[k] = s.UZ[k] = s.UXNew[k] = s.UYNew[k] = s.UZNew[k] = 0;
 }

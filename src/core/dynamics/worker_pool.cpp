@@ -29,9 +29,11 @@ inline void CpuRelax() {
 #endif
 }
 
-class Pool {
+}  // namespace
+
+class WorkerPool::Threads {
  public:
-  ~Pool() {
+  ~Threads() {
     {
       std::lock_guard lock(m_);
       stop_.store(true);
@@ -133,13 +135,6 @@ class Pool {
   std::atomic<bool> stop_{false};
 };
 
-Pool& ThePool() {
-  static Pool pool;
-  return pool;
-}
-
-}  // namespace
-
 int ResolveThreadCount(int requested) {
   // The library reads the count from a system file on every call: once per
   // step would cost three system calls a step.
@@ -149,16 +144,20 @@ int ResolveThreadCount(int requested) {
   return std::clamp(n, 1, kMaxStepThreads);
 }
 
-void RunParts(int parts, const std::function<void(int)>& part) {
-  if (!StartParts(parts, part)) {
+WorkerPool::WorkerPool() : threads_(std::make_unique<Threads>()) {}
+
+WorkerPool::~WorkerPool() = default;
+
+void WorkerPool::Run(int parts, const std::function<void(int)>& part) {
+  if (!Start(parts, part)) {
     part(0);
     return;
   }
-  FinishParts(part);
+  Finish(part);
 }
 
-bool StartParts(int parts, const std::function<void(int)>& part) { return ThePool().Start(parts, part); }
+bool WorkerPool::Start(int parts, const std::function<void(int)>& part) { return threads_->Start(parts, part); }
 
-void FinishParts(const std::function<void(int)>& part) { ThePool().Finish(part); }
+void WorkerPool::Finish(const std::function<void(int)>& part) { threads_->Finish(part); }
 
 }  // namespace qd

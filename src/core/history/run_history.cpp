@@ -10,7 +10,6 @@
 
 #include "core/batch/csv_rows.h"
 #include "core/dynamics/energy.h"
-#include "core/dynamics/worker_pool.h"
 
 namespace qd {
 namespace {
@@ -31,35 +30,17 @@ void Follow(double& mean, double sample) { mean = mean < 0 ? sample : mean + (sa
 
 }  // namespace
 
-Snapshot TakeSnapshot(const SimState& s, const ForceOptions& force) {
+Snapshot TakeSnapshot(const RunState& s, const ForceOptions& force, const PotentialFn& potential) {
   Snapshot n;
-  n.StepCount = s.StepCount;
-  n.TaonCount = s.TaonCount;
-  n.X = s.X, n.Y = s.Y, n.Z = s.Z, n.UX = s.UX, n.UY = s.UY, n.UZ = s.UZ;
-  n.XNew = s.XNew, n.YNew = s.YNew, n.ZNew = s.ZNew;
-  n.UXNew = s.UXNew, n.UYNew = s.UYNew, n.UZNew = s.UZNew;
-  n.ViewX = s.ViewX, n.ViewY = s.ViewY, n.ViewZ = s.ViewZ;
-  n.Present = s.Present;
-  for (int i = 0; i < 11; ++i) n.Parameters[static_cast<std::size_t>(i)] = s.*kParameterBlock[i];
+  n.State = s;
   n.Force = force;
   // The energies raise no fault: an overflow shows as an infinite value.
   n.Kinetic = KineticEnergy(s);
-  // On the run's threads: with the costly laws a snapshot's energies take as
-  // long as a few hundred steps' drawing, and start every run.
-  n.Potential = PotentialEnergy(s, force, ResolveThreadCount(0));
+  n.Potential = potential ? potential(s, force) : PotentialEnergy(s, force);
   return n;
 }
 
-void InstallSnapshot(const Snapshot& n, SimState& s) {
-  s.StepCount = n.StepCount;
-  s.TaonCount = n.TaonCount;
-  s.X = n.X, s.Y = n.Y, s.Z = n.Z, s.UX = n.UX, s.UY = n.UY, s.UZ = n.UZ;
-  s.XNew = n.XNew, s.YNew = n.YNew, s.ZNew = n.ZNew;
-  s.UXNew = n.UXNew, s.UYNew = n.UYNew, s.UZNew = n.UZNew;
-  s.ViewX = n.ViewX, s.ViewY = n.ViewY, s.ViewZ = n.ViewZ;
-  s.Present = n.Present;
-  for (int i = 0; i < 11; ++i) s.*kParameterBlock[i] = n.Parameters[static_cast<std::size_t>(i)];
-}
+void InstallSnapshot(const Snapshot& n, RunState& s) { s = n.State; }
 
 RunHistory::RunHistory(std::size_t memoryLimit, Clock clock)
     : limit_(memoryLimit),
@@ -117,19 +98,19 @@ void RunHistory::DropEveryOther() {
   ++revision_;
 }
 
-void RunHistory::Record(const SimState& s, const ForceOptions& force) {
+void RunHistory::Record(const RunState& s, const ForceOptions& force) {
   const std::int64_t start = Now();
-  snaps_.push_back(TakeSnapshot(s, force));
+  snaps_.push_back(TakeSnapshot(s, force, potential_));
   ++revision_;
   const std::int64_t end = Now();
   Follow(recordNs_, double(end - start));
   lastStepEnd_ = end;
 }
 
-void RunHistory::RunStarted(const SimState& s, const ForceOptions& force) {
+void RunHistory::RunStarted(const RunState& s, const ForceOptions& force) {
   running_ = false;
   if (!enabled_) return;
-  if (!snaps_.empty() && snaps_.back().StepCount == s.StepCount) {
+  if (!snaps_.empty() && snaps_.back().State.StepCount == s.StepCount) {
     snaps_.pop_back();
   } else if (snaps_.size() >= capacity_) {
     DropEveryOther();
@@ -138,20 +119,20 @@ void RunHistory::RunStarted(const SimState& s, const ForceOptions& force) {
   running_ = true;
 }
 
-void RunHistory::StepDone(const SimState& s, const ForceOptions& force) {
+void RunHistory::StepDone(const RunState& s, const ForceOptions& force) {
   if (!enabled_) return;
   const std::int64_t now = Now();
   if (running_) Follow(stepNs_, double(now - lastStepEnd_));
   lastStepEnd_ = now;
   running_ = true;
   if (!snaps_.empty()) {
-    const std::int64_t since = std::int64_t{s.StepCount} - snaps_.back().StepCount;
+    const std::int64_t since = std::int64_t{s.StepCount} - snaps_.back().State.StepCount;
     // A step count that went back (it wraps after 2^31 - 1 steps) starts
     // the spacing anew.
     if (since >= 0 && since < Interval()) return;
     if (snaps_.size() >= capacity_) {
       DropEveryOther();
-      const std::int64_t sinceKept = std::int64_t{s.StepCount} - snaps_.back().StepCount;
+      const std::int64_t sinceKept = std::int64_t{s.StepCount} - snaps_.back().State.StepCount;
       if (sinceKept >= 0 && sinceKept < Interval()) return;
     }
   }
@@ -161,11 +142,9 @@ void RunHistory::StepDone(const SimState& s, const ForceOptions& force) {
 std::string HistoryCsv(const RunHistory& h) {
   std::ostringstream out;
   out << batch::kCsvHeader;
-  SimState s{};
   for (std::size_t i = 0; i < h.Size(); ++i) {
     const Snapshot& n = h.At(i);
-    InstallSnapshot(n, s);
-    batch::WriteCsvRows(out, s, n.StepCount, n.Kinetic, n.Potential);
+    batch::WriteCsvRows(out, n.State, n.State.StepCount, n.Kinetic, n.Potential);
   }
   return out.str();
 }

@@ -22,26 +22,24 @@
 namespace qd {
 
 struct Snapshot {
-  std::int32_t StepCount = 0;
-  std::int32_t TaonCount = 0;
-  SlotArray<Extended> X{}, Y{}, Z{}, UX{}, UY{}, UZ{};
-  // The walls change working velocities after the commit: the committed
-  // arrays alone would not continue the run.
-  SlotArray<Extended> XNew{}, YNew{}, ZNew{}, UXNew{}, UYNew{}, UZNew{};
-  SlotArray<Extended> ViewX{}, ViewY{}, ViewZ{};
-  SlotArray<std::uint8_t> Present{};
-  std::array<Extended, 11> Parameters{};  // Dt, A1 .. F2
+  // The whole run state: a snapshot continues the run bit for bit, and a
+  // field added to the run's state is recorded with it.
+  RunState State;
   // The force choices the potential was computed with.
   ForceOptions Force;
   Extended Kinetic = 0, Potential = 0;
 };
 
-// The snapshot of `s`, with its energies under `force`.
-Snapshot TakeSnapshot(const SimState& s, const ForceOptions& force);
+// The potential energy of a state, as a snapshot computes it.
+using PotentialFn = std::function<Extended(const RunState&, const ForceOptions&)>;
 
-// Puts the snapshot's arrays, presence, parameters and step count into `s`;
-// the view, the names and the flags of `s` stay.
-void InstallSnapshot(const Snapshot& snap, SimState& s);
+// The snapshot of `s`, with its energies under `force` (the potential by
+// `potential`, or on one thread without it).
+Snapshot TakeSnapshot(const RunState& s, const ForceOptions& force, const PotentialFn& potential = {});
+
+// Puts the snapshot's run state into `s`; the view, the names and the flags
+// of a window's state stay.
+void InstallSnapshot(const Snapshot& snap, RunState& s);
 
 class RunHistory {
  public:
@@ -54,9 +52,9 @@ class RunHistory {
 
   // A run starts on `s`. A snapshot of the same step as the last one
   // replaces it (the parameters may have been changed between the runs).
-  void RunStarted(const SimState& s, const ForceOptions& force);
+  void RunStarted(const RunState& s, const ForceOptions& force);
   // One step of the run is done; takes a snapshot when K steps have passed.
-  void StepDone(const SimState& s, const ForceOptions& force);
+  void StepDone(const RunState& s, const ForceOptions& force);
 
   // A new state was installed: the next run starts a new history.
   void Clear();
@@ -78,16 +76,19 @@ class RunHistory {
 
   // Recording switched off records nothing (for measuring what it costs).
   void SetEnabled(bool on) { enabled_ = on; }
+  // How a snapshot computes its potential energy (on the run's threads).
+  void SetPotential(PotentialFn potential) { potential_ = std::move(potential); }
   bool Enabled() const { return enabled_; }
 
  private:
-  void Record(const SimState& s, const ForceOptions& force);
+  void Record(const RunState& s, const ForceOptions& force);
   void DropEveryOther();
   std::int64_t Now() const;
 
   std::size_t limit_;
   std::size_t capacity_;  // snapshots that fit under the limit
   Clock clock_;
+  PotentialFn potential_;
   bool enabled_ = true;
   std::deque<Snapshot> snaps_;
   std::uint64_t revision_ = 0;

@@ -24,35 +24,36 @@ void Get(const ConfigRecordBuffer& rec, std::size_t offset, Extended& v) {
   std::memcpy(&v, rec.data() + offset, kValueSize);
 }
 
+// The run's arrays that the record holds, with where each begins. The
+// working and display copies are not stored: a load installs them from the
+// committed arrays.
+struct RecordArray {
+  SlotArray<Extended> RunState::*member;
+  std::size_t offset;
+};
+constexpr RecordArray kRecordArrays[] = {{&RunState::X, record::kX},   {&RunState::Y, record::kY},
+                                         {&RunState::Z, record::kZ},   {&RunState::UX, record::kUX},
+                                         {&RunState::UY, record::kUY}, {&RunState::UZ, record::kUZ}};
+
+constexpr std::size_t ParamOffset(int p) { return record::kParams + kValueSize * static_cast<std::size_t>(p); }
+
 }  // namespace
 
 void FillConfigRecord(SimState& s) {
   ConfigRecordBuffer& rec = s.ConfigRecord;
-  for (int p = 0; p < 11; ++p)
-    Put(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
+  for (int p = 0; p < 11; ++p) Put(rec, ParamOffset(p), s.*kParameterBlock[p]);
   const int count = LastSlot(s);
   for (int slot = 1; slot <= count; ++slot) {
-    Put(rec, SlotOffset(record::kX, slot), s.X[slot]);
-    Put(rec, SlotOffset(record::kY, slot), s.Y[slot]);
-    Put(rec, SlotOffset(record::kZ, slot), s.Z[slot]);
-    Put(rec, SlotOffset(record::kUX, slot), s.UX[slot]);
-    Put(rec, SlotOffset(record::kUY, slot), s.UY[slot]);
-    Put(rec, SlotOffset(record::kUZ, slot), s.UZ[slot]);
+    for (const RecordArray& a : kRecordArrays) Put(rec, SlotOffset(a.offset, slot), (s.*a.member)[slot]);
     rec[record::kPresent + static_cast<std::size_t>(slot - 1)] = s.Present[slot];
   }
 }
 
 void ApplyConfigRecord(SimState& s) {
   const ConfigRecordBuffer& rec = s.ConfigRecord;
-  for (int p = 0; p < 11; ++p)
-    Get(rec, record::kParams + kValueSize * static_cast<std::size_t>(p), s.*kParameterBlock[p]);
+  for (int p = 0; p < 11; ++p) Get(rec, ParamOffset(p), s.*kParameterBlock[p]);
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    Get(rec, SlotOffset(record::kX, slot), s.X[slot]);
-    Get(rec, SlotOffset(record::kY, slot), s.Y[slot]);
-    Get(rec, SlotOffset(record::kZ, slot), s.Z[slot]);
-    Get(rec, SlotOffset(record::kUX, slot), s.UX[slot]);
-    Get(rec, SlotOffset(record::kUY, slot), s.UY[slot]);
-    Get(rec, SlotOffset(record::kUZ, slot), s.UZ[slot]);
+    for (const RecordArray& a : kRecordArrays) Get(rec, SlotOffset(a.offset, slot), (s.*a.member)[slot]);
     s.Present[slot] = rec[record::kPresent + static_cast<std::size_t>(slot - 1)];
   }
   InstallAll(s);

@@ -2,7 +2,7 @@
 
 namespace qd {
 
-void InstallSlot(SimState& s, int slot) {
+void InstallSlot(RunState& s, int slot) {
   s.XNew[slot] = s.X[slot];
   s.YNew[slot] = s.Y[slot];
   s.ZNew[slot] = s.Z[slot];
@@ -14,11 +14,11 @@ void InstallSlot(SimState& s, int slot) {
   s.ViewZ[slot] = s.Z[slot];
 }
 
-void InstallAll(SimState& s) {
+void InstallAll(RunState& s) {
   for (int slot = 1; slot <= kSlotCount; ++slot) InstallSlot(s, slot);
 }
 
-int CountPresent(const SimState& s) {
+int CountPresent(const RunState& s) {
   int n = 0;
   for (int slot = 1; slot <= kSlotCount; ++slot) n += s.Present[slot] != 0;
   return n;
