@@ -70,6 +70,13 @@ SimState Cloud(Formula f, bool equalSets) {
 
 enum Variant { kLiteral, kOneThread, kTwoThreads, kVariants };
 
+// One engine for every measurement, as a run keeps one: its workers stay
+// awake from one short run to the next.
+StepEngine& Engine() {
+  static StepEngine engine;
+  return engine;
+}
+
 // Wall-clock milliseconds per step of a short run from `start`; the steps of
 // a run follow each other as in a real run, so the workers stay awake.
 double MsPerStep(const SimState& start, StepOptions o, Variant v, int steps) {
@@ -80,7 +87,7 @@ double MsPerStep(const SimState& start, StepOptions o, Variant v, int steps) {
     if (v == kLiteral)
       AdvanceStepLiteral(s, o, n);
     else
-      AdvanceStep(s, o, n);
+      Engine().Advance(s, o, n);
   }
   const auto t1 = std::chrono::steady_clock::now();
   benchmark::DoNotOptimize(s.X[1]);
@@ -109,16 +116,17 @@ void BM_Step(benchmark::State& state) {
   for (int threads : {1, 2}) {
     SimState s = start;
     o.threads = threads;
-    gForceMathCalls = {};
-    AdvanceStep(s, o, 1);
-    state.counters[threads == 1 ? "exp_fast" : "exp_2t"] = static_cast<double>(gForceMathCalls.exp);
-    state.counters[threads == 1 ? "ln_fast" : "ln_2t"] = static_cast<double>(gForceMathCalls.ln);
+    MathCallCounts& calls = Engine().Forces().calls;
+    calls = {};
+    Engine().Advance(s, o, 1);
+    state.counters[threads == 1 ? "exp_fast" : "exp_2t"] = static_cast<double>(calls.exp);
+    state.counters[threads == 1 ? "ln_fast" : "ln_2t"] = static_cast<double>(calls.ln);
   }
   SimState s = start;
-  gForceMathCalls = {};
-  AdvanceStepLiteral(s, o, 1);
-  state.counters["exp_lit"] = static_cast<double>(gForceMathCalls.exp);
-  state.counters["ln_lit"] = static_cast<double>(gForceMathCalls.ln);
+  MathCallCounts literal;
+  AdvanceStepLiteral(s, o, 1, &literal);
+  state.counters["exp_lit"] = static_cast<double>(literal.exp);
+  state.counters["ln_lit"] = static_cast<double>(literal.ln);
   state.counters["lit_ms"] = best[kLiteral];
   state.counters["t1_ms"] = best[kOneThread];
   state.counters["t2_ms"] = best[kTwoThreads];
@@ -140,11 +148,12 @@ void BM_FewParticles(benchmark::State& state) {
   for (int k = particles + 1; k <= kSlotCount; ++k) start.Present[k] = 0;
   StepOptions o;
   o.force.formula = f;
-  const ParallelThreshold saved = gMinParallelParticles;
-  gMinParallelParticles = {2, 2};
+  ParallelThreshold& threshold = Engine().Forces().threshold;
+  const ParallelThreshold saved = threshold;
+  threshold = {2, 2};
   double best[kVariants];
   for (auto _ : state) BestOf(start, o, 30, {kOneThread, kTwoThreads}, 50, best);
-  gMinParallelParticles = saved;
+  threshold = saved;
   state.counters["t1_ms"] = best[kOneThread];
   state.counters["t2_ms"] = best[kTwoThreads];
   state.SetLabel(std::string(kFormulaNames[state.range(0)]) + " " + std::to_string(particles) + " particles");
@@ -192,7 +201,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf(
         "\nfew particles, one thread against two (threads in use from %d particles on for E and PE,\n"
         "%d for the others)\n",
-        gMinParallelParticles.cheapLaws, gMinParallelParticles.costlyLaws);
+        Engine().Forces().threshold.cheapLaws, Engine().Forces().threshold.costlyLaws);
     std::printf("%-22s %9s %9s %9s\n", "formula / particles", "1 thread", "2 threads", "1t/2t");
     for (const auto& l : few_) std::printf("%s\n", l.c_str());
   }

@@ -99,10 +99,11 @@ void BM_AdvanceStep(benchmark::State& state) {
   qd::StepOptions o;
   o.force.formula = static_cast<qd::Formula>(state.range(0));
   qd::SimState s = start;
+  qd::StepEngine engine;
   try {
     for (auto _ : state) {
       s = start;
-      qd::AdvanceStep(s, o, 1);
+      engine.Advance(s, o, 1);
       benchmark::DoNotOptimize(s.X[1]);
     }
   } catch (const std::exception& e) {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 #include "core/persistence/file_io.h"
@@ -25,9 +26,6 @@
 #include "ui/mainform/mainform.h"
 
 namespace {
-
-// The whole simulation state lives as long as the process.
-qd::SimState g_state;
 
 const char kUsage[] =
     "Usage: quindelle [options] [FILE.pln]\n"
@@ -157,12 +155,14 @@ int main(int argc, char** argv) {
 
   // The three designed windows in their order, then the run history; the
   // main window owns the others and is handed them at once.
-  auto* mainForm = new qd::TMainForm(g_state);
+  // The state outlives the windows that show and edit it.
+  const auto state = std::make_unique<qd::SimState>();
+  auto* mainForm = new qd::TMainForm(*state);
   auto* editDlg = new qd::TEditDlg(
-      g_state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
+      *state, [mainForm] { return mainForm->CurrentSignMode(); }, mainForm);
   auto* aboutBox = new qd::TAboutBox(mainForm);
   // Hidden until "Run History" opens it; the main window records either way.
-  auto* history = new qd::THistoryWindow(*mainForm, mainForm);
+  auto* history = new qd::THistoryWindow(mainForm->CurrentRun(), *mainForm, mainForm);
   mainForm->SetWindows({.editor = editDlg, .about = aboutBox, .history = history});
   mainForm->show();
 

@@ -214,7 +214,7 @@ TEST_F(CommandsRun, StepsPreparedAheadFollowWhatChangesBetweenSteps) {
   TMainForm& f = StartWith(cloud);
   f.ExpoPolyExpSum->setChecked(true);
   SimState ref = state;
-  const std::uint64_t prepared = gFastStepCounts.prepared;
+  const std::uint64_t prepared = f.CurrentRun().Engine().Forces().counts.prepared;
   RunFor(6, [&](int step) {
     if (step == 2) state.C2 = 3.25L;  // as a command between two steps would
     if (step == 4) f.Exponential->setChecked(true);
@@ -229,7 +229,7 @@ TEST_F(CommandsRun, StepsPreparedAheadFollowWhatChangesBetweenSteps) {
   ExpectSameSlots(state, ref);
   // Steps 2, 4 and 6 follow an unchanged state; 3 and 5 are computed afresh.
   if (ResolveThreadCount(0) > 1) {
-    EXPECT_EQ(gFastStepCounts.prepared - prepared, 3u);
+    EXPECT_EQ(f.CurrentRun().Engine().Forces().counts.prepared - prepared, 3u);
   }
 }
 

@@ -36,7 +36,7 @@ class HistoryWindow : public CommandsTest {
     // of the machine running the tests.
     f.History() =
         RunHistory(RunHistory::kDefaultMemoryLimit, [t = std::int64_t{0}]() mutable { return t += 1000; });
-    window = std::make_unique<THistoryWindow>(f);
+    window = std::make_unique<THistoryWindow>(f.CurrentRun(), f);
     f.SetWindows({.history = window.get()});
     return *window;
   }

@@ -23,10 +23,9 @@
 #include "core/editing/number_text.h"
 #include "core/history/run_history.h"
 #include "core/persistence/file_io.h"
+#include "core/run/run.h"
 #include "ui/common/dialogs.h"
-#include "ui/mainform/mainform.h"
-#include "ui/view/picture_canvas.h"
-#include "ui/view/scene.h"
+#include "ui/history/run_signals.h"
 
 namespace qd {
 namespace {
@@ -73,7 +72,8 @@ QString NumberText(Extended v) { return QString::fromStdString(FloatToText(v, Lo
 
 }  // namespace
 
-THistoryWindow::THistoryWindow(TMainForm& form, QWidget* parent) : QWidget(parent, Qt::Window), form_(form) {
+THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
+    : QWidget(parent, Qt::Window), run_(run), host_(host) {
   setObjectName(QStringLiteral("HistoryWindow"));
   setWindowTitle(QStringLiteral("Run History"));
   // Closing the main window still ends the program while this one is open.
@@ -149,14 +149,19 @@ THistoryWindow::THistoryWindow(TMainForm& form, QWidget* parent) : QWidget(paren
 
   RefreshTimer = new QTimer(this);
   RefreshTimer->setInterval(kRefreshMs);
-  connect(RefreshTimer, &QTimer::timeout, this, [this] { form_.RunHandler([this] { Refresh(); }); });
+  RefreshTimer->setSingleShot(true);
+  signals_ = new RunSignals(run_, this);
+  connect(signals_, &RunSignals::stepDone, this, [this] { Changed(false); });
+  connect(signals_, &RunSignals::runEnded, this, [this] { Changed(true); });
+  connect(signals_, &RunSignals::stateReplaced, this, [this] { Changed(true); });
+  connect(RefreshTimer, &QTimer::timeout, this, [this] { host_.RunHandler([this] { Refresh(); }); });
   connect(Timeline, &QSlider::valueChanged, this, [this](int) {
-    if (SelectedIndex() >= 0) selectedStep_ = form_.History().At(std::size_t(SelectedIndex())).StepCount;
-    form_.RunHandler([this] { ShowSelection(); });
+    if (SelectedIndex() >= 0) selectedStep_ = run_.History().At(std::size_t(SelectedIndex())).State.StepCount;
+    host_.RunHandler([this] { ShowSelection(); });
   });
   connect(ContinueButton, &QPushButton::clicked, this,
-          [this] { form_.RunHandler([this] { ContinueClick(); }); });
-  connect(ExportButton, &QPushButton::clicked, this, [this] { form_.RunHandler([this] { ExportClick(); }); });
+          [this] { host_.RunHandler([this] { ContinueClick(); }); });
+  connect(ExportButton, &QPushButton::clicked, this, [this] { host_.RunHandler([this] { ExportClick(); }); });
   Refresh();
 }
 
@@ -195,23 +200,33 @@ void THistoryWindow::ShowBeside(const QWidget& owner) {
 void THistoryWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   Refresh();
-  RefreshTimer->start();
+}
+
+void THistoryWindow::Changed(bool now) {
+  // A hidden window catches up when it is shown.
+  if (!isVisible()) return;
+  if (now) {
+    RefreshTimer->stop();
+    host_.RunHandler([this] { Refresh(); });
+  } else if (!RefreshTimer->isActive()) {
+    RefreshTimer->start();
+  }
 }
 
 void THistoryWindow::hideEvent(QHideEvent* event) {
-  // Closing only hides the window: the main window goes on recording.
+  // Closing only hides the window: the run goes on recording.
   RefreshTimer->stop();
   QWidget::hideEvent(event);
 }
 
 int THistoryWindow::SelectedIndex() const {
-  const RunHistory& h = form_.History();
+  const RunHistory& h = run_.History();
   if (h.Empty()) return -1;
   return std::clamp(Timeline->value(), 0, int(h.Size()) - 1);
 }
 
 void THistoryWindow::Refresh() {
-  const RunHistory& h = form_.History();
+  const RunHistory& h = run_.History();
   if (h.Revision() != shownRevision_) {
     shownRevision_ = h.Revision();
     // Keep pointing at the same step; at the end of a growing history,
@@ -219,19 +234,18 @@ void THistoryWindow::Refresh() {
     const bool atEnd = Timeline->value() >= Timeline->maximum();
     int index = 0;
     for (std::size_t i = 0; i < h.Size(); ++i)
-      if (h.At(i).StepCount <= selectedStep_) index = int(i);
+      if (h.At(i).State.StepCount <= selectedStep_) index = int(i);
     if (atEnd && !h.Empty()) index = int(h.Size()) - 1;
     {
       const QSignalBlocker block(Timeline);
       Timeline->setRange(0, std::max(int(h.Size()) - 1, 0));
       Timeline->setValue(index);
     }
-    if (!h.Empty()) selectedStep_ = h.At(std::size_t(index)).StepCount;
+    if (!h.Empty()) selectedStep_ = h.At(std::size_t(index)).State.StepCount;
     RebuildChart();
   }
   ShowSelection();
-  const SimState& s = form_.State();
-  ContinueButton->setEnabled(!h.Empty() && s.Stopped && !form_.RunActive() && !s.ImageMode);
+  ContinueButton->setEnabled(!h.Empty() && host_.CanContinue());
   ExportButton->setEnabled(!h.Empty());
 }
 
@@ -294,7 +308,7 @@ std::vector<QPointF> Thinned(const std::vector<QPointF>& run, std::size_t most) 
 
 void THistoryWindow::RebuildChart() {
   ++rebuilds_;
-  const RunHistory& h = form_.History();
+  const RunHistory& h = run_.History();
   double low = std::numeric_limits<double>::infinity(), high = -low;
   bool totalGaps = false;
   // About one point per pixel of the chart.
@@ -311,7 +325,7 @@ void THistoryWindow::RebuildChart() {
       const double y = double(v);
       low = std::min(low, y);
       high = std::max(high, y);
-      runs.back().emplace_back(double(h.At(i).StepCount), y);
+      runs.back().emplace_back(double(h.At(i).State.StepCount), y);
     }
     if (runs.back().empty()) runs.pop_back();
     for (auto& run : runs) run = Thinned(run, most);
@@ -326,8 +340,8 @@ void THistoryWindow::RebuildChart() {
   SetNiceRange(axisY_, std::isfinite(padLow) ? padLow : low, std::isfinite(padHigh) ? padHigh : high);
   yLow_ = axisY_->min();
   yHigh_ = axisY_->max();
-  const double first = h.Empty() ? 0 : h.At(0).StepCount;
-  const double last = h.Empty() ? 1 : h.At(h.Size() - 1).StepCount;
+  const double first = h.Empty() ? 0 : h.At(0).State.StepCount;
+  const double last = h.Empty() ? 1 : h.At(h.Size() - 1).State.StepCount;
   // Steps are whole numbers: a span of at least kTicks - 1 gives ticks a
   // whole step or more apart, never labels such as 0, 0, 1, 1, 1.
   SetNiceRange(axisX_, first, std::max(last, first + (kTicks - 1)));
@@ -337,7 +351,7 @@ void THistoryWindow::RebuildChart() {
 }
 
 void THistoryWindow::ShowSelection() {
-  const RunHistory& h = form_.History();
+  const RunHistory& h = run_.History();
   const int index = SelectedIndex();
   if (index < 0) {
     StepLabel->setText(QStringLiteral("Step:"));
@@ -347,19 +361,14 @@ void THistoryWindow::ShowSelection() {
     return;
   }
   const Snapshot& n = h.At(std::size_t(index));
-  StepLabel->setText(QStringLiteral("Step: %1").arg(QLocale::system().toString(n.StepCount)));
+  StepLabel->setText(QStringLiteral("Step: %1").arg(QLocale::system().toString(n.State.StepCount)));
   Values->setText(
       QStringLiteral("Kinetic: %1\nPotential: %2\nTotal: %3")
           .arg(NumberText(n.Kinetic), NumberText(n.Potential), NumberText(n.Kinetic + n.Potential)));
-  marker_->replace(QList<QPointF>{{double(n.StepCount), yLow_}, {double(n.StepCount), yHigh_}});
+  marker_->replace(QList<QPointF>{{double(n.State.StepCount), yLow_}, {double(n.State.StepCount), yHigh_}});
 
   // The snapshot as the main window would draw it now.
-  SimState view = form_.State();
-  InstallSnapshot(n, view);
-  const QSize area = form_.Canvas->size().isEmpty() ? QSize(596, 176) : form_.Canvas->size();
-  QImage image(area, QImage::Format_RGB32);
-  image.fill(Qt::black);
-  DrawParticles(image, view, form_.CurrentSceneStyle());
+  const QImage image = host_.DrawSnapshot(n);
   Picture->setPixmap(
       QPixmap::fromImage(image.scaled(kPictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
@@ -367,12 +376,12 @@ void THistoryWindow::ShowSelection() {
 void THistoryWindow::ContinueClick() {
   const int index = SelectedIndex();
   if (index < 0) return;
-  form_.ContinueFromSnapshot(std::size_t(index));
+  host_.ContinueFromSnapshot(std::size_t(index));
   Refresh();
 }
 
 void THistoryWindow::ExportClick() {
-  const RunHistory& h = form_.History();
+  const RunHistory& h = run_.History();
   if (h.Empty()) return;
   FileDialogSpec request;
   request.filter = QStringLiteral("CSV files (*.csv)");
@@ -380,7 +389,7 @@ void THistoryWindow::ExportClick() {
   const std::optional<QString> chosen = AppDialogs().SaveFile(this, request);
   if (!chosen) return;
   // The table must never take the place of the configuration it came from.
-  const QString config = QFile::decodeName(QByteArray::fromStdString(form_.State().CurrentName));
+  const QString config = QFile::decodeName(QByteArray::fromStdString(host_.ConfigurationName()));
   if (!config.isEmpty() && QFileInfo(*chosen).exists() && QFileInfo(config).exists() &&
       QFileInfo(*chosen).canonicalFilePath() == QFileInfo(config).canonicalFilePath()) {
     AppDialogs().Error(this,

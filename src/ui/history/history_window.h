@@ -2,8 +2,8 @@
 // The "Run History" window: the recorded energies against the step number,
 // a timeline over the snapshots with a small picture of the chosen one, going
 // back to it, and the snapshots written as the batch runner's table. The
-// recording itself is the main window's; this window only reads it, at most
-// ten times a second, so that it never slows a run down.
+// recording itself is the run's; this window observes the run and reads the
+// recording at most ten times a second, so that it never slows a run down.
 #include <QPointF>
 #include <QRect>
 #include <QWidget>
@@ -20,9 +20,12 @@ class QSlider;
 class QTimer;
 class QValueAxis;
 
+#include "ui/history/history_host.h"
+
 namespace qd {
 
-class TMainForm;
+class Run;
+class RunSignals;
 
 // Where a window of `size` goes beside `owner` (both in screen pixels) on a
 // screen whose free area is `screen`: to the right, else to the left, else
@@ -33,7 +36,9 @@ QPoint PlaceBeside(const QRect& owner, const QSize& size, const QRect& screen);
 class THistoryWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit THistoryWindow(TMainForm& form, QWidget* parent = nullptr);
+  // Shows the history of `run`, which `host` draws and continues; both must
+  // outlive the window.
+  THistoryWindow(Run& run, HistoryHost& host, QWidget* parent = nullptr);
 
   QChartView* ChartView = nullptr;
   QChart* Chart = nullptr;
@@ -79,7 +84,12 @@ class THistoryWindow : public QWidget {
   void ShowSelection();
   void SetPieces(int which, const std::vector<std::vector<QPointF>>& runs);
 
-  TMainForm& form_;
+  // Brings the window up to date at once, or within kRefreshMs during a run.
+  void Changed(bool now);
+
+  Run& run_;
+  HistoryHost& host_;
+  RunSignals* signals_ = nullptr;
   std::array<CurveSeries, 3> curves_;
   QLineSeries* marker_ = nullptr;
   QValueAxis* axisX_ = nullptr;

@@ -5,10 +5,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFocusEvent>
 #include <QFrame>
 #include <QGroupBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -29,6 +27,7 @@
 #include "ui/common/dialogs.h"
 #include "ui/common/fonts.h"
 #include "ui/editing/key_filter.h"
+#include "ui/history/history_window.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/view/listing.h"
 #include "ui/view/picture_canvas.h"
@@ -130,6 +129,8 @@ QToolButton* SpeedButton(QWidget* parent, const char* name, int symbolCode, int 
 }  // namespace
 
 TMainForm::TMainForm(SimState& state, QWidget* parent) : QMainWindow(parent), state_(state) {
+  // The other cores work on the next step while the window draws.
+  run_.SetPrepareAhead(true);
   BuildWindow();
   ConnectHandlers();
   RunHandler([this] { FormCreate(); });
@@ -137,6 +138,9 @@ TMainForm::TMainForm(SimState& state, QWidget* parent) : QMainWindow(parent), st
 }
 
 TMainForm::~TMainForm() {
+  // A history window of ours observes the run, which goes before our
+  // children do.
+  for (THistoryWindow* w : findChildren<THistoryWindow*>(Qt::FindDirectChildrenOnly)) delete w;
   // No exit handler may run while the fields are taken down.
   for (QLineEdit* e : findChildren<QLineEdit*>()) e->removeEventFilter(this);
   Comment->removeEventFilter(this);
@@ -474,116 +478,6 @@ void TMainForm::ConnectHandlers() {
   for (QLineEdit* e : findChildren<QLineEdit*>()) e->installEventFilter(this);
   Comment->installEventFilter(this);
   for (QLineEdit* e : {EditDT, EditA1, EditB1, EditC1, EditD1}) InstallNumericKeyFilter(e);
-}
-
-bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::ShortcutOverride) {
-    // The window's shortcuts come before the editing keys of its fields, as
-    // the users know from the older program: Ctrl+arrows shift the picture
-    // even while a field has the focus.
-    auto* key = static_cast<QKeyEvent*>(event);
-    const bool arrow = key->key() == Qt::Key_Left || key->key() == Qt::Key_Right ||
-                       key->key() == Qt::Key_Up || key->key() == Qt::Key_Down;
-    if (arrow && key->modifiers() == Qt::ControlModifier) return true;
-  }
-  if (event->type() == QEvent::FocusOut && (watched == EditDT || watched == Comment)) {
-    // Only a move of the focus to another control of this window counts as
-    // leaving the field; switching windows or opening a menu does not.
-    const auto reason = static_cast<QFocusEvent*>(event)->reason();
-    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
-      if (watched == EditDT) {
-        RunHandler([this] { EditDTExit(); });
-      } else {
-        RunHandler([this] { CommentExit(); });
-      }
-    }
-  } else if (watched == centralWidget() && event->type() == QEvent::Resize) {
-    LayoutClient();
-    RunHandler([this] { FormResize(); });
-    RequestFormPaint();
-  } else if (watched == windowHandle() && event->type() == QEvent::Expose) {
-    if (windowHandle()->isExposed()) RequestFormPaint();
-  }
-  return QMainWindow::eventFilter(watched, event);
-}
-
-void TMainForm::showEvent(QShowEvent* event) {
-  QMainWindow::showEvent(event);
-  if (!exposeFilterInstalled_ && windowHandle()) {
-    windowHandle()->installEventFilter(this);
-    exposeFilterInstalled_ = true;
-  }
-}
-
-void TMainForm::LayoutClient() {
-  // Pan keeps its height and sticks to the bottom; the picture fills the rest.
-  QWidget* client = centralWidget();
-  if (!client || !Pan || !Canvas) return;
-  const int w = client->width();
-  const int h = client->height();
-  Pan->setGeometry(0, h - Pan->height(), w, Pan->height());
-  Canvas->setGeometry(0, 0, w, std::max(0, Pan->y()));
-}
-
-StepOptions TMainForm::CurrentStepOptions() const {
-  StepOptions o;
-  if (Exponential->isChecked()) {
-    o.force.formula = Formula::E;
-  } else if (PolyExpon->isChecked()) {
-    o.force.formula = Formula::PE;
-  } else if (PolyExpSum->isChecked()) {
-    o.force.formula = Formula::PES;
-  } else if (ExpoPolyExpSum->isChecked()) {
-    o.force.formula = Formula::DUDI;
-  } else if (EPESminus->isChecked()) {
-    o.force.formula = Formula::EPESminus;
-  }
-  o.force.dropB = CheckBox2->isChecked();
-  o.force.dropCDF = CheckBox3->isChecked();
-  o.force.secondKindCount = SecondKindCount();
-  o.force.sign = CurrentSignMode();
-  o.blockade = Blockade->isChecked();
-  o.cooler = Cool->isChecked();
-  o.heater = Warm->isChecked();
-  if (Thermos3X3->isChecked()) {
-    o.walls = Walls::Thermos3X3;
-  } else if (Thermos20X20->isChecked()) {
-    o.walls = Walls::Thermos20X20;
-  } else if (ThermosNXN->isChecked()) {
-    o.walls = Walls::ThermosNXN;
-  }
-  return o;
-}
-
-SignMode TMainForm::CurrentSignMode() const {
-  return Taoscope->isChecked() ? SignMode::Taoscope : SignMode::Gravoscope;
-}
-
-int TMainForm::SecondKindCount() const {
-  if (Bk->isChecked()) return 15;
-  if (Ck->isChecked()) return 10;
-  return 30;
-}
-
-SceneStyle TMainForm::CurrentSceneStyle() const {
-  SceneStyle style;
-  style.taoscope = Taoscope->isChecked();
-  style.secondKindCount = SecondKindCount();
-  style.numbersOn = state_.NumbersOn;
-  style.font = font();
-  style.outerWidth = OuterWidth();
-  style.panTop = Pan->y();
-  return style;
-}
-
-void TMainForm::SetGoOkLook() {
-  Go->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
-  Go->setText(QStringLiteral("Go"));
-}
-
-void TMainForm::SetGoCancelLook() {
-  Go->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
-  Go->setText(QStringLiteral("Stop"));
 }
 
 void TMainForm::RunHandler(const std::function<void()>& handler) {

@@ -14,9 +14,11 @@
 
 #include "core/dynamics/options.h"
 #include "core/history/run_history.h"
+#include "core/run/run.h"
 #include "core/state/sim_state.h"
 #include "core/view/frame_pacer.h"
 #include "core/view/view_controls.h"
+#include "ui/history/history_host.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/view/scene.h"
 
@@ -55,7 +57,7 @@ struct MainFormWindows {
   THistoryWindow* history = nullptr;  // "Run History"; none: the menu item does nothing
 };
 
-class TMainForm : public QMainWindow {
+class TMainForm : public QMainWindow, public HistoryHost {
   Q_OBJECT
  public:
   // Builds the designed window, then runs the start-up (FormCreate).
@@ -210,7 +212,7 @@ class TMainForm : public QMainWindow {
   void SetGoCancelLook();
 
   // Runs a handler; an exception it throws is shown in the error box.
-  void RunHandler(const std::function<void()>& handler);
+  void RunHandler(const std::function<void()>& handler) override;
   void ReportError(const std::exception& e);
 
   // ---- start-up and painting (mainform_startup.cpp) ----------------------------
@@ -261,7 +263,7 @@ class TMainForm : public QMainWindow {
 
   // ---- run, files and structures (mainform_commands.cpp) -----------------------
   void GoClick();
-  void RunSteps(int n);
+  RunOutcome RunSteps();
   void LTimeDblClick();
   void Open1Click();
   void Save1Click();
@@ -284,13 +286,18 @@ class TMainForm : public QMainWindow {
   bool RunActive() const { return runDepth_ > 0; }
 
   // ---- the run's history (mainform_history.cpp) ----------------------------------
-  // Snapshots of the runs on the current state; a new state starts it anew.
-  RunHistory& History() { return history_; }
-  const RunHistory& History() const { return history_; }
+  // The run of the window's state, with the snapshots of the runs on the
+  // current state; a new state starts them anew.
+  Run& CurrentRun() { return run_; }
+  RunHistory& History() { return run_.History(); }
+  const RunHistory& History() const { return run_.History(); }
   void RunHistory1Click();
   // Installs snapshot `index` as the current state and drops the snapshots
   // after it. Does nothing during a run.
-  void ContinueFromSnapshot(std::size_t index);
+  void ContinueFromSnapshot(std::size_t index) override;
+  bool CanContinue() const override;
+  QImage DrawSnapshot(const Snapshot& snap) const override;
+  std::string ConfigurationName() const override { return state_.CurrentName; }
 
   // ---- editing (mainform_editing.cpp) -----------------------------------------
   void New1Click();
@@ -331,7 +338,7 @@ class TMainForm : public QMainWindow {
 
   SimState& state_;
   MainFormWindows windows_;
-  RunHistory history_;
+  Run run_{state_};
   // What copies to this window's screen cost, learnt over its runs.
   FramePacer frames_{0};
   bool exposeFilterInstalled_ = false;

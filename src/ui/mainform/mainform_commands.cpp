@@ -4,15 +4,15 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
+#include <QStyle>
 #include <QToolButton>
 
+#include "core/common/errors.h"
 #include "core/dynamics/step.h"
 #include "core/persistence/commentary.h"
 #include "core/persistence/config_record.h"
@@ -26,6 +26,7 @@
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 #include "ui/view/picture_canvas.h"
+#include "ui/view/screen_pacer.h"
 #include "ui/view/string_grid.h"
 
 namespace qd {
@@ -41,6 +42,16 @@ void SetButtonTextColour(QWidget* w, const QColor& c) {
 }  // namespace
 
 // ---- the run ----------------------------------------------------------------
+
+void TMainForm::SetGoOkLook() {
+  Go->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+  Go->setText(QStringLiteral("Go"));
+}
+
+void TMainForm::SetGoCancelLook() {
+  Go->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+  Go->setText(QStringLiteral("Stop"));
+}
 
 void TMainForm::SetRunningLook() {
   SetGoCancelLook();
@@ -70,13 +81,12 @@ void TMainForm::GoClick() {
   }
   SetRunningLook();
   state_.Stopped = false;
-  history_.RunStarted(state_, CurrentStepOptions().force);
+  run_.Options() = CurrentStepOptions();
   ++runDepth_;
+  RunOutcome outcome;
   try {
-    RunSteps(state_.StepCount);
+    outcome = RunSteps();
   } catch (const std::exception& e) {
-    // A fault ends the run at once. The user sees why, and the window goes
-    // back to idle, so that the next press of Go starts a new run.
     --runDepth_;
     ReportError(e);
     SetIdleLook();
@@ -84,110 +94,29 @@ void TMainForm::GoClick() {
     return;
   }
   --runDepth_;
+  if (outcome.fault) {
+    // A fault ends the run at once. The user sees why, and the window goes
+    // back to idle, so that the next press of Go starts a new run.
+    ReportError(FpFault(outcome.fault->message));
+    SetIdleLook();
+  }
   FinishPendingClose();
 }
 
-namespace {
-
-// During a run the picture, the listing and the step count are drawn after
-// every step, but copied to the screen at most once per display frame, and
-// less often where copies are dear (FramePacer): a copy costs more than a
-// fast step, and a display shows only its frames.
-// When the run ends (its last step, a fault, Stop) the latest drawing is
-// shown at once.
-//
-// The picture holds its own copies back. Every other widget of the window
-// marks what changed as usual, and the window's request to repaint the
-// marked areas waits for the next frame: a frame then repaints what changed
-// and nothing else (re-enabling a widget's updates would repaint all of it,
-// the listing's texts, frame and scroll bar included, even when nothing in it
-// changed).
-class ScreenPacer : public QObject {
- public:
-  ScreenPacer(QWidget* window, PictureCanvas* canvas, FramePacer& frames)
-      : window_(window), canvas_(canvas), frames_(frames) {
-    frames_.Restart(canvas->screen() ? canvas->screen()->refreshRate() : 0);
-    canvas_->holdBlits(true);
-    window_->installEventFilter(this);
-    clock_.start();
-  }
-  ~ScreenPacer() override {
-    window_->removeEventFilter(this);
-    open_ = true;
-    canvas_->holdBlits(false);
-    SyncHeld();
-  }
-  ScreenPacer(const ScreenPacer&) = delete;
-  ScreenPacer& operator=(const ScreenPacer&) = delete;
-
-  // Before a step's event processing: when a frame is due, what changed goes
-  // to the screen now, and the repaints these events ask for with it.
-  void BeforeEvents() {
-    const qint64 now = clock_.nsecsElapsed();
-    if (!frames_.Due(now)) return;
-    open_ = true;
-    canvas_->showPending();
-    SyncHeld();
-    frames_.Shown(now, clock_.nsecsElapsed());
-  }
-  void AfterEvents() { open_ = false; }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched != window_ || event->type() != QEvent::UpdateRequest) return false;
-    // A request that passes repaints everything marked, the held one's too.
-    held_ = !open_;
-    return !open_;
-  }
-
- private:
-  // A request held back is asked for by no one again until the window has
-  // repainted: send it.
-  void SyncHeld() {
-    if (!held_) return;
-    held_ = false;
-    QEvent request(QEvent::UpdateRequest);
-    QCoreApplication::sendEvent(window_, &request);
-  }
-
-  QWidget* window_;
-  PictureCanvas* canvas_;
-  FramePacer& frames_;
-  QElapsedTimer clock_;
-  bool open_ = false;
-  bool held_ = false;
-};
-
-}  // namespace
-
-void TMainForm::RunSteps(int n) {
-  SimState& s = state_;
+RunOutcome TMainForm::RunSteps() {
   ScreenPacer pacer(this, Canvas, frames_);
-  // A step prepared for a run that has ended is of no use.
-  struct Discard {
-    ~Discard() { DiscardPreparedStep(); }
-  } discard;
-  // The loop's own count: a configuration opened during the run resets
-  // StepCount, and the run's next step overwrites it again.
-  std::int32_t counter = n;
-  for (;;) {
-    counter = static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
-    // The window's choices are read afresh for every step.
-    const StepOptions options = CurrentStepOptions();
-    AdvanceStep(s, options, counter);
-    history_.StepDone(s, options.force);
-    // The other cores start on the next step while this one is shown and
-    // the events are handled.
-    PrepareStep(s, options);
-    if (s.ShowStepCount) ShowStepCountCaption();
+  return run_.Go(-1, [&](std::int64_t) {
+    if (state_.ShowStepCount) ShowStepCountCaption();
     DrawParticles();
     if (ShowList->isChecked()) FillListing();
     pacer.BeforeEvents();
     QCoreApplication::processEvents();
     pacer.AfterEvents();
     if (AfterStep) AfterStep();
-    if (s.Stopped) break;
-  }
+    // The window's choices are read afresh for every step.
+    run_.Options() = CurrentStepOptions();
+    return !state_.Stopped;
+  });
 }
 
 void TMainForm::ShowStepCountCaption() {
@@ -235,7 +164,7 @@ void TMainForm::OpenConfiguration(const QString& path) {
   ReadConfigFile(s, s.CurrentName);
   RememberStartName(s, StartPointerPath());
   ApplyConfigRecord(s);
-  history_.Clear();
+  run_.StateReplaced();
   s.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();
@@ -304,7 +233,7 @@ void TMainForm::Spiral1Click() {
   SimState& s = state_;
   s.ImageMode = true;
   StructureBuilder(s);
-  history_.Clear();
+  run_.StateReplaced();
   Go->setEnabled(false);
   Null00->setEnabled(false);
   DrawFigure();
@@ -322,7 +251,7 @@ void TMainForm::Daons1Click() {
   }
   s.StartFileName = ReadStartPointer(pointer);
   // Whatever follows installs another state.
-  history_.Clear();
+  run_.StateReplaced();
   if (s.StartFileName.empty()) {
     StructureBuilder(s);
     s.CurrentName = kEasySquareCaption;
@@ -349,7 +278,7 @@ void TMainForm::Null00Click() {
   SimState& s = state_;
   if (s.ImageMode || !s.Stopped) return;
   ZeroVelocities(s);
-  history_.Clear();
+  run_.StateReplaced();
   Null00->setText(QStringLiteral("Yes Null"));
   SetButtonTextColour(Null00, kMaroon);
   FillListing();

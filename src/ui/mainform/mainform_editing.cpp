@@ -26,7 +26,7 @@ void TMainForm::New1Click() {
   Go->setEnabled(true);
   Null00->setEnabled(true);
   ShowFieldText(FName, PathText(state_.CurrentName));
-  history_.Clear();
+  run_.StateReplaced();
   state_.StepCount = 0;
   LTime->setText(QStringLiteral("0"));
   Redraw();

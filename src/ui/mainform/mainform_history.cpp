@@ -1,7 +1,11 @@
 // The View menu's "Run History" and going back to a recorded step.
+#include <QImage>
+
 #include "ui/history/history_window.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
+#include "ui/view/picture_canvas.h"
+#include "ui/view/scene.h"
 
 namespace qd {
 
@@ -12,15 +16,24 @@ void TMainForm::RunHistory1Click() {
   w->ShowBeside(*this);
 }
 
+bool TMainForm::CanContinue() const { return state_.Stopped && !RunActive() && !state_.ImageMode; }
+
 void TMainForm::ContinueFromSnapshot(std::size_t index) {
-  SimState& s = state_;
-  if (!s.Stopped || RunActive() || s.ImageMode || index >= history_.Size()) return;
-  InstallSnapshot(history_.At(index), s);
-  history_.TruncateAfter(index);
+  if (!CanContinue() || !run_.ContinueFrom(index)) return;
   ShowStepCountCaption();
   ShowParameters();
   Redraw();
   FillListing();
+}
+
+QImage TMainForm::DrawSnapshot(const Snapshot& snap) const {
+  SimState view = state_;
+  InstallSnapshot(snap, view);
+  const QSize area = Canvas->size().isEmpty() ? QSize(596, 176) : Canvas->size();
+  QImage image(area, QImage::Format_RGB32);
+  image.fill(Qt::black);
+  qd::DrawParticles(image, view, CurrentSceneStyle());
+  return image;
 }
 
 }  // namespace qd
