@@ -41,11 +41,11 @@ inline void SetKind(SimState& s, int kind, Extended A, Extended B, Extended C, E
 
 // The bytes of the simulation arrays and counters that a step may touch
 // (the ten significant bytes of each Extended).
-inline bool SameDynamicState(const SimState& a, const SimState& b) {
-  const SlotArray<Extended> SimState::*arrays[] = {
-      &SimState::X,     &SimState::Y,     &SimState::Z,     &SimState::UX,    &SimState::UY,
-      &SimState::UZ,    &SimState::XNew,  &SimState::YNew,  &SimState::ZNew,  &SimState::UXNew,
-      &SimState::UYNew, &SimState::UZNew, &SimState::ViewX, &SimState::ViewY, &SimState::ViewZ};
+inline bool SameDynamicState(const RunState& a, const RunState& b) {
+  const SlotArray<Extended> RunState::*arrays[] = {
+      &RunState::X,     &RunState::Y,     &RunState::Z,     &RunState::UX,    &RunState::UY,
+      &RunState::UZ,    &RunState::XNew,  &RunState::YNew,  &RunState::ZNew,  &RunState::UXNew,
+      &RunState::UYNew, &RunState::UZNew, &RunState::ViewX, &RunState::ViewY, &RunState::ViewZ};
   for (auto m : arrays)
     for (int k = 1; k <= kSlotCount; ++k)
       if (std::memcmp(&(a.*m)[k], &(b.*m)[k], 10) != 0) return false;
