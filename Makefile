@@ -1,10 +1,11 @@
 # Two set-up commands for a fresh Debian 12 machine: `make run` and `make test`.
 BUILD      ?= build
 SANITIZE   ?= build-sanitize
+TSAN       ?= build-tsan
 BENCHDIR   ?= build-bench
 GENERATOR  := -G Ninja
 
-.PHONY: all deps build run test package bench sanitize clean
+.PHONY: all deps build run test package bench sanitize tsan clean
 
 all: build
 
@@ -43,5 +44,11 @@ sanitize: deps
 	@cmake --build $(SANITIZE)
 	cd $(SANITIZE) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -E debian_package
 
+# The core tests whose steps share work among threads, under ThreadSanitizer.
+tsan: deps
+	@cmake -S . -B $(TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUINDELLE_TSAN=ON -DQUINDELLE_CORE_ONLY=ON >/dev/null
+	@cmake --build $(TSAN) --target quindelle_core_tests
+	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R "Identity|PreparedStep|RunObject|Energy|WorkerPool"
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE) $(BENCHDIR)
+	rm -rf $(BUILD) $(SANITIZE) $(TSAN) $(BENCHDIR)

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cfenv>
+#include <cfloat>
 #include <cmath>
 #include <iterator>
 #include <string>
 
 #include "core/common/errors.h"
 #include "core/dynamics/fast_force.h"
+#include "core/dynamics/force.h"
 #include "core/dynamics/step.h"
 #include "dynamics_support.h"
 #include "test_files.h"
@@ -44,9 +46,9 @@ std::string Fast(StepEngine& e, SimState& s, const StepOptions& o, std::int32_t 
   return RunStep([&] { e.Advance(s, o, n); });
 }
 
-// The fast step on one thread and on several, including more threads than
-// the machine has cores and counts that do not divide the work evenly.
-constexpr int kThreadCounts[] = {1, 2, 3, 4, 7};
+// The fast step on one to eight threads: more threads than the machine has
+// cores, and counts that do not divide the work evenly.
+constexpr int kThreadCounts[] = {1, 2, 3, 4, 5, 6, 7, 8};
 
 // Runs the literal step, the fast step with each thread count, and the fast
 // step prepared ahead on two threads (as the window's run loop does) side by
@@ -124,12 +126,12 @@ StepOptions CaseOptions(const Case& c) {
 // Instrumented builds look for memory errors; a few steps cover every path.
 constexpr int kIdentitySteps = 10;
 #else
-constexpr int kIdentitySteps = 200;
+constexpr int kIdentitySteps = 150;
 #endif
 
 class Identity : public ::testing::TestWithParam<Case> {};
 
-TEST_P(Identity, TwoHundredStepsBitForBit) {
+TEST_P(Identity, ManyStepsBitForBit) {
   const Case& c = GetParam();
   std::string fault;
   FastStepCounts counts;
@@ -290,6 +292,42 @@ TEST(IdentityFaults, SameSlotComponentAndMessage) {
     EXPECT_EQ(CompareRuns(z, o, 2, fault), 0);
     EXPECT_EQ(fault, "Floating point division by zero") << static_cast<int>(f);
   }
+}
+
+TEST(IdentityFaults, ASumThatOverflowsFromFiniteTerms) {
+  // Slot 5 sees two held neighbours pull the same way, each term within
+  // range and their sum not: the fault arises only where a slot's terms are
+  // added up. Eleven far particles make the step share its work.
+  SimState s{};
+  s.TaonCount = kSlotCount;
+  s.Dt = 1e-3L;
+  SetKind(s, 1, 1, 10, 1, 1, 1);
+  SetKind(s, 2, 1, 10, 1, 1, 1);
+  auto place = [&](int k, Extended x, Extended y, Extended z) {
+    s.Present[k] = 1;
+    s.X[k] = s.XNew[k] = x;
+    s.Y[k] = s.YNew[k] = y;
+    s.Z[k] = s.ZNew[k] = z;
+  };
+  place(1, 1, 0, 0);
+  place(2, 1, 0, 1e-3L);
+  place(5, 0, 0, 0);
+  for (int k = 6; k <= 16; ++k) place(k, 100 * k, 50, -70);
+  StepOptions o;
+  o.blockade = true;
+  // One neighbour's term with A = 1, then A so that each term is 0.7 of the
+  // largest value.
+  SimState one = s;
+  one.Present[2] = 0;
+  for (int k = 6; k <= 16; ++k) one.Present[k] = 0;
+  const Extended t = fabsl(ForceX(one, 5, o.force));
+  SetKind(s, 1, 0.7L * LDBL_MAX / t, 10, 1, 1, 1);
+  SetKind(s, 2, 0.7L * LDBL_MAX / t, 10, 1, 1, 1);
+  std::string fault;
+  FastStepCounts counts;
+  EXPECT_EQ(CompareRuns(s, o, 2, fault, &counts), 0);
+  EXPECT_EQ(fault, "Floating point overflow");
+  EXPECT_GT(counts.reruns, 0u);  // the shared work found it and handed it back
 }
 
 TEST(IdentityFaults, HeldPairOnOneSpotNeverMeets) {

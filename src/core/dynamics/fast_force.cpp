@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "core/common/fp_guard.h"
 #include "core/dynamics/fast_pair_law.h"
@@ -33,13 +34,13 @@ namespace qd {
 // pair); when one is set, the literal pass of that component is run to
 // report the first fault.
 //
-// On several threads the scalar factors of every pair the serial pass will
-// need (they depend only on the committed positions) are computed first,
-// shared among the threads; the serial pass then runs as above, reading them
-// instead of computing them, so every sum still adds the same terms in the
-// same order. Each thread reads its own flags; when any is set, the shared
-// work is thrown away and the step is computed on one thread, which reports
-// the fault exactly.
+// On several threads everything but the integration is shared among them
+// (the forces depend only on the committed positions): the factors and terms
+// of every pair, then each slot's sums, which add the same terms in the same
+// order as the serial pass; the calling thread integrates the slots in
+// ascending order. Each thread reads its own flags; when any is set, the
+// shared work is thrown away and the step is computed on one thread, which
+// reports the fault exactly.
 // ---------------------------------------------------------------------------
 using namespace fast;
 
@@ -48,9 +49,9 @@ namespace {
 // The serial pass: the forces slot by slot and component by component.
 class SerialPass {
  public:
-  // With `shared`, the factors of every pair it needs are in w.shared and
-  // `law` has its reciprocals; otherwise it computes them as it goes.
-  SerialPass(const RunState& s, const ForceOptions& o, int first, FastPairLaw& law, Workspace& w, bool shared,
+  // It computes every factor as it goes, at the first slot and component
+  // whose literal force would compute it.
+  SerialPass(const RunState& s, const ForceOptions& o, int first, FastPairLaw& law, Workspace& w,
              MathCallCounts& calls)
       : s_(s),
         o_(o),
@@ -59,10 +60,7 @@ class SerialPass {
         calls_(calls),
         n_(LastSlot(s)),
         first_(first),
-        shared_(shared),
-        subtracts_(WithLaw(o.formula, [](auto l) { return decltype(l)::kSubtracts; })) {
-    reciprocalsReady_ = shared;
-  }
+        subtracts_(WithLaw(o.formula, [](auto l) { return decltype(l)::kSubtracts; })) {}
 
   // Component c of the force on present slot k; for each slot the three
   // components in order, the slots in ascending order.
@@ -97,10 +95,7 @@ class SerialPass {
   void Factors(Scalars& e, int k, int j, int set) {
     const int lo = k < j ? k : j, hi = k < j ? j : k;
     e.set = set;
-    if (shared_)
-      e.v = w_.shared[lo][hi][set];
-    else
-      law_.Compute(calls_, e.v, w_.r[j], set, w_.powers[lo][hi], w_.gen);
+    law_.Compute(calls_, e.v, w_.r[j], set, w_.powers[lo][hi], w_.gen);
   }
 
   Extended Component(int k, int c) {
@@ -144,7 +139,6 @@ class SerialPass {
   MathCallCounts& calls_;
   const int n_;
   const int first_;
-  const bool shared_;
   const bool subtracts_;
   bool reciprocalsReady_ = false;
 };
@@ -179,29 +173,53 @@ int ListPairTasks(const RunState& s, const FastPairLaw& law, int first, Workspac
 // Pairs taken by a thread at a time: few enough to balance the load, enough
 // that the threads rarely meet on the shared counter.
 constexpr int kTaskChunk = 8;
+// Busy-waiting rounds before a waiting thread starts to yield.
+constexpr int kPauseRounds = 2000;
 
-// The factors of every needed pair, computed by several threads that take
-// pairs from a common supply, into w.shared.
+inline void CpuPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// The whole force computation of a step shared among threads, in two
+// phases. First the pairs: each thread takes pairs from a common supply and
+// computes their factors and their terms in both directions (the term of
+// one direction is the other's negated, bit for bit, when both use the same
+// parameters). Then, once every pair is done, the slots: each thread takes
+// slots and adds up each component's terms in the order the serial pass
+// adds them. What is left to the caller is integrating the slots in order.
 class SharedPairs {
  public:
   SharedPairs() : part_([this](int part) { Part(part); }) {}
   SharedPairs(const SharedPairs&) = delete;
   SharedPairs& operator=(const SharedPairs&) = delete;
 
-  // Lists the pairs and computes the law's values that all threads read.
-  // False when that raised a flag: nothing is to be computed then.
+  // Lists the pairs and the slots and computes the law's values that all
+  // threads read. False when that raised a flag: nothing is to be computed
+  // then.
   bool Set(const RunState& s, FastPairLaw& law, int first, int threads, Workspace& w, MathCallCounts& calls) {
     s_ = &s;
     law_ = &law;
     w_ = &w;
     threads_ = threads;
+    first_ = first;
+    n_ = LastSlot(s);
+    subtracts_ = WithLaw(law.Options().formula, [](auto l) { return decltype(l)::kSubtracts; });
+    scope_ = ScopeSign(law.Options().sign);
     next_.store(0);
+    pairsDone_.store(0);
+    nextSlot_.store(0);
+    cancelled_.store(false);
     for (int i = 0; i < threads; ++i) {
       raised_[i] = false;
       calls_[i] = {};
     }
     int setsUsed = 0;
     count_ = ListPairTasks(s, law, first, w, setsUsed);
+    slots_ = 0;
+    for (int k = first; k <= n_; ++k)
+      if (s.Present[k] != 0) w.summed[slots_++] = static_cast<std::uint8_t>(k);
     law.PrepareReciprocals();
     return !FpFlagsRaised(law.PrepareInverses(calls, setsUsed));
   }
@@ -209,11 +227,15 @@ class SharedPairs {
   const std::function<void(int)>& Job() const { return part_; }
   int Threads() const { return threads_; }
 
-  // The pairs not yet taken are left alone.
-  void Cancel() { next_.store(count_); }
+  // The pairs and slots not yet taken are left alone.
+  void Cancel() {
+    cancelled_.store(true);
+    next_.store(count_);
+    nextSlot_.store(slots_);
+  }
 
-  // After the job: true when no thread raised a flag. The threads' calls of
-  // exp and ln are added to `calls`.
+  // After the job: true when no thread raised a flag, and every force is
+  // then in w.force. The threads' calls of exp and ln are added to `calls`.
   bool Collect(MathCallCounts& calls) const {
     bool any = false;
     for (int i = 0; i < threads_; ++i) {
@@ -225,10 +247,26 @@ class SharedPairs {
 
  private:
   void Part(int part) {
+    ClearFpFlags();
+    Extended last = Pairs(calls_[part]);
+    // The sums need every pair. A pair taken is finished by the thread that
+    // took it without waiting for anyone, so this wait always ends.
+    for (int i = 0; pairsDone_.load(std::memory_order_acquire) < count_ && !cancelled_.load(); ++i) {
+      // On a machine with no core to spare the thread being waited for needs this one's.
+      if (i < kPauseRounds)
+        CpuPause();
+      else
+        std::this_thread::yield();
+    }
+    if (!cancelled_.load()) last = last + Sums();
+    raised_[part] = FpFlagsRaised(last);
+    ClearFpFlags();
+  }
+
+  Extended Pairs(MathCallCounts& calls) {
     const RunState& s = *s_;
     Workspace& w = *w_;
-    MathCallCounts& calls = calls_[part];
-    ClearFpFlags();
+    FastPairLaw& law = *law_;
     Extended last = 0;
     for (;;) {
       const int from = next_.fetch_add(kTaskChunk, std::memory_order_relaxed);
@@ -236,21 +274,46 @@ class SharedPairs {
       const int to = std::min(from + kTaskChunk, count_);
       for (int i = from; i < to; ++i) {
         const PairTask& t = w.tasks[i];
-        const Extended dx = s.X[t.hi] - s.X[t.lo];
-        const Extended dy = s.Y[t.hi] - s.Y[t.lo];
-        const Extended dz = s.Z[t.hi] - s.Z[t.lo];
-        const Extended r = sqrtl(dz * dz + (dy * dy + dx * dx));
+        const Extended d[3] = {s.X[t.hi] - s.X[t.lo], s.Y[t.hi] - s.Y[t.lo], s.Z[t.hi] - s.Z[t.lo]};
+        const Extended r = sqrtl(d[2] * d[2] + (d[1] * d[1] + d[0] * d[0]));
         PairPowers powers;
         for (int set = 0; set < 2; ++set)
-          if (t.sets & (1 << set)) {
-            PairScalars& e = w.shared[t.lo][t.hi][set];
-            law_->Compute(calls, e, r, set, powers, 1);
-            last = e.f0;
-          }
+          if (t.sets & (1 << set)) law.Compute(calls, w.shared[t.lo][t.hi][set], r, set, powers, 1);
+        // PairSign * ScopeSign: the scope sign for an even distance, else -1.
+        const Extended sigma = ((t.hi - t.lo) % 2 == 0) ? scope_ : -1;
+        for (int c = 0; c < 3; ++c) {
+          const int setLo = law.SetOf(t.lo, c, n_), setHi = law.SetOf(t.hi, c, n_);
+          const Extended towardLo = law.Term({setLo, w.shared[t.lo][t.hi][setLo]}, sigma, d[c], r);
+          w.terms[t.hi][t.lo][c] = towardLo;
+          if (t.lo >= first_)
+            w.terms[t.lo][t.hi][c] = setLo == setHi
+                                         ? -towardLo
+                                         : law.Term({setHi, w.shared[t.lo][t.hi][setHi]}, sigma, -d[c], r);
+          last = towardLo;
+        }
+      }
+      pairsDone_.fetch_add(to - from, std::memory_order_release);
+    }
+    return last;
+  }
+
+  Extended Sums() {
+    const RunState& s = *s_;
+    Workspace& w = *w_;
+    Extended last = 0;
+    for (int i = nextSlot_.fetch_add(1); i < slots_; i = nextSlot_.fetch_add(1)) {
+      const int k = w.summed[i];
+      for (int c = 0; c < 3; ++c) {
+        Extended S = 0;
+        for (int j = 1; j <= n_; ++j) {
+          if (s.Present[j] == 0 || j == k) continue;
+          S = subtracts_ ? S - w.terms[k][j][c] : S + w.terms[k][j][c];
+        }
+        w.force[k][c] = S;
+        last = S;
       }
     }
-    raised_[part] = FpFlagsRaised(last);
-    ClearFpFlags();
+    return last;
   }
 
   const std::function<void(int)> part_;
@@ -258,8 +321,16 @@ class SharedPairs {
   FastPairLaw* law_ = nullptr;
   Workspace* w_ = nullptr;
   int threads_ = 1;
+  int first_ = 1;
+  int n_ = 0;
+  bool subtracts_ = false;
+  int scope_ = -1;
   int count_ = 0;
+  int slots_ = 0;
   std::atomic<int> next_{0};
+  std::atomic<int> pairsDone_{0};
+  std::atomic<int> nextSlot_{0};
+  std::atomic<bool> cancelled_{false};
   bool raised_[kMaxStepThreads] = {};
   MathCallCounts calls_[kMaxStepThreads] = {};
 };
@@ -370,14 +441,11 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
   const int n = LastSlot(s);
 
   FastPairLaw law(s, o);
-  FastPairLaw* sharedLaw = &law;
   bool shared = false;
   if (prepared || SharesPairs(s, o, std::min(threads, kMaxStepThreads))) {
     ++counts.parallel;
     if (prepared) {
       ++counts.prepared;
-      // Computed from the same values, bit for bit, as `law` would be.
-      sharedLaw = &*m.prepared.law;
       shared = m.job.Collect(calls);
     } else {
       shared = m.job.Set(s, law, first, std::min(threads, kMaxStepThreads), w, calls);
@@ -393,8 +461,20 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
       ClearFpFlags();
     }
   }
+  if (shared) {
+    // Every force is summed; integrating them in order is all that is left,
+    // with the checks the serial pass makes before it hands a force over.
+    for (int k = first; k <= n; ++k) {
+      if (s.Present[k] == 0) continue;
+      for (int c = 0; c < 3; ++c) {
+        CheckFpResult(w.force[k][c]);
+        sink(context, k, c, w.force[k][c]);
+      }
+    }
+    return;
+  }
   FastPairLaw serialLaw(s, o);
-  SerialPass forces(s, o, first, shared ? *sharedLaw : serialLaw, w, shared, calls);
+  SerialPass forces(s, o, first, serialLaw, w, calls);
   for (int k = first; k <= n; ++k) {
     if (s.Present[k] == 0) continue;
     for (int c = 0; c < 3; ++c) sink(context, k, c, forces.Force(k, c));

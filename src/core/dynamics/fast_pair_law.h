@@ -39,6 +39,11 @@ struct Workspace {
   // The factors computed by the threads, [lo][hi][set].
   PairScalars shared[kRows][kRows][2];
   PairTask tasks[kRows * kRows / 2];
+  // terms[k][j][c]: what j adds to component c of the force on k, and the
+  // sums of a step whose every term was computed by the threads.
+  Extended terms[kRows][kRows][3];
+  Extended force[kRows][3];
+  std::uint8_t summed[kRows];  // the slots whose forces are summed, ascending
 
   void NextGeneration() {
     if (++gen == 0) {
