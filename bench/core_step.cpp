@@ -185,6 +185,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
         if (get("exp_fast") != get("exp_2t") || get("ln_fast") != get("ln_2t"))
           std::strncat(line, "  (two threads counted other calls)", sizeof line - std::strlen(line) - 1);
         steps_.push_back(line);
+        // Amdahl's law fitted to the two-thread figure: the share of a step
+        // that stays on one thread, and what 8 and 16 cores would then give.
+        const double speedup = t1 / t2, serial = std::clamp(2 / speedup - 1, 0.0, 1.0);
+        auto on = [&](int cores) { return 1 / (serial + (1 - serial) / cores); };
+        std::snprintf(line, sizeof line, "%-18s %8.2fx %9.1f%% %8.2fx %8.2fx", r.report_label.c_str(), speedup,
+                      100 * serial, on(8), on(16));
+        amdahl_.push_back(line);
       } else if (r.run_name.function_name == "BM_FewParticles") {
         std::snprintf(line, sizeof line, "%-22s %9.4f %9.4f %8.2fx", r.report_label.c_str(), t1, t2, t1 / t2);
         few_.push_back(line);
@@ -198,6 +205,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("%-18s %9s %9s %9s %9s %9s %9s %8s %8s %8s %8s\n", "formula / sets", "literal", "1 thread",
                 "2 threads", "lit/1t", "lit/2t", "1t/2t", "exp lit", "exp fast", "ln lit", "ln fast");
     for (const auto& l : steps_) std::printf("%s\n", l.c_str());
+    std::printf("\nthe serial share of a step that 2 threads / 1 thread implies, and its projection\n");
+    std::printf("%-18s %9s %10s %9s %9s\n", "formula / sets", "1t/2t", "serial", "8 cores", "16 cores");
+    for (const auto& l : amdahl_) std::printf("%s\n", l.c_str());
     std::printf(
         "\nfew particles, one thread against two (threads in use from %d particles on for E and PE,\n"
         "%d for the others)\n",
@@ -207,7 +217,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
  private:
-  std::vector<std::string> steps_, few_;
+  std::vector<std::string> steps_, amdahl_, few_;
 };
 
 }  // namespace
