@@ -24,7 +24,7 @@ class CommandLine : public clitest::Scratch {
 
 TEST_F(CommandLine, WrongUsageExitsWithTwo) {
   const std::string in = WriteSquare("square.pln");
-  symlink(in.c_str(), Path("link.pln").c_str());
+  ASSERT_EQ(symlink(in.c_str(), Path("link.pln").c_str()), 0);
   const std::vector<std::vector<std::string>> wrong = {
       {},
       {in},
