@@ -377,7 +377,7 @@ void THistoryWindow::ExportClick() {
   FileDialogSpec request;
   request.filter = QStringLiteral("CSV files (*.csv)");
   request.defaultSuffix = QStringLiteral("csv");
-  const std::optional<QString> chosen = AppDialogs().SaveFile(this, request);
+  const std::optional<QString> chosen = ChooseSavePath(this, request);
   if (!chosen) return;
   // The table must never take the place of the configuration it came from.
   const QString config = QFile::decodeName(QByteArray::fromStdString(form_.State().CurrentName));
