@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QMimeDatabase>
+#include <QScopeGuard>
 #include <QPlainTextEdit>
 #include <QTextBrowser>
 #include <QTest>
@@ -256,6 +258,30 @@ TEST(Examples, EveryExampleLoadsAndSaysWhatItShows) {
     // The commentary's own line ends, as the program writes them.
     EXPECT_EQ(text.count("\n"), text.count("\r\n"));
   }
+}
+
+// Run by the package check against the unpacked package, with the package's
+// MIME database first in XDG_DATA_DIRS: the desktop's own database already
+// gives *.pln to a spreadsheet type, and ours must win over it.
+TEST(InstalledTree, PlnFilesAreOursAndTheExamplesAreFound) {
+  const QString binDir = qEnvironmentVariable("QD_INSTALLED_BIN_DIR");
+  if (binDir.isEmpty()) GTEST_SKIP() << "only run by the package check";
+  SetHelpProgramDirForTesting(binDir);
+  const auto restore = qScopeGuard([] { SetHelpProgramDirForTesting(QString()); });
+  const QString examples = TMainForm::ExamplesDir();
+  EXPECT_EQ(examples, QDir(binDir + QStringLiteral("/../share/quindelle/examples")).absolutePath());
+  const QStringList configs = QDir(examples).entryList({QStringLiteral("*.pln")}, QDir::Files);
+  ASSERT_FALSE(configs.isEmpty());
+  const QMimeDatabase db;
+  for (const QString& name : configs) {
+    const QMimeType type = db.mimeTypeForFile(QDir(examples).filePath(name));
+    EXPECT_EQ(type.name(), QStringLiteral("application/x-quindelle-taons")) << name.toStdString();
+    EXPECT_TRUE(type.inherits(QStringLiteral("application/octet-stream")));
+    EXPECT_EQ(type.comment(), QStringLiteral("Taons files"));
+  }
+  // By name alone too, as a file dialog asks before reading a byte.
+  EXPECT_EQ(db.mimeTypeForFile(QStringLiteral("never-made.pln"), QMimeDatabase::MatchExtension).name(),
+            QStringLiteral("application/x-quindelle-taons"));
 }
 
 }  // namespace
