@@ -9,8 +9,16 @@ GENERATOR  := -G Ninja
 
 all: build
 
+# Each target installs what it needs (scripts/install-deps names the groups);
+# a target's groups also hold for the targets it depends on.
+DEPS = build
+test: DEPS = build test
+package: DEPS = build package
+bench: DEPS = build bench
+sanitize: DEPS = build test
+
 deps:
-	@scripts/install-deps
+	@scripts/install-deps $(DEPS)
 
 build: deps
 	@cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

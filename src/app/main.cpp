@@ -49,6 +49,10 @@ class UnattendedDialogs : public qd::Dialogs {
     Print("question (answered No)", text);
     return false;
   }
+  qd::Answer AskYesNoCancel(QWidget*, const QString& text) override {
+    Print("question (answered No)", text);
+    return qd::Answer::No;
+  }
   void Information(QWidget*, const QString& text) override { Print("information", text); }
   void Error(QWidget*, const QString& text) override { Print("error", text); }
 
@@ -146,7 +150,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   // Numbers are shown and read with the user's decimal separator.
   std::setlocale(LC_ALL, "");
-  QApplication::setApplicationName(QStringLiteral("Pellarin"));
   QApplication::setApplicationVersion(QStringLiteral(QUINDELLE_VERSION));
   qd::ApplyDesktopIdentity();
 

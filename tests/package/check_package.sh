@@ -3,7 +3,9 @@
 # unpacks it without installing it, and checks that what it holds works: the
 # program answers, the batch runner gives the build's own results, the sweep
 # drives the packaged batch runner, and the help documents sit where the help
-# viewer looks for them.
+# viewer looks for them. It also reads the package as the desktop and Debian's
+# tools do: lintian, the launcher and software-centre checkers, the manual
+# pages, the file type, the window's class, hardening and file times.
 # Usage: check_package.sh BUILD_DIR SOURCE_DIR [CPACK]
 set -euo pipefail
 
@@ -42,12 +44,11 @@ done
 scripts=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E 'inst$|rm$' || true)
 [ -z "$scripts" ] || fail "maintainer scripts in the package: $scripts"
 
-# Debian's package checker: no errors and no warnings but the kept one (the
-# two programs explain their options with --help and in the README; no
-# manual pages yet).
+# Debian's package checker: no errors and no warnings.
 if command -v lintian >/dev/null 2>&1; then
-  lintian --fail-on error,warning --suppress-tags no-manual-page "$deb" >"$work/lintian.log" 2>&1 ||
+  lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 ||
     { cat "$work/lintian.log" >&2; fail "lintian found faults"; }
+  if grep -E '^[EW]: ' "$work/lintian.log" >&2; then fail "lintian warned"; fi
 fi
 
 root="$work/root"
@@ -59,6 +60,92 @@ zcat "$root/usr/share/doc/quindelle/changelog.gz" | head -n 1 | grep -qF "quinde
   fail "the newest change log entry is not $version"
 
 [ "$("$bin/quindelle" --version)" = "quindelle $version" ] || fail "quindelle --version: $("$bin/quindelle" --version)"
+
+# Every file carries the time of the newest change log entry, so the same
+# source makes the same package.
+epoch=$(dpkg-parsechangelog -l "$source/dist/changelog" -S Timestamp)
+stamp=$(date -u -d "@$epoch" '+%Y-%m-%d %H:%M')
+odd=$(dpkg-deb --fsys-tarfile "$deb" | TZ=UTC tar -tv | grep -vF " $stamp " || true)
+[ -z "$odd" ] || fail "files not dated $stamp: $odd"
+
+# Hardened as Debian builds: read-only relocations bound at start, fortified calls.
+for b in quindelle quindelle-run; do
+  # Read whole first: grep -q would stop reading early and fail the pipe.
+  headers=$(readelf -lW "$bin/$b") dynamic=$(readelf -dW "$bin/$b") symbols=$(readelf -sW --dyn-syms "$bin/$b")
+  grep -q GNU_RELRO <<<"$headers" || fail "$b: no RELRO"
+  grep -q BIND_NOW <<<"$dynamic" || fail "$b: not bound now"
+  grep -q '__[a-z_]*_chk@' <<<"$symbols" || fail "$b: no fortified calls"
+done
+
+# The launcher and the software-centre entry as the desktop's own checkers read them.
+share="$root/usr/share"
+desktop-file-validate "$share/applications/org.quindelle.quindelle.desktop" >"$work/desktop.log" 2>&1 ||
+  { cat "$work/desktop.log" >&2; fail "desktop-file-validate found faults"; }
+[ ! -s "$work/desktop.log" ] || { cat "$work/desktop.log" >&2; fail "desktop-file-validate remarked"; }
+appstreamcli validate --no-net --pedantic "$share/metainfo/org.quindelle.quindelle.metainfo.xml" \
+  >"$work/appstream.log" 2>&1 || { cat "$work/appstream.log" >&2; fail "appstreamcli found faults"; }
+if grep -E '^[IWEP]: ' "$work/appstream.log" >&2; then fail "appstreamcli remarked"; fi
+for binary in quindelle quindelle-run quindelle-sweep; do
+  grep -q "<binary>$binary</binary>" "$share/metainfo/org.quindelle.quindelle.metainfo.xml" ||
+    fail "the metainfo does not provide $binary"
+done
+grep -q '<project_license>GPL-3.0-or-later</project_license>' "$share/metainfo/org.quindelle.quindelle.metainfo.xml" ||
+  fail "the metainfo names no licence"
+
+# Each manual page renders without a complaint from man or groff.
+for page in quindelle quindelle-run quindelle-sweep; do
+  file="$share/man/man1/$page.1.gz"
+  [ -f "$file" ] || fail "no manual page for $page"
+  out=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null) || fail "man -l $page failed"
+  [ -z "$out" ] || fail "man -l $page: $out"
+  shown=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$file" 2>/dev/null)
+  grep -q "^NAME" <<<"$shown" || fail "man -l $page shows no NAME"
+done
+for tool in quindelle-run quindelle-sweep; do
+  bash -n "$share/bash-completion/completions/$tool" || fail "the completion of $tool is not valid bash"
+done
+
+# The file type as an installed system sees it: the system's MIME packages and
+# ours in one database, where a spreadsheet type claims *.pln too.
+mimedb="$work/mime-data"
+mkdir -p "$mimedb/mime/packages"
+cp /usr/share/mime/packages/*.xml "$share/mime/packages/"*.xml "$mimedb/mime/packages/"
+update-mime-database "$mimedb/mime" >/dev/null 2>&1 || fail "update-mime-database failed"
+for example in "$share/quindelle/examples/"*.pln; do
+  type=$(XDG_DATA_HOME="$work/no-data-home" XDG_DATA_DIRS="$mimedb" gio info -a standard::content-type "$example" 2>/dev/null |
+    sed -n 's/^ *standard::content-type: //p')
+  [ "$type" = application/x-quindelle-taons ] || fail "gio calls $(basename "$example") $type"
+done
+XDG_DATA_HOME="$work/no-data-home" XDG_DATA_DIRS="$mimedb" QD_INSTALLED_BIN_DIR="$bin" "$build/quindelle_ui_tests" \
+  --gtest_filter='InstalledTree.*' >"$work/mime.log" 2>&1 ||
+  { cat "$work/mime.log" >&2; fail "Qt does not see *.pln as ours in the unpacked package"; }
+grep -q '\[  PASSED  \] 1 test' "$work/mime.log" || { cat "$work/mime.log" >&2; fail "the file type check did not run"; }
+
+# Every example runs in the packaged batch runner with the formula its
+# commentary suggests.
+for example in "$share/quindelle/examples/"*.pln; do
+  [ -s "${example%.pln}.txt" ] || fail "$(basename "$example") has no commentary"
+  "$bin/quindelle-run" "$example" --steps 2000 --formula DUDI >/dev/null 2>"$work/example.log" ||
+    { cat "$work/example.log" >&2; fail "$(basename "$example") does not run"; }
+done
+
+# The window's class (WM_CLASS) is the one the launcher names, so that the
+# desktop shows the window with its launcher.
+if command -v xvfb-run >/dev/null 2>&1 && command -v xprop >/dev/null 2>&1; then
+  wmclass=$(sed -n 's/^StartupWMClass=//p' "$share/applications/org.quindelle.quindelle.desktop")
+  [ -n "$wmclass" ] || fail "the launcher names no StartupWMClass"
+  cat >"$work/wmclass.sh" <<'SCRIPT'
+"$1" & pid=$!
+for _ in $(seq 50); do
+  class=$(xprop -name Quindelle WM_CLASS 2>/dev/null) && break
+  sleep 0.2
+done
+kill "$pid"; wait "$pid" 2>/dev/null
+echo "$class"
+SCRIPT
+  seen=$(QT_QPA_PLATFORM=xcb xvfb-run -a bash "$work/wmclass.sh" "$bin/quindelle" 2>/dev/null)
+  [[ "$seen" == *"\"quindelle\", \"$wmclass\""* ]] || fail "the window's class is '$seen', the launcher's $wmclass"
+fi
 
 # The packaged batch runner computes exactly what the build tree's does.
 input="$source/tests/package/square.pln"

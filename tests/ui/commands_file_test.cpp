@@ -295,7 +295,8 @@ TEST_F(CommandsFile, SaveWithoutAChosenNameAsksForOne) {
     SCOPED_TRACE(name);
     dialogs.fileDialogs.clear();
     state.CurrentName = name;
-    const QString target = Folder() + QStringLiteral("/named.pln");
+    // A new file each time: replacing one would add its own question.
+    const QString target = Folder() + QStringLiteral("/named%1.pln").arg(name.size());
     dialogs.saveAnswers.push_back(target);
     f.Save1->trigger();
     EXPECT_EQ(dialogs.fileDialogs.size(), 1u);

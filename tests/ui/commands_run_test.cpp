@@ -282,6 +282,8 @@ TEST_F(CommandsRun, ExitDuringARunStopsAndEndsTheProgramCleanly) {
     if (steps == 2) form->Exit1->trigger();
     if (steps > 100) state.Stopped = true;
   };
+  // The run's result is left unsaved.
+  dialogs.yesNoCancelAnswers = {Answer::No};
   // The program's own event loop, with the run started from inside it; it
   // must end by itself once the window has closed.
   QTimer::singleShot(0, form.get(), [&] { form->Go->click(); });
@@ -311,6 +313,8 @@ TEST_F(CommandsRun, WindowCloseButtonDuringARunWaitsForTheStep) {
     }
     if (steps > 100) state.Stopped = true;
   };
+  // Both closes leave the run's result unsaved.
+  dialogs.yesNoCancelAnswers = {Answer::No, Answer::No};
   form->GoClick();
   EXPECT_FALSE(closedInside);  // refused while the loop was on the stack...
   EXPECT_EQ(steps, 3);

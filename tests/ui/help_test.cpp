@@ -281,10 +281,18 @@ TEST(AboutBox, DesignedLayoutAndTexts) {
   EXPECT_EQ(box.ProductName->text(), QStringLiteral("Quindelle"));
   EXPECT_FALSE(box.Comments->text().isEmpty());
   EXPECT_EQ(box.Version->text(), QStringLiteral("Version " QUINDELLE_VERSION));
-  // The three labels sit on the panel, and the button below it.
-  for (QLabel* label : {box.ProductName, box.Comments, box.Version}) {
+  EXPECT_TRUE(box.Licence->text().contains(QStringLiteral("GNU General Public License, version 3 or later")));
+  // The labels sit on the panel, one under the other, each with room for its
+  // text, and the button below the panel.
+  const QList<QLabel*> labels{box.ProductName, box.Comments, box.Version, box.Licence};
+  for (int i = 0; i < labels.size(); ++i) {
+    QLabel* label = labels[i];
     EXPECT_EQ(label->parentWidget(), box.Panel1);
     EXPECT_TRUE(box.Panel1->rect().contains(label->geometry()));
+    EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->objectName().toStdString();
+    if (i > 0) {
+      EXPECT_GE(label->y(), labels[i - 1]->geometry().bottom()) << label->objectName().toStdString();
+    }
   }
   EXPECT_GE(box.OKButton->geometry().top(), box.Panel1->geometry().bottom());
   EXPECT_TRUE(box.rect().contains(box.OKButton->geometry()));

@@ -250,6 +250,7 @@ TEST_F(HistoryWindow, ExportWritesTheRunnersTableAndNeverOverTheConfiguration) {
 
   const QByteArray config = ReadBytes(startPath);
   dialogs.saveAnswers.push_back(startPath);
+  dialogs.yesNoAnswers.push_back(true);  // "replace it?" Yes: still refused
   w.ExportButton->click();
   EXPECT_EQ(dialogs.errors.size(), 1u);
   EXPECT_EQ(ReadBytes(startPath), config);

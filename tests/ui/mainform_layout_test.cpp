@@ -274,7 +274,9 @@ TEST_F(MainFormLayout, MenusHaveTheirCaptionsAndShortcuts) {
     EXPECT_EQ(i.a->shortcut(), i.key) << i.name;
   }
   EXPECT_TRUE(f.N1->isSeparator());
-  EXPECT_EQ(f.File1->actions(), (QList<QAction*>{f.New1, f.Open1, f.Save1, f.Saveas1, f.N1, f.Exit1}));
+  // The designed items, with the added Open Example after Open.
+  EXPECT_EQ(f.File1->actions(),
+            (QList<QAction*>{f.New1, f.Open1, f.OpenExample1, f.Save1, f.Saveas1, f.N1, f.Exit1}));
   EXPECT_EQ(f.View1->actions(),
             (QList<QAction*>{f.Images, f.ShowSpin, f.ShowNumbersOfPoints, f.MoveToCenter, f.RunHistory1}));
   EXPECT_EQ(f.ImagesMenu->actions(), (QList<QAction*>{f.Daons1, f.Spiral1}));

@@ -15,6 +15,7 @@ class ScriptedDialogs : public Dialogs {
  public:
   std::deque<std::optional<QString>> openAnswers, saveAnswers;
   std::deque<bool> yesNoAnswers;
+  std::deque<Answer> yesNoCancelAnswers;
   std::vector<QString> questions, informations, errors;
   std::vector<FileDialogSpec> fileDialogs;
 
@@ -34,6 +35,16 @@ class ScriptedDialogs : public Dialogs {
     }
     bool a = yesNoAnswers.front();
     yesNoAnswers.pop_front();
+    return a;
+  }
+  Answer AskYesNoCancel(QWidget*, const QString& text) override {
+    questions.push_back(text);
+    if (yesNoCancelAnswers.empty()) {
+      ADD_FAILURE() << "unexpected Yes/No/Cancel question: " << text.toStdString();
+      return Answer::Cancel;
+    }
+    const Answer a = yesNoCancelAnswers.front();
+    yesNoCancelAnswers.pop_front();
     return a;
   }
   void Information(QWidget*, const QString& text) override { informations.push_back(text); }

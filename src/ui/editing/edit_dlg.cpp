@@ -338,7 +338,7 @@ void TEditDlg::StoreParameterFields() {
 }
 
 void TEditDlg::SaveasClick() {
-  const std::optional<QString> path = AppDialogs().SaveFile(this, FileDialogSpec{});
+  const std::optional<QString> path = ChooseSavePath(this, FileDialogSpec{});
   if (!path) return;
   Show(EditFileName, *path);
   try {
@@ -358,7 +358,7 @@ void TEditDlg::InstallPresentSlots() {
 
 void TEditDlg::OKBtnClick() {
   try {
-    const std::optional<QString> path = AppDialogs().SaveFile(this, FileDialogSpec{});
+    const std::optional<QString> path = ChooseSavePath(this, FileDialogSpec{});
     if (path) {
       StoreParameterFields();
       FillConfigRecord(state_);

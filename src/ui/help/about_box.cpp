@@ -51,7 +51,12 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
                                       "under a pairwise interaction law."),
                        60, 52);
 
-  Version = MakeLabel(Panel1, "Version", QStringLiteral("Version " QUINDELLE_VERSION), 120, 24);
+  Version = MakeLabel(Panel1, "Version", QStringLiteral("Version " QUINDELLE_VERSION), 114, 20);
+  Licence = MakeLabel(Panel1, "Licence",
+                      QStringLiteral("Free software under the GNU General Public License, "
+                                     "version 3 or later. No warranty."),
+                      134, 26);
+  Licence->setFont(WindowFont(10));
 
   OKButton = new QPushButton(QStringLiteral("OK"), this);
   OKButton->setObjectName(QStringLiteral("OKButton"));

@@ -7,7 +7,7 @@ class QPushButton;
 
 namespace qd {
 
-// The About box: the program's name, what it does and its version.
+// The About box: the program's name, what it does, its version and licence.
 class TAboutBox : public QDialog {
   Q_OBJECT
  public:
@@ -17,6 +17,7 @@ class TAboutBox : public QDialog {
   QLabel* ProductName;
   QLabel* Comments;
   QLabel* Version;
+  QLabel* Licence;  // the licence the program comes under
   QPushButton* OKButton;
 
  protected:

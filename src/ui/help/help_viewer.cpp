@@ -1,5 +1,6 @@
 #include "ui/help/help_viewer.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -74,6 +75,13 @@ HelpViewer::HelpViewer(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(browser_);
   resize(640, 560);
+  // Closed as any reading window is, from the keyboard too.
+  auto* closeAction = new QAction(this);
+  closeAction->setObjectName(QStringLiteral("CloseHelp"));
+  closeAction->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)});
+  closeAction->setShortcutContext(Qt::WindowShortcut);
+  connect(closeAction, &QAction::triggered, this, &QWidget::close);
+  addAction(closeAction);
 }
 
 void HelpViewer::ShowContents(const QString& name) {

@@ -1,7 +1,9 @@
 #include "ui/history/history_window.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -25,6 +27,7 @@
 #include "core/persistence/file_io.h"
 #include "core/run/run.h"
 #include "ui/common/dialogs.h"
+#include "ui/history/energy_chart.h"
 #include "ui/history/run_signals.h"
 
 namespace qd {
@@ -89,12 +92,16 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   axisX_ = new QValueAxis;
   axisX_->setTitleText(QStringLiteral("Step"));
   axisX_->setLabelFormat(QStringLiteral("%.0f"));
-  axisY_ = new QValueAxis;
+  // The energy ticks are labelled here, not by the axis: round values in
+  // one format, and the energies a logarithmic axis stands for.
+  axisY_ = new QCategoryAxis;
   axisY_->setTitleText(QStringLiteral("Energy"));
-  axisY_->setLabelFormat(QStringLiteral("%.4g"));
+  axisY_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
   Chart->addAxis(axisX_, Qt::AlignBottom);
   Chart->addAxis(axisY_, Qt::AlignLeft);
-  for (int c = 0; c < 3; ++c) SetPieces(c, {{}});
+  // Total first and wide, Kinetic last and narrow: where the potential is
+  // nearly zero the two coincide, and Kinetic must still be seen on top.
+  for (int c : {kTotal, kPotential, kKinetic}) SetPieces(c, {{}});
   marker_ = new QLineSeries;
   marker_->setName(QStringLiteral("Chosen step"));
   marker_->setPen(QPen(Qt::gray, 1, Qt::DashLine));
@@ -106,6 +113,13 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   ChartView = new QChartView(Chart, this);
   ChartView->setObjectName(QStringLiteral("ChartView"));
   ChartView->setMinimumHeight(240);
+  ChartView->setRubberBand(QChartView::RectangleRubberBand);
+  ChartView->setToolTip(QStringLiteral("Drag a rectangle to zoom in; right-click to zoom out"));
+  LogScale = new QCheckBox(QStringLiteral("Logarithmic energy axis"), this);
+  LogScale->setObjectName(QStringLiteral("LogScale"));
+  ResetZoomButton = new QPushButton(QStringLiteral("Reset Zoom"), this);
+  ResetZoomButton->setObjectName(QStringLiteral("ResetZoomButton"));
+  ResetZoomButton->setEnabled(false);
 
   Note = new QLabel(this);
   Note->setObjectName(QStringLiteral("Note"));
@@ -141,8 +155,13 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(Picture);
   bottom->addLayout(buttons, 1);
+  auto* chartControls = new QHBoxLayout;
+  chartControls->addWidget(LogScale);
+  chartControls->addStretch(1);
+  chartControls->addWidget(ResetZoomButton);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(ChartView, 1);
+  layout->addLayout(chartControls);
   layout->addWidget(Note);
   layout->addLayout(timeline);
   layout->addLayout(bottom);
@@ -162,6 +181,17 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   connect(ContinueButton, &QPushButton::clicked, this,
           [this] { host_.RunHandler([this] { ContinueClick(); }); });
   connect(ExportButton, &QPushButton::clicked, this, [this] { host_.RunHandler([this] { ExportClick(); }); });
+  connect(LogScale, &QCheckBox::toggled, this, [this] { ResetZoom(); });
+  connect(ResetZoomButton, &QPushButton::clicked, this, [this] { ResetZoom(); });
+  // A range change that is not ours is the user's zoom.
+  auto zoomedByUser = [this] {
+    if (settingRange_) return;
+    zoomed_ = true;
+    ResetZoomButton->setEnabled(true);
+    LabelEnergyAxis();
+  };
+  connect(axisX_, &QValueAxis::rangeChanged, this, zoomedByUser);
+  connect(axisY_, &QValueAxis::rangeChanged, this, zoomedByUser);
   Refresh();
 }
 
@@ -260,7 +290,7 @@ void THistoryWindow::SetPieces(int which, const std::vector<std::vector<QPointF>
   while (pieces.size() < wanted) {
     auto* piece = new QLineSeries;
     piece->setName(QString::fromLatin1(kCurveNames[which]));
-    piece->setPen(QPen(kCurveColours[which], 1.5));
+    piece->setPen(QPen(kCurveColours[which], which == kTotal ? 4.0 : 1.5));
     Chart->addSeries(piece);
     piece->attachAxis(axisX_);
     piece->attachAxis(axisY_);
@@ -322,7 +352,7 @@ void THistoryWindow::RebuildChart() {
         if (!runs.back().empty()) runs.emplace_back();
         continue;
       }
-      const double y = double(v);
+      const double y = LogScale->isChecked() ? SymLog(double(v)) : double(v);
       low = std::min(low, y);
       high = std::max(high, y);
       runs.back().emplace_back(double(h.At(i).State.StepCount), y);
@@ -331,23 +361,76 @@ void THistoryWindow::RebuildChart() {
     for (auto& run : runs) run = Thinned(run, most);
     SetPieces(c, runs);
   }
+  Note->setText(QStringLiteral(
+      "The total energy is infinite or not a number at some steps; the chart leaves those steps out."));
+  Note->setVisible(totalGaps);
+  // A zoom stays where the user put it while the run goes on.
+  if (zoomed_) return;
   if (!(low <= high)) low = -1, high = 1;
   const double pad = high > low ? (high - low) * 0.05 : std::max(std::fabs(high) * 0.05, 1.0);
   // Round ranges, set only when they change: every change of an axis lays
   // out every curve again, by far the dearest part of a redraw, and rounded
   // ends change seldom while a run goes on.
   const double padLow = low - pad, padHigh = high + pad;
-  SetNiceRange(axisY_, std::isfinite(padLow) ? padLow : low, std::isfinite(padHigh) ? padHigh : high);
-  yLow_ = axisY_->min();
-  yHigh_ = axisY_->max();
+  SetEnergyRange(std::isfinite(padLow) ? padLow : low, std::isfinite(padHigh) ? padHigh : high);
   const double first = h.Empty() ? 0 : h.At(0).State.StepCount;
   const double last = h.Empty() ? 1 : h.At(h.Size() - 1).State.StepCount;
   // Steps are whole numbers: a span of at least kTicks - 1 gives ticks a
   // whole step or more apart, never labels such as 0, 0, 1, 1, 1.
+  settingRange_ = true;
   SetNiceRange(axisX_, first, std::max(last, first + (kTicks - 1)));
-  Note->setText(QStringLiteral(
-      "The total energy is infinite or not a number at some steps; the chart leaves those steps out."));
-  Note->setVisible(totalGaps);
+  settingRange_ = false;
+}
+
+QValueAxis* THistoryWindow::AxisY() const { return axisY_; }
+
+void THistoryWindow::SetEnergyRange(double low, double high) {
+  if (!std::isfinite(low) || !std::isfinite(high) || !(low < high)) return;
+  if (LogScale->isChecked()) {
+    // Whole units: each is about a power of ten.
+    low = std::floor(low);
+    high = std::ceil(high);
+  } else {
+    // Ends on the ticks' step, which changes seldom as values grow.
+    const std::vector<AxisTick> ticks = LinearTicks(low, high);
+    if (ticks.size() >= 2) {
+      const double step = ticks[1].value - ticks[0].value;
+      low = std::floor(low / step) * step;
+      high = std::ceil(high / step) * step;
+    }
+  }
+  if (low != axisY_->min() || high != axisY_->max()) {
+    settingRange_ = true;
+    axisY_->setRange(low, high);
+    settingRange_ = false;
+  }
+  LabelEnergyAxis();
+}
+
+void THistoryWindow::LabelEnergyAxis() {
+  yLow_ = axisY_->min();
+  yHigh_ = axisY_->max();
+  const std::vector<AxisTick> ticks =
+      LogScale->isChecked() ? SymLogTicks(yLow_, yHigh_) : LinearTicks(yLow_, yHigh_);
+  QStringList labels;
+  for (const AxisTick& t : ticks) labels << t.label;
+  if (labels == axisY_->categoriesLabels()) return;
+  settingRange_ = true;
+  for (const QString& label : axisY_->categoriesLabels()) axisY_->remove(label);
+  axisY_->setStartValue(yLow_);
+  for (const AxisTick& t : ticks) axisY_->append(t.label, t.value);
+  // Appending may stretch the range to the categories: keep the range.
+  axisY_->setRange(yLow_, yHigh_);
+  settingRange_ = false;
+}
+
+void THistoryWindow::ResetZoom() {
+  zoomed_ = false;
+  ResetZoomButton->setEnabled(false);
+  settingRange_ = true;
+  Chart->zoomReset();
+  settingRange_ = false;
+  RebuildChart();
 }
 
 void THistoryWindow::ShowSelection() {
@@ -370,7 +453,7 @@ void THistoryWindow::ShowSelection() {
   // The snapshot as the main window would draw it now.
   const QImage image = host_.DrawSnapshot(n);
   Picture->setPixmap(
-      QPixmap::fromImage(image.scaled(kPictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+      QPixmap::fromImage(Thickened(image).scaled(kPictureSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
 void THistoryWindow::ContinueClick() {
@@ -386,7 +469,7 @@ void THistoryWindow::ExportClick() {
   FileDialogSpec request;
   request.filter = QStringLiteral("CSV files (*.csv)");
   request.defaultSuffix = QStringLiteral("csv");
-  const std::optional<QString> chosen = AppDialogs().SaveFile(this, request);
+  const std::optional<QString> chosen = ChooseSavePath(this, request);
   if (!chosen) return;
   // The table must never take the place of the configuration it came from.
   const QString config = QFile::decodeName(QByteArray::fromStdString(host_.ConfigurationName()));

@@ -11,8 +11,10 @@
 #include <cstdint>
 #include <vector>
 
+class QCategoryAxis;
 class QChart;
 class QChartView;
+class QCheckBox;
 class QLabel;
 class QLineSeries;
 class QPushButton;
@@ -43,6 +45,10 @@ class THistoryWindow : public QWidget {
   QChartView* ChartView = nullptr;
   QChart* Chart = nullptr;
   QLabel* Note = nullptr;  // says why the curve has gaps
+  // The energy axis on a symmetric logarithmic scale (sign * log10(1 + |E|)).
+  QCheckBox* LogScale = nullptr;
+  // Dragging a rectangle over the chart zooms into it; this goes back.
+  QPushButton* ResetZoomButton = nullptr;
   QSlider* Timeline = nullptr;
   QLabel* StepLabel = nullptr;
   QLabel* Values = nullptr;  // the chosen snapshot's energies
@@ -66,7 +72,13 @@ class THistoryWindow : public QWidget {
   const std::vector<QLineSeries*>& Curve(int which) const { return curves_[std::size_t(which)].pieces; }
   QLineSeries* Marker() const { return marker_; }
   QValueAxis* AxisX() const { return axisX_; }
-  QValueAxis* AxisY() const { return axisY_; }
+  QValueAxis* AxisY() const;
+  // The energy axis's ticks as shown: where they sit and what they read.
+  QCategoryAxis* EnergyAxis() const { return axisY_; }
+  // True after a zoom, until Reset Zoom: the run's new steps then leave the
+  // ranges alone.
+  bool Zoomed() const { return zoomed_; }
+  void ResetZoom();
   int ChartRebuilds() const { return rebuilds_; }
 
   static constexpr int kRefreshMs = 100;
@@ -83,6 +95,10 @@ class THistoryWindow : public QWidget {
   void RebuildChart();
   void ShowSelection();
   void SetPieces(int which, const std::vector<std::vector<QPointF>>& runs);
+  // Sets the energy range (in the axis's units) and its ticks.
+  void SetEnergyRange(double low, double high);
+  // Ticks for the energy axis's current range.
+  void LabelEnergyAxis();
 
   // Brings the window up to date at once, or within kRefreshMs during a run.
   void Changed(bool now);
@@ -93,12 +109,14 @@ class THistoryWindow : public QWidget {
   std::array<CurveSeries, 3> curves_;
   QLineSeries* marker_ = nullptr;
   QValueAxis* axisX_ = nullptr;
-  QValueAxis* axisY_ = nullptr;
+  QCategoryAxis* axisY_ = nullptr;
   double yLow_ = -1, yHigh_ = 1;
   std::uint64_t shownRevision_ = ~std::uint64_t{0};
   std::int32_t selectedStep_ = 0;
   int rebuilds_ = 0;
   bool placed_ = false;
+  bool zoomed_ = false;
+  bool settingRange_ = false;  // a range change of our own, not a zoom
 };
 
 }  // namespace qd

@@ -421,6 +421,7 @@ void TMainForm::BuildMenus() {
   RusHelp = item(Help0, "RusHelp", QStringLiteral("Russian Help"), QKeySequence(Qt::CTRL | Qt::Key_F1));
   PolHelp = item(Help0, "PolHelp", QStringLiteral("Poland Help"), QKeySequence(Qt::SHIFT | Qt::Key_F1));
   About1 = item(Help0, "About1", QStringLiteral("About"));
+  BuildAddedItems();
 }
 
 void TMainForm::ConnectHandlers() {

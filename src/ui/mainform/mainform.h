@@ -175,6 +175,7 @@ class TMainForm : public QMainWindow, public HistoryHost {
   QMenu* File1 = nullptr;
   QAction* New1 = nullptr;
   QAction* Open1 = nullptr;
+  QAction* OpenExample1 = nullptr;  // "Open Example...", added after Open
   QAction* Save1 = nullptr;
   QAction* Saveas1 = nullptr;
   QAction* N1 = nullptr;
@@ -299,6 +300,28 @@ class TMainForm : public QMainWindow, public HistoryHost {
   QImage DrawSnapshot(const Snapshot& snap) const override;
   std::string ConfigurationName() const override { return state_.CurrentName; }
 
+  // ---- unsaved work and the added File items (mainform_desktop.cpp) -------------
+  // Remember the configuration as Save would write it, and the commentary,
+  // as they are now: what was just opened or saved.
+  void MarkStateSaved();
+  void MarkCommentSaved();
+  // Whether Save would now write something else than was last opened or
+  // saved (never in image mode, where Save writes nothing), and whether the
+  // commentary differs from what was last opened or saved.
+  bool StateChangedSinceSaved();
+  bool CommentChangedSinceSaved() const;
+  // Before the window closes: with unsaved changes, asks "Save changes to
+  // NAME?" and saves on Yes. True when the window may close.
+  bool ConfirmClose();
+  // File > Open Example...: a configuration from the examples that come
+  // with the program.
+  void OpenExample1Click();
+  // The folder of the examples ("examples" beside the executable, then
+  // ../share/quindelle/examples); empty when there is none.
+  static QString ExamplesDir();
+  // True for a file inside ExamplesDir(): Save never writes there.
+  static bool IsExampleFile(const QString& path);
+
   // ---- editing (mainform_editing.cpp) -----------------------------------------
   void New1Click();
 
@@ -321,6 +344,10 @@ class TMainForm : public QMainWindow, public HistoryHost {
   void BuildPan();
   void BuildPanel1();
   void BuildMenus();
+  // The items added to the designed menus and the usual second shortcuts.
+  void BuildAddedItems();
+  // Writes the memo beside the configuration, as the commentary's own save does.
+  void WriteCommentText();
   void ConnectHandlers();
   void LayoutClient();
   // One rotation button: its step, the redraw that shows it, the step cleared.
@@ -346,6 +373,8 @@ class TMainForm : public QMainWindow, public HistoryHost {
   int formPaintCount_ = 0;
   int runDepth_ = 0;
   bool closePending_ = false;
+  ConfigRecordBuffer savedRecord_{};
+  QString savedComment_;
 };
 
 }  // namespace qd

@@ -143,6 +143,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!ConfirmClose()) {
+    event->ignore();
+    return;
+  }
   QMainWindow::closeEvent(event);
 }
 
@@ -171,6 +175,8 @@ void TMainForm::OpenConfiguration(const QString& path) {
   FillListing();
   ShowParameters();
   LoadCommentary();
+  MarkStateSaved();
+  MarkCommentSaved();
 }
 
 void TMainForm::OpenFromCommandLine(const QString& path) {
@@ -186,12 +192,15 @@ void TMainForm::Save1Click() {
   // with a built-in structure's caption in its place (the easy square from an
   // empty start-pointer file, the spiral), ask for one instead of failing on
   // an empty path or writing a file named after the caption.
-  if (s.CurrentName.empty() || s.CurrentName == kEasySquareCaption || s.CurrentName == kSpiralCaption) {
+  // An example that came with the program is never written over either.
+  if (s.CurrentName.empty() || s.CurrentName == kEasySquareCaption || s.CurrentName == kSpiralCaption ||
+      IsExampleFile(PathText(s.CurrentName))) {
     SaveConfigWithDialog();
     return;
   }
   FillConfigRecord(s);
   WriteConfigFile(s, s.CurrentName);
+  MarkStateSaved();
 }
 
 void TMainForm::Saveas1Click() {
@@ -201,13 +210,14 @@ void TMainForm::Saveas1Click() {
 
 void TMainForm::SaveConfigWithDialog() {
   SimState& s = state_;
-  const std::optional<QString> chosen = AppDialogs().SaveFile(this, FileDialogSpec{});
+  const std::optional<QString> chosen = ChooseSavePath(this, FileDialogSpec{});
   if (!chosen) return;
   s.CurrentName = PathBytes(*chosen);
   ShowFieldText(FName, *chosen);
   FillConfigRecord(s);
   WriteConfigFile(s, s.CurrentName);
   RememberStartName(s, StartPointerPath());
+  MarkStateSaved();
 }
 
 void TMainForm::Exit1Click() { close(); }
@@ -225,6 +235,7 @@ void TMainForm::CommentExit() {
   QString text = Comment->toPlainText();
   text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
   WriteCommentary(CommentaryFileName(s.CurrentName), text.toLocal8Bit().toStdString());
+  MarkCommentSaved();
 }
 
 // ---- Show Images menu -----------------------------------------------------------
@@ -258,18 +269,21 @@ void TMainForm::Daons1Click() {
     FillListing();
     ShowFieldText(FName, PathText(s.CurrentName));
     DrawParticles();
+    MarkStateSaved();
     return;
   }
   s.CurrentName = s.StartFileName;
   ShowFieldText(FName, PathText(s.CurrentName));
   if (!CanLoadConfiguration(s.CurrentName)) {
     StructureBuilder(s);
+    MarkStateSaved();
     return;
   }
   ReadConfigFile(s, s.CurrentName);
   ApplyConfigRecord(s);
   DrawParticles();
   FillListing();
+  MarkStateSaved();
 }
 
 // ---- zero velocity ----------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include "core/persistence/config_record.h"
 #include "ui/common/field_text.h"
 #include "ui/editing/edit_dlg.h"
 #include "ui/mainform/form_widgets.h"
@@ -32,6 +33,16 @@ void TMainForm::New1Click() {
   Redraw();
   FillListing();
   ShowParameters();
+  // The editor's OK may have saved what it installed.
+  if (CanLoadConfiguration(state_.CurrentName)) {
+    SimState saved;
+    ReadConfigFile(saved, state_.CurrentName);
+    const ConfigRecordBuffer before = state_.ConfigRecord;
+    FillConfigRecord(state_);
+    const bool same = state_.ConfigRecord == saved.ConfigRecord;
+    state_.ConfigRecord = before;
+    if (same) MarkStateSaved();
+  }
 }
 
 }  // namespace qd

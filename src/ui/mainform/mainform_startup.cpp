@@ -52,6 +52,9 @@ void TMainForm::FormCreate() {
   // The integrator starts with this step whatever EditDT shows; leaving the
   // field makes the shown value the step.
   s.Dt = 0.001L;
+  // Quitting right away loses nothing, whatever start-up installed.
+  MarkStateSaved();
+  MarkCommentSaved();
 }
 
 void TMainForm::LoadStartConfiguration() {

@@ -1,11 +1,13 @@
 #include "ui/view/string_grid.h"
 
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QWheelEvent>
 #include <algorithm>
 
@@ -170,6 +172,39 @@ QRect StringGrid::cellRect(int col, int row) const {
   return QRect(ColumnLeft(col), top, colWidth_, rowHeight(row));
 }
 
+QString StringGrid::ShownText(int col, int row) const {
+  const QString text = Cells(col, row);
+  if (text.isEmpty()) return text;
+  const QFontMetrics fm(font());
+  const int room = colWidth_ - kTextInset;
+  if (fm.horizontalAdvance(text) <= room) return text;
+  return fm.elidedText(text, Qt::ElideRight, std::max(room, 0));
+}
+
+QString StringGrid::ToolTipAt(const QPoint& viewportPos) const {
+  int col = 0, row = 0;
+  if (!cellAt(viewportPos, col, row)) return QString();
+  const QString text = Cells(col, row);
+  return ShownText(col, row) == text ? QString() : text;
+}
+
+bool StringGrid::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QString tip = ToolTipAt(help->pos());
+    if (tip.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      int col = 0, row = 0;
+      cellAt(help->pos(), col, row);
+      QToolTip::showText(help->globalPos(), tip, viewport(), cellRect(col, row));
+    }
+    return true;
+  }
+  return QAbstractScrollArea::viewportEvent(event);
+}
+
 bool StringGrid::cellAt(const QPoint& pos, int& col, int& row) const {
   if (pos.x() < 0 || pos.y() < 0 || colWidth_ + kLine <= 0) return false;
   const int c = pos.x() / (colWidth_ + kLine);
@@ -217,7 +252,8 @@ void StringGrid::paintEvent(QPaintEvent* event) {
     shown.push_back({row, y});
 
   // Backgrounds and lines first, then the texts column by column with one
-  // clip per column: a text wider than its cell is cut at the cell's edge.
+  // clip per column. A text wider than its cell is cut with an ellipsis
+  // (the whole text is its tooltip).
   const QFontMetrics fm(font());
   for (int col = 0; col < columns_; ++col) {
     const int left = ColumnLeft(col);
@@ -234,8 +270,9 @@ void StringGrid::paintEvent(QPaintEvent* event) {
     }
     p.setClipRect(QRect(left, 0, colWidth_, viewH).intersected(area));
     for (const Shown& r : shown) {
-      const QString& t = cells_[std::size_t(r.row) * columns_ + col];
-      if (t.isEmpty()) continue;
+      const QString& whole = cells_[std::size_t(r.row) * columns_ + col];
+      if (whole.isEmpty()) continue;
+      const QString t = fm.horizontalAdvance(whole) <= colWidth_ - kTextInset ? whole : ShownText(col, r.row);
       const bool fixed = r.row == 0 || col == 0;
       const bool current = !fixed && r.row == currentRow_ && col == currentCol_;
       p.setPen(fixed ? fixedText : (current ? selText : text));

@@ -44,6 +44,12 @@ class StringGrid : public QAbstractScrollArea {
   bool cellAt(const QPoint& viewportPos, int& col, int& row) const;
   // The cell's rectangle in viewport coordinates (empty when scrolled away).
   QRect cellRect(int col, int row) const;
+  // The text as the cell shows it: cut with an ellipsis when it is wider than
+  // its column, so that a cut value never passes for a whole one.
+  QString ShownText(int col, int row) const;
+  // The tooltip at a point of the viewport: the whole text of a cut cell,
+  // otherwise nothing.
+  QString ToolTipAt(const QPoint& viewportPos) const;
 
  signals:
   void doubleClicked();
@@ -64,6 +70,7 @@ class StringGrid : public QAbstractScrollArea {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  bool viewportEvent(QEvent* event) override;
   QSize sizeHint() const override;
 
  private:
