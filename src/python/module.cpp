@@ -84,11 +84,14 @@ Extended ToExtended(py::handle value, const std::string& name) {
       throw BadValue(name + ": " + e.what() + (comma ? " (numbers take a full stop here)" : ""));
     }
   }
-  auto a = ExtendedArray::ensure(value);
-  if (!a || a.ndim() != 0)
-    throw py::type_error(name + " needs a number or its text, not " +
-                         std::string(py::str(py::type::handle_of(value).attr("__name__"))));
-  return GetExtended(a.data());
+  // None would pass numpy's conversion as a NaN.
+  if (PyNumber_Check(value.ptr()) != 0) {
+    auto a = ExtendedArray::ensure(value);
+    if (a && a.ndim() == 0) return GetExtended(a.data());
+    PyErr_Clear();
+  }
+  throw py::type_error(name + " needs a number or its text, not " +
+                       std::string(py::str(py::type::handle_of(value).attr("__name__"))));
 }
 
 // ---- the Python objects ----------------------------------------------------
