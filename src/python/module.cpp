@@ -622,19 +622,23 @@ PYBIND11_MODULE(quindelle, m) {
       "kinetic + potential (numpy.longdouble).");
   sim.def_property_readonly(
       "params",
-      [](PySimulation& self) {
-        self.Use();
-        return PyParameters{&self};
-      },
-      py::keep_alive<0, 1>(),
+      // The view keeps its simulation alive; keep_alive only acts when
+      // built into the getter itself.
+      py::cpp_function(
+          [](PySimulation& self) {
+            self.Use();
+            return PyParameters{&self};
+          },
+          py::keep_alive<0, 1>()),
       "The eleven parameters by name: sim.params['A1'] = 1.5, as --set A1=1.5.");
   sim.def_property_readonly(
       "history",
-      [](PySimulation& self) {
-        self.Use();
-        return PyHistory{&self};
-      },
-      py::keep_alive<0, 1>(),
+      py::cpp_function(
+          [](PySimulation& self) {
+            self.Use();
+            return PyHistory{&self};
+          },
+          py::keep_alive<0, 1>()),
       "The recorder's snapshots (a History).");
   sim.def_property_readonly(
       "source", [](PySimulation& self) -> py::object {

@@ -1,5 +1,6 @@
 """Values keep every bit between numpy, the state and the files; bad input
 raises an ordinary Python exception and changes nothing."""
+import gc
 import os
 
 import numpy as np
@@ -74,6 +75,11 @@ def test_parameter_text_is_read_as_the_command_line_reads_it():
     assert "A1" in sim.params and "G1" not in sim.params and len(sim.params) == 11
     assert list(sim.params) == list(qd.PARAMETERS) == sim.params.keys()
     assert sim.params.get("G1", "none") == "none"
+    # The views keep their simulation alive.
+    params, history = qd.Simulation().params, cloud().history
+    gc.collect()
+    params["A1"] = 3
+    assert params["A1"] == 3 and len(history) == 0
 
 
 def fingerprint(sim):
