@@ -33,8 +33,8 @@ constexpr std::size_t kExtendedBytes = 10;
 PyObject* g_faultType = nullptr;
 
 [[noreturn]] void RaiseFault(const qd::Fault& f) {
-  py::object exc = py::reinterpret_borrow<py::object>(g_faultType)("step " + std::to_string(f.step) + ": " +
-                                                                   f.message);
+  py::object exc =
+      py::reinterpret_borrow<py::object>(g_faultType)("step " + std::to_string(f.step) + ": " + f.message);
   exc.attr("step") = f.step;
   exc.attr("message") = f.message;
   PyErr_SetObject(g_faultType, exc.ptr());
@@ -200,7 +200,8 @@ py::dict ParameterDict(const qd::RunState& s) {
 }
 
 int ParameterIndexOrKeyError(py::handle key) {
-  const int i = py::isinstance<py::str>(key) ? qd::python::Simulation::ParameterIndex(key.cast<std::string>()) : -1;
+  const int i =
+      py::isinstance<py::str>(key) ? qd::python::Simulation::ParameterIndex(key.cast<std::string>()) : -1;
   if (i < 0)
     throw py::key_error("no parameter " + std::string(py::repr(key)) +
                         "; the parameters are Dt, A1, B1, C1, D1, F1, A2, B2, C2, D2, F2");
@@ -242,7 +243,8 @@ class SignalWatch {
     sigaction(SIGINT, nullptr, &now);
     // A default or ignored SIGINT (signal.SIG_DFL, SIG_IGN) is left as the
     // user chose it; a nested run finds the handler already in place.
-    const bool plain = (now.sa_flags & SA_SIGINFO) == 0 && (now.sa_handler == SIG_DFL || now.sa_handler == SIG_IGN);
+    const bool plain =
+        (now.sa_flags & SA_SIGINFO) == 0 && (now.sa_handler == SIG_DFL || now.sa_handler == SIG_IGN);
     if (plain || IsOurs(now)) return;
     g_chained = now;
     g_interrupted.store(false);
@@ -341,7 +343,8 @@ std::string WallsText(py::handle value) {
 
 std::string KindsText(py::handle value) {
   if (py::isinstance<py::str>(value)) return value.cast<std::string>();
-  if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value)) return std::string(py::str(value));
+  if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value))
+    return std::string(py::str(value));
   throw py::type_error("kinds needs 30, 15 or 10");
 }
 
@@ -379,14 +382,14 @@ PYBIND11_MODULE(quindelle, m) {
       "    sim.save('end.pln')\n";
   m.attr("__version__") = QUINDELLE_VERSION;
 
-  g_faultType = PyErr_NewExceptionWithDoc(
-      "quindelle.FloatingPointFault",
-      "A floating-point fault (invalid operation, division by zero or overflow)\n"
-      "ended a step. `step` is the number the step would have had and `message`\n"
-      "the program's text for the fault. The state is left as the program\n"
-      "leaves it: the committed positions, velocities and step count are those\n"
-      "of the last good step.",
-      PyExc_FloatingPointError, nullptr);
+  g_faultType =
+      PyErr_NewExceptionWithDoc("quindelle.FloatingPointFault",
+                                "A floating-point fault (invalid operation, division by zero or overflow)\n"
+                                "ended a step. `step` is the number the step would have had and `message`\n"
+                                "the program's text for the fault. The state is left as the program\n"
+                                "leaves it: the committed positions, velocities and step count are those\n"
+                                "of the last good step.",
+                                PyExc_FloatingPointError, nullptr);
   if (g_faultType == nullptr) throw py::error_already_set();
   m.attr("FloatingPointFault") = py::handle(g_faultType);
 
@@ -504,7 +507,8 @@ PYBIND11_MODULE(quindelle, m) {
              return py::isinstance<py::str>(key) &&
                     qd::python::Simulation::ParameterIndex(key.cast<std::string>()) >= 0;
            })
-      .def("__iter__", [](PyParameters&) { return py::iter(py::module_::import("quindelle").attr("PARAMETERS")); })
+      .def("__iter__",
+           [](PyParameters&) { return py::iter(py::module_::import("quindelle").attr("PARAMETERS")); })
       .def(
           "keys", [](PyParameters&) { return py::list(py::module_::import("quindelle").attr("PARAMETERS")); },
           "The names, in file order.")
@@ -521,7 +525,8 @@ PYBIND11_MODULE(quindelle, m) {
             const int i = qd::python::Simulation::ParameterIndex(key.cast<std::string>());
             return i < 0 ? fallback : LongDouble(p.owner->Use().Parameter(i));
           },
-          py::arg("name"), py::arg("default") = py::none(), "The value of `name`, or `default` for no such name.")
+          py::arg("name"), py::arg("default") = py::none(),
+          "The value of `name`, or `default` for no such name.")
       .def(
           "update",
           [](PyParameters& p, py::dict values) {
@@ -551,10 +556,9 @@ PYBIND11_MODULE(quindelle, m) {
                                "parameter 0, the choices quindelle-run starts with); quindelle.load()\n"
                                "reads a configuration file.");
   sim.def(py::init<>());
-  sim.def(
-      "step", &Step,
-      "Advances the state by one time step, exactly as the program's Go\n"
-      "button does. Raises FloatingPointFault when the step faults.");
+  sim.def("step", &Step,
+          "Advances the state by one time step, exactly as the program's Go\n"
+          "button does. Raises FloatingPointFault when the step faults.");
   sim.def("run", &Run, py::arg("steps"),
           "Runs `steps` time steps (0 or more), as quindelle-run --steps does.\n"
           "Other Python threads go on meanwhile. Ctrl+C (SIGINT) stops the run\n"
@@ -562,8 +566,7 @@ PYBIND11_MODULE(quindelle, m) {
           "that of the last step done. Raises FloatingPointFault when a step\n"
           "faults; the steps before it are kept.");
   sim.def(
-      "save",
-      [](PySimulation& self, py::handle path) { self.Use().Save(PathText(path)); }, py::arg("path"),
+      "save", [](PySimulation& self, py::handle path) { self.Use().Save(PathText(path)); }, py::arg("path"),
       "Writes the configuration to `path` as quindelle-run --out does: into a\n"
       "temporary file beside it, then renamed over it, so an older file there is\n"
       "only ever replaced by a complete one. The file this simulation was loaded\n"
@@ -620,28 +623,27 @@ PYBIND11_MODULE(quindelle, m) {
         return LongDouble(run.Kinetic() + Potential(run));
       },
       "kinetic + potential (numpy.longdouble).");
+  sim.def_property_readonly("params",
+                            // The view keeps its simulation alive; keep_alive only acts when
+                            // built into the getter itself.
+                            py::cpp_function(
+                                [](PySimulation& self) {
+                                  self.Use();
+                                  return PyParameters{&self};
+                                },
+                                py::keep_alive<0, 1>()),
+                            "The eleven parameters by name: sim.params['A1'] = 1.5, as --set A1=1.5.");
+  sim.def_property_readonly("history",
+                            py::cpp_function(
+                                [](PySimulation& self) {
+                                  self.Use();
+                                  return PyHistory{&self};
+                                },
+                                py::keep_alive<0, 1>()),
+                            "The recorder's snapshots (a History).");
   sim.def_property_readonly(
-      "params",
-      // The view keeps its simulation alive; keep_alive only acts when
-      // built into the getter itself.
-      py::cpp_function(
-          [](PySimulation& self) {
-            self.Use();
-            return PyParameters{&self};
-          },
-          py::keep_alive<0, 1>()),
-      "The eleven parameters by name: sim.params['A1'] = 1.5, as --set A1=1.5.");
-  sim.def_property_readonly(
-      "history",
-      py::cpp_function(
-          [](PySimulation& self) {
-            self.Use();
-            return PyHistory{&self};
-          },
-          py::keep_alive<0, 1>()),
-      "The recorder's snapshots (a History).");
-  sim.def_property_readonly(
-      "source", [](PySimulation& self) -> py::object {
+      "source",
+      [](PySimulation& self) -> py::object {
         const std::string& s = self.Use().Source();
         return s.empty() ? py::object(py::none()) : py::object(py::str(s));
       },
@@ -659,12 +661,14 @@ PYBIND11_MODULE(quindelle, m) {
       "The velocities, a (60, 3) numpy.longdouble array (a copy); row k-1 is\n"
       "slot k. Assign an array of that shape to install new velocities.");
   Property(
-      sim, "present", [](auto& s) { return GetPresent(s.State()); }, [](auto& s, py::handle v) { SetPresent(s, v); },
+      sim, "present", [](auto& s) { return GetPresent(s.State()); },
+      [](auto& s, py::handle v) { SetPresent(s, v); },
       "Which slots hold a particle: a numpy bool array of 60 (a copy);\n"
       "element k-1 is slot k. Assign 60 truth values to change it.");
   Property(
       sim, "dt", [](auto& s) { return LongDouble(s.State().Dt); },
-      [](auto& s, py::handle v) { s.State().Dt = ToExtended(v, "Dt"); }, "The time step, as params['Dt'] (--dt).");
+      [](auto& s, py::handle v) { s.State().Dt = ToExtended(v, "Dt"); },
+      "The time step, as params['Dt'] (--dt).");
   Property(
       sim, "formula", [](auto& s) { return s.Formula(); },
       [](auto& s, py::handle v) { s.SetFormula(py::str(v)); },
@@ -677,7 +681,8 @@ PYBIND11_MODULE(quindelle, m) {
       [](auto& s, py::handle v) { s.SetKinds(KindsText(v)); },
       "How many slots (the last ones) are of the second kind: 30, 15 or 10.");
   Property(
-      sim, "walls", [](auto& s) { return s.Walls(); }, [](auto& s, py::handle v) { s.SetWalls(WallsText(v)); },
+      sim, "walls", [](auto& s) { return s.Walls(); },
+      [](auto& s, py::handle v) { s.SetWalls(WallsText(v)); },
       "The walls: 'none', '1.5', '10' or '100' (None and the numbers are\n"
       "taken too).");
   Property(
@@ -694,7 +699,8 @@ PYBIND11_MODULE(quindelle, m) {
         if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
           throw py::type_error("threads needs a whole number, or None for one per core");
         const long long t = v.cast<long long>();
-        if (t < 1 || t > 1024) throw BadValue("threads needs a whole number from 1 to 1024, not " + std::to_string(t));
+        if (t < 1 || t > 1024)
+          throw BadValue("threads needs a whole number from 1 to 1024, not " + std::to_string(t));
         s.GetRun().Options().threads = static_cast<int>(t);
       },
       "The worker threads of a step (None: one per core). The results are the\n"

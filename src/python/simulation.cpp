@@ -77,7 +77,9 @@ void Simulation::Save(const std::string& path) {
   record_ = s->ConfigRecord;
 }
 
-std::string Simulation::Formula() const { return NameOf(batch::kFormulaNames, run_->Options().force.formula); }
+std::string Simulation::Formula() const {
+  return NameOf(batch::kFormulaNames, run_->Options().force.formula);
+}
 
 void Simulation::SetFormula(const std::string& name) {
   if (!Lookup(batch::kFormulaNames, name, run_->Options().force.formula))
