@@ -44,6 +44,8 @@ bench: deps
 	@# The run loop once more under a real X server, where every copy to the screen costs.
 	@if [ -x $(BENCHDIR)/quindelle_ui_bench ]; then QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
 		$(BENCHDIR)/quindelle_ui_bench --benchmark_filter=BM_RunLoopVsCore; fi
+	@# The Python module's runs and calls against quindelle-run's steps.
+	PYTHONPATH=$(BENCHDIR)/python /usr/bin/python3 bench/python_speed.py --runner $(BENCHDIR)/quindelle-run
 
 # The core, the batch runner and the window code with its tests, all under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the window tests run offscreen.

@@ -1,0 +1,86 @@
+#pragma once
+// What the Python module adds to the run object, without Python: loading
+// and saving as quindelle-run does, and the run's choices and parameters by
+// the names of its command line.
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "core/run/run.h"
+#include "core/state/sim_state.h"
+
+namespace qd::python {
+
+// A value the user gave that cannot be taken (a ValueError in Python).
+class BadValue : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// A file that could not be read or written: the errno of the failure (0
+// when the file is readable but no configuration), the program's text for
+// it and the path as the user gave it.
+class FileProblem : public std::runtime_error {
+ public:
+  FileProblem(int err, const std::string& text, std::string path)
+      : std::runtime_error(text), err_(err), path_(std::move(path)) {}
+  int Errno() const { return err_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  int err_;
+  std::string path_;
+};
+
+class Simulation {
+ public:
+  // An empty configuration: no particle, every parameter 0.
+  Simulation();
+
+  // Reads a configuration as quindelle-run does: the file's first record,
+  // installed with step count 0. Throws FileProblem.
+  static std::unique_ptr<Simulation> Load(const std::string& path);
+
+  // An independent simulation with this one's state, choices and history.
+  std::unique_ptr<Simulation> Copy() const;
+
+  // Writes the configuration as quindelle-run writes its result, through a
+  // temporary file and a rename. The file this simulation was loaded from is
+  // refused (BadValue). Throws FileProblem.
+  void Save(const std::string& path);
+
+  Run& GetRun() { return *run_; }
+  const Run& GetRun() const { return *run_; }
+  RunState& State() { return run_->State(); }
+  const RunState& State() const { return run_->State(); }
+  const std::string& Source() const { return source_; }
+
+  // The choices by quindelle-run's names; the setters throw BadValue with
+  // the command line's wording.
+  std::string Formula() const;
+  void SetFormula(const std::string& name);
+  std::string Sign() const;
+  void SetSign(const std::string& name);
+  std::string Kinds() const;
+  void SetKinds(const std::string& name);
+  std::string Walls() const;
+  void SetWalls(const std::string& name);
+
+  // The place of a parameter (Dt, A1 ... F2) in the parameter block, or -1.
+  static int ParameterIndex(const std::string& name);
+  Extended& Parameter(int index) { return State().*kParameterBlock[index]; }
+  const Extended& Parameter(int index) const { return State().*kParameterBlock[index]; }
+
+  // New positions, velocities or presence were put into the committed
+  // arrays: installs them as a load would, and starts a new history.
+  void Installed();
+
+ private:
+  std::unique_ptr<Run> run_;
+  // The record as read: its padding bytes go back into every save, as
+  // quindelle-run keeps them.
+  ConfigRecordBuffer record_{};
+  std::string source_;
+};
+
+}  // namespace qd::python

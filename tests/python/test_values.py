@@ -1,0 +1,165 @@
+"""Values keep every bit between numpy, the state and the files; bad input
+raises an ordinary Python exception and changes nothing."""
+import gc
+import os
+
+import numpy as np
+import pytest
+
+import quindelle as qd
+from conftest import cloud, significant_bytes
+
+
+def random_bits(seed, shape):
+    """longdouble values of random bit patterns: NaNs, infinities, denormals
+    and unnormals among them."""
+    raw = np.zeros(shape + (16,), np.uint8)
+    raw[..., :10] = np.random.default_rng(seed).integers(0, 256, shape + (10,), dtype=np.uint8)
+    return raw.view(np.longdouble).reshape(shape)
+
+
+def test_arrays_are_longdouble_of_the_slots():
+    sim = cloud(particles=7)
+    for name in ("positions", "velocities"):
+        values = getattr(sim, name)
+        assert values.dtype == np.longdouble and values.shape == (60, 3)
+        assert np.finfo(values.dtype).nmant == 63  # the 80-bit format
+    assert sim.present.dtype == np.bool_ and sim.present.shape == (60,)
+    assert sim.present.sum() == 7
+    assert isinstance(sim.params["Dt"], np.longdouble)
+    # The arrays are copies: changing one leaves the state alone.
+    sim.positions[0, 0] = 99
+    assert sim.positions[0, 0] != 99
+
+
+def test_every_bit_survives_numpy_the_state_and_a_file(tmp_path):
+    sim = qd.Simulation()
+    positions, velocities = random_bits(1, (60, 3)), random_bits(2, (60, 3))
+    sim.positions, sim.velocities = positions, velocities
+    sim.present = np.ones(60, bool)
+    params = random_bits(3, (11,))
+    for name, value in zip(qd.PARAMETERS, params):
+        sim.params[name] = value
+    for copy in (sim, sim.copy()):
+        assert (significant_bytes(copy.positions) == significant_bytes(positions)).all()
+        assert (significant_bytes(copy.velocities) == significant_bytes(velocities)).all()
+        assert (significant_bytes(list(copy.params.values())) == significant_bytes(params)).all()
+
+    sim.save(tmp_path / "bits.pln")
+    back = qd.load(tmp_path / "bits.pln")
+    assert (significant_bytes(back.positions) == significant_bytes(positions)).all()
+    assert (significant_bytes(back.velocities) == significant_bytes(velocities)).all()
+    back.save(tmp_path / "again.pln")
+    assert (tmp_path / "again.pln").read_bytes() == (tmp_path / "bits.pln").read_bytes()
+
+
+@pytest.mark.parametrize("dtype", [np.float16, np.float32, np.float64, np.int64, np.longdouble])
+def test_any_number_dtype_is_taken_exactly(dtype):
+    values = (np.arange(180).reshape(60, 3) - 90).astype(dtype) / dtype(8) if dtype != np.int64 \
+        else np.arange(180, dtype=dtype).reshape(60, 3) - 90
+    sim = qd.Simulation()
+    sim.velocities = values
+    np.testing.assert_array_equal(sim.velocities, values.astype(np.longdouble))
+    sim.positions = values.tolist()  # nested lists too
+    np.testing.assert_array_equal(sim.positions, values.astype(np.longdouble))
+
+
+def test_parameter_text_is_read_as_the_command_line_reads_it():
+    sim = qd.Simulation()
+    sim.params["A1"] = "0.1"
+    sim.params["B1"] = 0.1
+    assert sim.params["A1"] == np.longdouble("0.1") != sim.params["B1"]
+    assert sim.params["B1"] == np.longdouble(0.1)
+    sim.dt = "1e-3"
+    assert sim.dt == sim.params["Dt"] == np.longdouble("0.001")
+    assert "A1" in sim.params and "G1" not in sim.params and len(sim.params) == 11
+    assert list(sim.params) == list(qd.PARAMETERS) == sim.params.keys()
+    assert sim.params.get("G1", "none") == "none"
+    # The views keep their simulation alive.
+    params, history = qd.Simulation().params, cloud().history
+    gc.collect()
+    params["A1"] = 3
+    assert params["A1"] == 3 and len(history) == 0
+
+
+def fingerprint(sim):
+    return (sim.positions.tobytes(), sim.velocities.tobytes(), sim.present.tobytes(),
+            [p.tobytes() for p in sim.params.values()], sim.formula, sim.sign, sim.kinds, sim.walls,
+            sim.threads, sim.cooler, sim.step_count, len(sim.history))
+
+
+BAD_SETTINGS = [
+    ("formula", "DUDU", ValueError, "unknown formula 'DUDU'"),
+    ("sign", "up", ValueError, "unknown sign mode"),
+    ("kinds", 20, ValueError, "kinds takes 30, 15 or 10"),
+    ("kinds", 1.5, TypeError, "kinds needs"),
+    ("walls", "5", ValueError, "walls takes none, 1.5, 10 or 100"),
+    ("walls", True, ValueError, "walls takes"),
+    ("threads", 0, ValueError, "threads needs a whole number from 1"),
+    ("threads", "2", TypeError, "threads needs a whole number"),
+    ("cooler", "yes", TypeError, "cooler needs True or False"),
+    ("positions", np.zeros((59, 3)), ValueError, r"shape \(60, 3\), not \(59, 3\)"),
+    ("velocities", [[1, 2]], ValueError, r"shape \(60, 3\), not \(1, 2\)"),
+    ("positions", "many", TypeError, "positions needs an array"),
+    ("present", np.ones(61), ValueError, r"shape \(60,\), not \(61,\)"),
+    ("dt", "1,5", ValueError, "'1,5' is not a valid floating point value.*full stop"),
+    ("dt", None, TypeError, "Dt needs a number"),
+]
+
+
+@pytest.mark.parametrize("name,value,error,message", BAD_SETTINGS)
+def test_bad_setting_is_refused_and_changes_nothing(name, value, error, message):
+    sim = cloud()
+    sim.run(1)
+    before = fingerprint(sim)
+    with pytest.raises(error, match=message):
+        setattr(sim, name, value)
+    assert fingerprint(sim) == before
+
+
+def test_bad_calls_are_refused_and_change_nothing(tmp_path):
+    sim = cloud()
+    sim.save(tmp_path / "start.pln")
+    sim = qd.load(tmp_path / "start.pln")
+    sim.run(1)
+    before = fingerprint(sim)
+    calls = [
+        (lambda: sim.params.__setitem__("G1", 1), KeyError, "no parameter 'G1'"),
+        (lambda: sim.params["g1"], KeyError, "Dt, A1"),
+        (lambda: sim.params.update({"A1": 2, "B1": "x"}), ValueError, "B1: 'x' is not a valid"),
+        (lambda: sim.run(-1), ValueError, "at least 0"),
+        (lambda: sim.run("5"), TypeError, ""),
+        (lambda: sim.continue_from(5), IndexError, "history index"),
+        (lambda: sim.history[-5], IndexError, "history index"),
+        (lambda: sim.save(tmp_path / "start.pln"), ValueError, "loaded from; save to another file"),
+        (lambda: sim.save(tmp_path / "no" / "such.pln"), FileNotFoundError, "File not found"),
+    ]
+    for call, error, message in calls:
+        with pytest.raises(error, match=message):
+            call()
+        assert fingerprint(sim) == before
+    assert sorted(os.listdir(tmp_path)) == ["start.pln"]
+
+
+def test_files_that_cannot_be_loaded(tmp_path):
+    (tmp_path / "short.pln").write_bytes(bytes(3775))
+    cases = [
+        (tmp_path / "missing.pln", FileNotFoundError, "File not found"),
+        (tmp_path, IsADirectoryError, "File access denied"),
+        (tmp_path / "short.pln", ValueError, "short.pln: Read beyond end of file"),
+    ]
+    for path, error, message in cases:
+        with pytest.raises(error, match=message):
+            qd.load(path)
+    with pytest.raises(TypeError):
+        qd.load(5)
+
+
+def test_save_replaces_a_file_whole(tmp_path):
+    target = tmp_path / "out.pln"
+    target.write_bytes(b"old")
+    sim = cloud()
+    sim.save(str(target))
+    assert target.stat().st_size == 3776
+    assert os.listdir(tmp_path) == ["out.pln"]
+    assert qd.load(target).positions.tobytes() == sim.positions.tobytes()
