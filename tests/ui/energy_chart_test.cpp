@@ -87,7 +87,7 @@ class EnergyChart : public CommandsTest {
   // A history whose energies blow up to about 1e71, as after a collision.
   THistoryWindow& BlowUp() {
     StartWith(TwoParticles());
-    window = std::make_unique<THistoryWindow>(*form);
+    window = std::make_unique<THistoryWindow>(form->CurrentRun(), *form);
     RunHistory& h = form->History();
     SimState s = state;
     const ForceOptions force = form->CurrentStepOptions().force;
