@@ -56,7 +56,8 @@ std::vector<AxisTick> SymLogTicks(double low, double high, int most) {
   if (!std::isfinite(low) || !std::isfinite(high) || !(low < high) || most < 2) return ticks;
   // SymLog(10^p) is about p: the powers of ten stand about one unit apart,
   // every `every`-th of them a tick, at the exact place of the value it names.
-  const int every = std::max(1, int(std::ceil((high - low) / (most - 1))));
+  // A round number of decades between ticks: 1, 2, 5, 10, 20 ...
+  const int every = std::max(1, int(std::lround(NiceStep(std::max((high - low) / (most - 1), 1.0)))));
   const int top = int(std::ceil(std::max(std::fabs(low), std::fabs(high)))) + 1;
   if (low <= 0 && 0 <= high) ticks.push_back({0, QStringLiteral("0")});
   for (double sign : {-1.0, 1.0}) {

@@ -130,10 +130,10 @@ void TMainForm::OpenExample1Click() {
                                             "beside the program and in ../share/quindelle)."));
     return;
   }
-  FileDialogSpec spec;
-  spec.directory = dir;
-  spec.caption = QStringLiteral("Open Example");
-  const std::optional<QString> chosen = AppDialogs().OpenFile(this, spec);
+  FileDialogSpec request;
+  request.directory = dir;
+  request.caption = QStringLiteral("Open Example");
+  const std::optional<QString> chosen = AppDialogs().OpenFile(this, request);
   if (!chosen) return;
   OpenConfiguration(*chosen);
 }
