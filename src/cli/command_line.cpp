@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -76,6 +77,14 @@ std::string SetParameter(const std::string& name, const std::string& value, cons
     if (o.set[i]) return name + " is given twice";
     try {
       o.set[i] = TextToFloat(value, '.');
+      // The window's fields forgive blanks around a number; a value on the
+      // command line is what was typed. And a value too small to hold is as
+      // far out of range as one too large: neither becomes another number.
+      const bool blank = !value.empty() && (std::isspace(static_cast<unsigned char>(value.front())) ||
+                                            std::isspace(static_cast<unsigned char>(value.back())));
+      const std::string mantissa = value.substr(0, value.find_first_of("eE"));
+      const bool vanished = *o.set[i] == 0 && mantissa.find_first_of("123456789") != std::string::npos;
+      if (blank || vanished) throw ConvertError("'" + value + "' is not a valid floating point value");
     } catch (const ConvertError& e) {
       // The window takes the user's decimal comma; a command line does not.
       const bool comma = value.find(',') != std::string::npos;

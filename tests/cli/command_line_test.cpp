@@ -25,6 +25,10 @@ class CommandLine : public clitest::Scratch {
 TEST_F(CommandLine, WrongUsageExitsWithTwo) {
   const std::string in = WriteSquare("square.pln");
   ASSERT_EQ(symlink(in.c_str(), Path("link.pln").c_str()), 0);
+  // Links to files that do not exist yet, and a linked folder.
+  ASSERT_EQ(symlink(Path("o.pln").c_str(), Path("dangling").c_str()), 0);
+  std::filesystem::create_directory(Path("real"));
+  ASSERT_EQ(symlink(Path("real").c_str(), Path("folder").c_str()), 0);
   const std::vector<std::vector<std::string>> wrong = {
       {},
       {in},
@@ -58,12 +62,20 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
       {in, "--steps", "5", "--set", "A1=1", "B1=2"},
       {in, "--steps", "5", "--threads", "0"},
       {in, "--steps", "5", "--threads", "two"},
+      // Too small to hold is out of range as too large is; blanks are not a number.
+      {in, "--steps", "5", "--set", "A1=1e-5000"},
+      {in, "--steps", "5", "--set", "A1=1e5000"},
+      {in, "--steps", "5", "--set", "A1= 5"},
+      {in, "--steps", "5", "--dt", "0.5 "},
       // No output over the input or over another output.
       {in, "--steps", "3", "--csv", in},
       {in, "--steps", "3", "--out", in},
       {in, "--steps", "3", "--out", Path("link.pln")},
       {in, "--steps", "3", "--out", Path("new.x"), "--csv", Path("./new.x")},
       {in, "--steps", "3", "--csv", Path("new.x"), "--summary", Path("new.x")},
+      {in, "--steps", "3", "--out", Path("o.pln"), "--summary", Path("dangling")},
+      {in, "--steps", "3", "--out", Path("o.pln"), "--csv", Path("dangling")},
+      {in, "--steps", "3", "--out", Path("real/n.pln"), "--csv", Path("folder/n.pln")},
   };
   for (const auto& args : wrong) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
@@ -71,6 +83,8 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
   }
   EXPECT_EQ(Bytes(in).size(), 3776u);
   EXPECT_FALSE(std::filesystem::exists(Path("new.x")));
+  EXPECT_FALSE(std::filesystem::exists(Path("o.pln")));
+  EXPECT_TRUE(std::filesystem::is_empty(Path("real")));
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(out_.str().find("usage: quindelle-run"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), 0);

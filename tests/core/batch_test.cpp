@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "core/batch/batch_run.h"
+#include "core/common/errors.h"
 #include "core/dynamics/energy.h"
 #include "core/dynamics/step.h"
 #include "core/persistence/config_record.h"
@@ -173,6 +175,15 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
   EXPECT_EQ(Run(o, {[&steps](std::int32_t) { ++steps; }, {}}), 4);
   EXPECT_EQ(steps, 0);
   EXPECT_EQ(err_.str().rfind(Path("no/such/dir/out.pln") + ": ", 0), 0u) << err_.str();
+
+  // The summary comes after the run; where it cannot go is found before.
+  for (const std::string& summary : {Path("no/such/dir/s.csv"), Path("")}) {
+    auto s = Command(in, 1000);
+    s.summary = summary.empty() ? Path(".") : summary;
+    steps = 0;
+    EXPECT_EQ(Run(s, {[&steps](std::int32_t) { ++steps; }, {}}), 4) << summary;
+    EXPECT_EQ(steps, 0) << summary;
+  }
 }
 
 // A run that does not finish leaves the old files at its output paths and no
@@ -278,6 +289,35 @@ TEST_F(Batch, SummaryRowsCarryTheSettingsTheEndAndTheFault) {
 }
 
 // Rows from concurrent runs stay whole, with one header.
+// A row cut short by a full disk is taken back whole, so that the next row
+// starts a line of its own; a first row that fails leaves no file. The file
+// size limit stands in for the full disk (in a child, as it is per process).
+TEST_F(Batch, ASummaryRowThatDoesNotFitLeavesNoHalfRow) {
+  const std::string path = Path("rows.csv");
+  AppendLine(path, "header\n", "first\n");
+  for (const auto& [file, limit] : {std::pair{path, rlim_t{20}}, std::pair{Path("new.csv"), rlim_t{0}}}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit cap{limit, limit};
+      setrlimit(RLIMIT_FSIZE, &cap);
+      try {
+        AppendLine(file, "header\n", std::string(100, 'x') + '\n');
+      } catch (const FileError& e) {
+        _exit(std::string(e.what()) == kDiskFull ? 4 : 5);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4) << file;
+  }
+  AppendLine(path, "header\n", "second\n");
+  EXPECT_EQ(Bytes(path), "header\nfirst\nsecond\n");
+  EXPECT_FALSE(std::filesystem::exists(Path("new.csv")));
+}
+
 TEST_F(Batch, ConcurrentSummaryAppendsNeverInterleave) {
   const std::string path = Path("rows.csv");
   std::vector<pid_t> children;

@@ -171,6 +171,10 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     // Both files exist from the start, so that an unusable folder is found
     // before the first step rather than after the whole run.
     if (!o.out.empty()) out.file.emplace(o.out);
+    // The summary row comes after the whole run: a path that cannot take it
+    // is found now, not after hours of steps.
+    failing = &o.summary;
+    if (!o.summary.empty()) CheckAppendable(o.summary);
     failing = &o.csv;
     if (!o.csv.empty()) {
       csv.file.emplace(o.csv);

@@ -27,6 +27,11 @@ class Fd {
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
   bool ok() const { return fd_ >= 0; }
+  // Takes another descriptor; errno is left as the call that made it left it.
+  void Reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
   // 0, or the errno of a failed close.
   int Close() {
     const int fd = fd_;
@@ -394,9 +399,35 @@ void ReplacingFile::Discard() noexcept {
   temp_.clear();
 }
 
+void CheckAppendable(const std::string& path) {
+  if (!ValidName(path)) ThrowFileError(EINVAL);
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+    if (::access(path.c_str(), W_OK) != 0) ThrowFileError(errno);
+    return;
+  }
+  if (errno != ENOENT) ThrowFileError(errno);
+  // A new file: its folder must exist and take one.
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  const std::string folder = parent.empty() ? "." : parent.string();
+  if (::stat(folder.c_str(), &st) != 0) ThrowFileError(errno);
+  if (!S_ISDIR(st.st_mode)) ThrowFileError(ENOTDIR);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) ThrowFileError(errno);
+}
+
 void AppendLine(const std::string& path, const std::string& header, const std::string& line) {
   if (!ValidName(path)) ThrowFileError(EINVAL);
-  Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+  // A file made here and never written is removed again, so that a failed
+  // first row leaves no empty table behind.
+  bool created = false;
+  Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  if (!fd.ok() && errno == ENOENT) {
+    fd.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    created = fd.ok();
+    // Another writer made it in between: append to theirs.
+    if (!fd.ok() && errno == EEXIST) fd.Reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  }
   if (!fd.ok()) ThrowFileError(errno);
   // The lock covers the look at the size, so only one writer adds the header;
   // the single write keeps rows whole even where locks are not shared.
@@ -404,21 +435,54 @@ void AppendLine(const std::string& path, const std::string& header, const std::s
     if (errno != EINTR) break;
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) ThrowFileError(errno);
-  const std::string text = (S_ISREG(st.st_mode) && st.st_size == 0 ? header : std::string()) + line;
+  const bool regular = S_ISREG(st.st_mode);
+  const std::string text = (regular && st.st_size == 0 ? header : std::string()) + line;
   const ssize_t n = ::write(fd.get(), text.data(), text.size());
-  if (n < 0) ThrowFileError(errno == EFBIG ? ENOSPC : errno);
-  if (static_cast<std::size_t>(n) != text.size()) ThrowFileError(ENOSPC);
+  if (n < 0 || static_cast<std::size_t>(n) != text.size()) {
+    const int err = n < 0 ? (errno == EFBIG ? ENOSPC : errno) : ENOSPC;
+    // Half a row would glue the next run's row onto it: cut the file back
+    // to what it was, still under the lock.
+    if (regular) {
+      if (created && st.st_size == 0)
+        ::unlink(path.c_str());
+      else if (n > 0)
+        (void)!::ftruncate(fd.get(), st.st_size);
+    }
+    ThrowFileError(err);
+  }
   if (const int e = fd.Close()) ThrowFileError(e);
 }
+
+namespace {
+
+// The name a path stands for once every symbolic link in it, the last one
+// included, has been followed, also where the file (or a link's target)
+// does not exist yet.
+std::filesystem::path FinalName(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  if (ec) return fs::path(path);
+  for (int hops = 0; hops < 40; ++hops) {
+    const fs::path folder = fs::weakly_canonical(p.parent_path(), ec);
+    if (ec) return p.lexically_normal();
+    const fs::path name = folder / p.filename();
+    struct stat st;
+    if (::lstat(name.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return name.lexically_normal();
+    const fs::path target = fs::read_symlink(name, ec);
+    if (ec) return name.lexically_normal();
+    p = target.is_absolute() ? target : folder / target;
+  }
+  return p.lexically_normal();
+}
+
+}  // namespace
 
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  std::error_code ea, eb;
-  const auto pa = std::filesystem::weakly_canonical(std::filesystem::absolute(a, ea), ea);
-  const auto pb = std::filesystem::weakly_canonical(std::filesystem::absolute(b, eb), eb);
-  return !ea && !eb && pa == pb;
+  return FinalName(a) == FinalName(b);
 }
 
 bool CanOpenForReading(const std::string& path) {

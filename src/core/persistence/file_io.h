@@ -97,6 +97,11 @@ class ReplacingFile {
 // interleave; `header` goes first when the file is empty. Throws FileError.
 void AppendLine(const std::string& path, const std::string& header, const std::string& line);
 
+// Throws the FileError that appending to `path` would meet before anything
+// is written: a folder, a file that is not writable, a new file in a folder
+// that is missing or takes no file.
+void CheckAppendable(const std::string& path);
+
 // True when the two paths name the same file: same device and inode when both
 // exist, otherwise the same absolute path once symbolic links are resolved.
 bool SameFile(const std::string& a, const std::string& b);
