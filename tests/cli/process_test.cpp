@@ -144,6 +144,22 @@ TEST_F(Processes, SweepEndsWhereTheSingleRunsEnd) {
       }
 }
 
+// No path can become a command: folders named with a newline, a command
+// after it and every character a shell treats specially run as any other.
+TEST_F(Processes, PathsWithShellCharactersAreOnlyPaths) {
+  // Where an injected command would leave its file: the working folder of
+  // the sweep and its jobs.
+  const fs::path pwned = fs::current_path() / "PWNED";
+  const std::string odd = "in \n touch PWNED #\n'\"$(touch PWNED)`;&|<>{}*?!~\\";
+  ASSERT_TRUE(fs::create_directory(Path(odd)));
+  const std::string in = WriteSquare(odd + "/square.pln");
+  const std::string out = Path(odd + "/out\ntouch PWNED #\n");
+  ASSERT_EQ(Command({sweep_, in, "--steps", "5", "--vary", "A1=1,2", "--jobs", "1", "--out", out}), 0);
+  EXPECT_FALSE(fs::exists(pwned));
+  EXPECT_FALSE(fs::exists(Path("PWNED")));
+  EXPECT_TRUE(fs::exists(out + "/runs/2.pln"));
+}
+
 // Killed half-way, the sweep runs only the jobs it has not run when started again.
 TEST_F(Processes, ASweepStartedAgainRunsOnlyTheMissingJobs) {
   const std::string in = WriteSquare("square.pln");

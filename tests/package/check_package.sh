@@ -160,7 +160,7 @@ if command -v parallel >/dev/null 2>&1; then
   "$bin/quindelle-sweep" "$input" --steps 20 --vary A1=1,2 --out "$work/sweep" --jobs 1 >/dev/null 2>"$work/sweep.log" ||
     { cat "$work/sweep.log" >&2; fail "the packaged quindelle-sweep failed"; }
   [ "$(wc -l <"$work/sweep/summary.csv")" -eq 3 ] || fail "the packaged sweep's summary lacks rows"
-  grep -q "^$bin/quindelle-run " "$work/sweep/jobs.txt" || fail "the packaged sweep ran another quindelle-run"
+  grep -q "^\\[\"$bin/quindelle-run\", " "$work/sweep/jobs.json" || fail "the packaged sweep ran another quindelle-run"
 fi
 
 QD_INSTALLED_BIN_DIR="$bin" "$build/quindelle_ui_tests" \
