@@ -183,6 +183,32 @@ TEST_F(Processes, ASweepStartedAgainRunsOnlyTheMissingJobs) {
   EXPECT_EQ(SummaryRows("s").size(), 13u);
 }
 
+// A sweep owns its folder while it lives; stopped, it leaves nothing running,
+// and its unfinished jobs run when it is started again. An --out that cannot
+// be a folder is a file error, not a crash.
+TEST_F(Processes, AStoppedSweepLeavesNothingRunningAndItsFolderToItsNextStart) {
+  const std::string in = WriteSquare("square.pln");
+  const std::vector<std::string> sweep = {sweep_, in, "--steps", "100000000", "--vary", "A1=1,2",
+                                          "--out", Path("busy"), "--jobs", "1"};
+  const pid_t pid = Spawn(sweep);
+  ASSERT_TRUE(Eventually([&] { return fs::exists(Path("busy/joblog")); }));
+  EXPECT_EQ(Command(sweep), 2);
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), 128 + SIGTERM);
+  // The bracket keeps the pattern from matching the shell that runs pgrep.
+  const std::string running = "pgrep -f -- '" + Path("busy/[r]uns") + "' >/dev/null";
+  EXPECT_NE(std::system(running.c_str()), 0) << "a job outlived its sweep";
+  // Started again with short runs, every job runs and the sweep ends whole.
+  fs::remove(Path("busy/jobs.json"));
+  std::vector<std::string> again = sweep;
+  again[3] = "5";
+  EXPECT_EQ(Command(again), 0);
+  EXPECT_EQ(SummaryRows("busy").size(), 3u);
+
+  std::ofstream(Path("plain")) << "x";
+  EXPECT_EQ(Command({sweep_, in, "--steps", "5", "--vary", "A1=1,2", "--out", Path("plain")}), 4);
+}
+
 TEST_F(Processes, AFaultingRunIsSummarisedAndFailsTheSweep) {
   const std::string in = WriteSquare("square.pln");
   EXPECT_NE(Command({sweep_, in, "--steps", "5", "--vary", "D2=0,10", "--out", Path("sweep")}), 0);
