@@ -186,6 +186,10 @@ class TMainForm : public QMainWindow {
   QAction* ShowNumbersOfPoints = nullptr;
   QAction* MoveToCenter = nullptr;
   QAction* RunHistory1 = nullptr;  // "Run History", F9
+  // "Simulation" (Alt+S): every formula, option and switch of the window,
+  // the hidden ones included, as checkable items that set the controls
+  // (mainform_simulation.cpp).
+  QMenu* Simulation1 = nullptr;
   QMenu* Manager1 = nullptr;       // invisible; its items work through their shortcuts
   QAction* Left1 = nullptr;
   QAction* Right1 = nullptr;
@@ -314,6 +318,11 @@ class TMainForm : public QMainWindow {
   void BuildPan();
   void BuildPanel1();
   void BuildMenus();
+  // The Simulation menu; needs the controls its items stand for.
+  void BuildSimulationMenu();
+  // Keys move only among the controls the user can see (the hidden ones
+  // are reached through the Simulation menu).
+  void KeepKeysOnVisibleChoices();
   void ConnectHandlers();
   void LayoutClient();
   // One rotation button: its step, the redraw that shows it, the step cleared.
