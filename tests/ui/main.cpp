@@ -8,7 +8,10 @@
 #include "tests/core/comma_locale.h"
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Headless unless a test run asks for a real display (the tests that need
+  // one are started again under Xvfb with QD_UI_TEST_PLATFORM=xcb).
+  const QByteArray platform = qgetenv("QD_UI_TEST_PLATFORM");
+  qputenv("QT_QPA_PLATFORM", platform.isEmpty() ? QByteArray("offscreen") : platform);
   // Never touch the user's own start-pointer file.
   QTemporaryDir config;
   qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());

@@ -284,7 +284,8 @@ TEST_F(MainFormLayout, MenusHaveTheirCaptionsAndShortcuts) {
   QStringList titles;
   for (QAction* a : f.MainMenu->actions())
     if (a->isVisible()) titles << a->text();
-  EXPECT_EQ(titles, (QStringList{QStringLiteral("File"), QStringLiteral("View"), QStringLiteral("Help")}));
+  EXPECT_EQ(titles, (QStringList{QStringLiteral("File"), QStringLiteral("View"), QStringLiteral("&Simulation"),
+                                 QStringLiteral("Help")}));
   EXPECT_FALSE(f.Manager1->menuAction()->isVisible());
   EXPECT_TRUE(f.ShowSpin->isCheckable());
   EXPECT_FALSE(f.ShowSpin->isChecked());

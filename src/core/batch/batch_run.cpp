@@ -86,6 +86,18 @@ const char* NameOf(const std::pair<const char*, T> (&names)[N], T value) {
   return "?";
 }
 
+}  // namespace
+
+std::string ForceChoicesText(const ForceOptions& f) {
+  std::string text = std::string("formula ") + NameOf(kFormulaNames, f.formula) + ", sign " +
+                     NameOf(kSignNames, f.sign) + ", kinds " + std::to_string(f.secondKindCount);
+  if (f.dropB) text += ", drop-b";
+  if (f.dropCDF) text += ", drop-cdf";
+  return text;
+}
+
+namespace {
+
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";

@@ -76,6 +76,11 @@ void List(const SimState& s, ListKind kind, std::ostream& out);
 // The columns of a summary row.
 extern const char* const kSummaryHeader;
 
+// The force choices in the words of the command line, for the windows that
+// show them: "formula DUDI, sign gravoscope, kinds 30", then "drop-b" and
+// "drop-cdf" when they are on.
+std::string ForceChoicesText(const ForceOptions& f);
+
 // Formats one value with 21 significant digits and a full stop, enough to
 // give back every bit of an Extended.
 std::string LosslessText(Extended v);

@@ -193,6 +193,8 @@ void TMainForm::BuildWindow() {
   ThermosGroup = new QButtonGroup(this);
   ThermosGroup->setObjectName(QStringLiteral("ThermosGroup"));
   for (auto* b : {Thermos3X3, Thermos20X20, ThermosNXN, Thermosout}) ThermosGroup->addButton(b);
+  BuildSimulationMenu();
+  KeepKeysOnVisibleChoices();
 
   Timer = new QTimer(this);
   Timer->setObjectName(QStringLiteral("Timer"));

@@ -189,6 +189,10 @@ class TMainForm : public QMainWindow, public HistoryHost {
   QAction* ShowNumbersOfPoints = nullptr;
   QAction* MoveToCenter = nullptr;
   QAction* RunHistory1 = nullptr;  // "Run History", F9
+  // "Simulation" (Alt+S): every formula, option and switch of the window,
+  // the hidden ones included, as checkable items that set the controls
+  // (mainform_simulation.cpp).
+  QMenu* Simulation1 = nullptr;
   QMenu* Manager1 = nullptr;       // invisible; its items work through their shortcuts
   QAction* Left1 = nullptr;
   QAction* Right1 = nullptr;
@@ -348,6 +352,11 @@ class TMainForm : public QMainWindow, public HistoryHost {
   void BuildAddedItems();
   // Writes the memo beside the configuration, as the commentary's own save does.
   void WriteCommentText();
+  // The Simulation menu; needs the controls its items stand for.
+  void BuildSimulationMenu();
+  // Keys move only among the controls the user can see (the hidden ones
+  // are reached through the Simulation menu).
+  void KeepKeysOnVisibleChoices();
   void ConnectHandlers();
   void LayoutClient();
   // One rotation button: its step, the redraw that shows it, the step cleared.
