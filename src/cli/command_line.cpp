@@ -21,7 +21,7 @@ const char* const kUsageText =
     "         [--walls none|1.5|10|100] [--blockade] [--dt X] [--set NAME=X]...\n"
     "         [--list positions|velocities] [--csv FILE [--every K]]\n"
     "         [--summary FILE] [--threads N] [--progress]\n"
-    "       quindelle-run --help | --version\n"
+    "       quindelle-run -h|--help | -v|--version\n"
     "\n"
     "Loads IN, runs N time steps exactly as the program's Go button does, and\n"
     "writes the result to OUT. Defaults: formula E, gravoscope, 30 of the second\n"
@@ -247,7 +247,14 @@ std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
     if (extra.size() > 1 && extra[0] == '-') return "unknown option '" + extra + "'";
     return "only one input file, please ('" + t.in + "' and '" + extra + "')";
   } catch (const CLI::ParseError& e) {
-    return e.what();
+    // In the program's own words rather than the parser library's.
+    const std::string what = e.what();
+    const std::size_t colon = what.find(':');
+    const std::string option = colon == std::string::npos ? std::string() : what.substr(0, colon);
+    if (what.find("At Most") != std::string::npos) return option + " is given twice";
+    if (what.find("required") != std::string::npos && what.find("missing") != std::string::npos)
+      return option + " needs a value";
+    return what;
   }
   if (t.in.empty()) return "no input file";
   if (auto problem = Convert(t, app, c); !problem.empty()) return problem;
@@ -261,7 +268,7 @@ int Main(const std::vector<std::string>& args, Console& console) {
       console.out << kUsageText;
       return CheckedOutput(console, batch::kDone);
     }
-    if (a == "--version") {
+    if (a == "--version" || a == "-v") {
       errno = 0;
       console.out << "quindelle-run " << QUINDELLE_VERSION << '\n';
       return CheckedOutput(console, batch::kDone);

@@ -87,8 +87,20 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
   EXPECT_TRUE(std::filesystem::is_empty(Path("real")));
   EXPECT_EQ(Run({"--help"}), 0);
   EXPECT_NE(out_.str().find("usage: quindelle-run"), std::string::npos);
-  EXPECT_EQ(Run({"--version"}), 0);
-  EXPECT_EQ(out_.str(), std::string("quindelle-run ") + QUINDELLE_VERSION + "\n");
+  for (const char* flag : {"--version", "-v"}) {
+    EXPECT_EQ(Run({flag}), 0);
+    EXPECT_EQ(out_.str(), std::string("quindelle-run ") + QUINDELLE_VERSION + "\n") << flag;
+  }
+  // The program's own words, not the parser library's.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> said = {
+      {{in, "--steps", "5", "--steps", "6"}, "quindelle-run: --steps is given twice\n"},
+      {{in, "--steps"}, "quindelle-run: --steps needs a value\n"},
+      {{in, "--steps", "5", "--cooler", "--cooler"}, "quindelle-run: --cooler is given twice\n"},
+  };
+  for (const auto& [args, first] : said) {
+    EXPECT_EQ(Run(args), 2);
+    EXPECT_EQ(err_.str().substr(0, first.size()), first);
+  }
   // A decimal comma, natural in the window, gets a word on what to write.
   for (const auto& [args, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{in, "--steps", "3", "--dt", "0,5"},

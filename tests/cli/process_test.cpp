@@ -116,8 +116,19 @@ TEST_F(Processes, SignalsStopTheRunAndLeaveTheOldFiles) {
 
 TEST_F(Processes, AFullStandardOutputIsAFileError) {
   const std::string in = WriteSquare("square.pln");
-  EXPECT_EQ(Command({run_, "--help"}, "/dev/full"), 4);
   EXPECT_EQ(Command({run_, in, "--steps", "1", "--list", "positions"}, "/dev/full"), 4);
+  // Both commands answer -h/--help and -v/--version alike, and a full output
+  // is a file error for each, never a traceback.
+  for (const std::string& command : {run_, sweep_})
+    for (const char* flag : {"--help", "-h", "--version", "-v"}) {
+      SCOPED_TRACE(command + " " + flag);
+      EXPECT_EQ(Command({command, flag}, Path("said.txt"), Path("err.txt")), 0);
+      const std::string name = fs::path(command).filename().string();
+      const std::string expect = flag[1] == 'v' || flag[2] == 'v' ? name + " " + QUINDELLE_VERSION + "\n" : "usage: " + name;
+      EXPECT_EQ(Bytes(Path("said.txt")).substr(0, expect.size()), expect);
+      EXPECT_EQ(Command({command, flag}, "/dev/full", Path("err.txt")), 4);
+      EXPECT_EQ(Bytes(Path("err.txt")).find("Traceback"), std::string::npos);
+    }
 }
 
 // Twelve runs through the sweep end exactly where twelve single runs end.

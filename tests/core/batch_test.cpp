@@ -270,6 +270,11 @@ TEST_F(Batch, SummaryRowsCarryTheSettingsTheEndAndTheFault) {
   EXPECT_EQ(done[column("formula")], "PES");
   EXPECT_EQ(done[column("heater")], "on");
   EXPECT_EQ(done[column("cooler")], "off");
+  // Rows from several machines can be told apart.
+  char host[256] = {};
+  gethostname(host, sizeof host - 1);
+  EXPECT_EQ(done[column("host")], host);
+  EXPECT_EQ(done[column("version")], QUINDELLE_VERSION);
   EXPECT_EQ(done[column("A1")], "2.5");
   EXPECT_EQ(done[column("steps")], "10");
   EXPECT_EQ(std::strtold(done[column("kinetic")].c_str(), nullptr), kinetic);

@@ -1,6 +1,7 @@
 #include "core/batch/batch_run.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,7 +24,7 @@ namespace qd::batch {
 
 const char* const kSummaryHeader =
     "input,output,formula,sign,kinds,walls,drop_b,drop_cdf,cooler,heater,blockade,"
-    "Dt,A1,B1,C1,D1,F1,A2,B2,C2,D2,F2,steps,kinetic,potential,total,max_distance,fault,fault_step\n";
+    "Dt,A1,B1,C1,D1,F1,A2,B2,C2,D2,F2,steps,kinetic,potential,total,max_distance,fault,fault_step,host,version\n";
 
 std::string LosslessText(Extended v) {
   if (std::isnan(v)) return "nan";
@@ -98,6 +99,13 @@ std::string ForceChoicesText(const ForceOptions& f) {
 
 namespace {
 
+// Where the run ran, so that rows from several machines can be told apart.
+std::string HostName() {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
@@ -121,7 +129,8 @@ std::string SummaryRow(const Options& o, const SimState& s, const std::string& f
   const Extended kinetic = KineticEnergy(s), potential = PotentialEnergy(s, so.force);
   row += ',' + std::to_string(s.StepCount) + ',' + LosslessText(kinetic) + ',' + LosslessText(potential) +
          ',' + LosslessText(kinetic + potential) + ',' + LosslessText(LargestDistanceFromCentre(s)) + ',' +
-         CsvField(fault) + ',' + (fault.empty() ? std::string() : std::to_string(faultStep)) + '\n';
+         CsvField(fault) + ',' + (fault.empty() ? std::string() : std::to_string(faultStep)) + ',' +
+         CsvField(HostName()) + ',' + QUINDELLE_VERSION + '\n';
   return row;
 }
 
