@@ -171,6 +171,39 @@ TEST_F(Processes, PathsWithShellCharactersAreOnlyPaths) {
   EXPECT_TRUE(fs::exists(out + "/runs/2.pln"));
 }
 
+// Jobs on other machines run the quindelle-run on that machine's path. Two
+// hosts stand in for machines here: a stand-in for ssh runs their commands
+// locally, where the path leads to a quindelle-run that says it was called.
+TEST_F(Processes, JobsOnOtherMachinesFindQuindelleRunOnTheirPath) {
+  const std::string in = WriteSquare("square.pln");
+  fs::create_directories(Path("remote"));
+  auto script = [&](const std::string& name, const std::string& text) {
+    std::ofstream(Path(name)) << text;
+    fs::permissions(Path(name), fs::perms::owner_all);
+  };
+  script("fakessh",
+         "#!/bin/bash\n"
+         "while [ \"${1#-}\" != \"$1\" ]; do case \"$1\" in -o|-p|-l|-i) shift 2 ;; *) shift ;; esac; done\n"
+         "shift\n[ \"$1\" = \"--\" ] && shift\nexec bash -c \"$*\"\n");
+  script("remote/quindelle-run",
+         "#!/bin/sh\necho called >> " + Path("calls") + "\nexec " + run_ + " \"$@\"\n");
+  std::ofstream(Path("machines")) << "1/alpha\n1/beta\n";
+  const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (Path("remote") + ":" + path).c_str(), 1);
+  setenv("PARALLEL_SSH", Path("fakessh").c_str(), 1);
+  const int status = Command({sweep_, in, "--steps", "5", "--vary", "A1=1,2,3,4", "--out", Path("far"),
+                              "--sshloginfile", Path("machines")});
+  setenv("PATH", path.c_str(), 1);
+  unsetenv("PARALLEL_SSH");
+  ASSERT_EQ(status, 0);
+  std::istringstream calls(Bytes(Path("calls")));
+  EXPECT_EQ(std::count(std::istreambuf_iterator<char>(calls), {}, '\n'), 4);
+  EXPECT_EQ(SummaryRows("far").size(), 5u);
+  const std::string joblog = Bytes(Path("far/joblog"));
+  EXPECT_NE(joblog.find("\talpha\t"), std::string::npos);
+  EXPECT_NE(joblog.find("\tbeta\t"), std::string::npos);
+}
+
 // Killed half-way, the sweep runs only the jobs it has not run when started again.
 TEST_F(Processes, ASweepStartedAgainRunsOnlyTheMissingJobs) {
   const std::string in = WriteSquare("square.pln");
