@@ -205,6 +205,22 @@ QByteArray BatchRun(const QString& start, const QString& out, int steps, QString
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+TEST_F(SimulationMenu, BatchRunnersHelpUsesTheMenusNames) {
+  TMainForm& f = Start();
+  QProcess p;
+  p.start(QStringLiteral(QUINDELLE_RUN), {QStringLiteral("--help")});
+  ASSERT_TRUE(p.waitForFinished(20000));
+  const QString help = QString::fromUtf8(p.readAllStandardOutput());
+  for (const Row& r : kRows) {
+    // Each word of the item's option: "--walls" and "1.5", "--cooler".
+    for (const QString& word : QString::fromLatin1(r.argument).split(QLatin1Char(' '), Qt::SkipEmptyParts))
+      EXPECT_TRUE(help.contains(word, Qt::CaseInsensitive)) << r.caption << ": " << word.toStdString();
+  }
+  for (QAction* a : f.Simulation1->actions()) {
+    if (!a->isSeparator()) EXPECT_TRUE(help.contains(Plain(a->text()))) << Plain(a->text()).toStdString();
+  }
+}
+
 // A cloud reaching past the 10 walls, with both kinds present, stored with
 // a time step of its own.
 SimState WallCloud() {
