@@ -217,7 +217,8 @@ TEST_F(SimulationMenu, BatchRunnersHelpUsesTheMenusNames) {
       EXPECT_TRUE(help.contains(word, Qt::CaseInsensitive)) << r.caption << ": " << word.toStdString();
   }
   for (QAction* a : f.Simulation1->actions()) {
-    if (!a->isSeparator()) EXPECT_TRUE(help.contains(Plain(a->text()))) << Plain(a->text()).toStdString();
+    if (a->isSeparator()) continue;
+    EXPECT_TRUE(help.contains(Plain(a->text()))) << Plain(a->text()).toStdString();
   }
 }
 
