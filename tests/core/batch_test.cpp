@@ -79,6 +79,23 @@ class Batch : public ::testing::Test {
   std::unique_ptr<SimState> state_;
 };
 
+TEST(BatchNames, ForceChoicesReadAsTheCommandLineSpellsThem) {
+  ForceOptions dudi;
+  dudi.formula = Formula::DUDI;
+  dudi.sign = SignMode::Taoscope;
+  dudi.secondKindCount = 15;
+  ForceOptions pes;
+  pes.formula = Formula::PES;
+  pes.dropB = pes.dropCDF = true;
+  pes.secondKindCount = 10;
+  const std::pair<ForceOptions, const char*> cases[] = {
+      {ForceOptions{}, "formula E, sign gravoscope, kinds 30"},
+      {dudi, "formula DUDI, sign taoscope, kinds 15"},
+      {pes, "formula PES, sign gravoscope, kinds 10, drop-b, drop-cdf"},
+  };
+  for (const auto& [options, text] : cases) EXPECT_EQ(batch::ForceChoicesText(options), text);
+}
+
 TEST_F(Batch, ZeroStepsGiveBackTheSameBytes) {
   const std::string in = WriteSquare("square.pln");
   auto o = Command(in, 0);

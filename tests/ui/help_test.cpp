@@ -225,7 +225,7 @@ TEST(HelpDocuments, ExistAndReadAsDocumentsOfTheirLanguage) {
                             "Heater",      "Thermos3X3", "DUDI"}) {
       EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
     }
-    for (const char* key : {"quindelle-sweep", "--set", "--summary", "--threads"})
+    for (const char* key : {"quindelle-sweep", "--set", "--summary", "--threads", "Alt+S", "Second kind", "drop-cdf"})
       EXPECT_TRUE(text.contains(QLatin1String(key))) << key;
     // The raw file is balanced enough for any viewer: every opened section closes.
     for (const char* tag : {"html", "head", "body", "table", "ul"}) {

@@ -117,6 +117,9 @@ TEST_F(HistoryWindow, ContinuingFromASnapshotIsTheBatchRunOfAsManySteps) {
   const std::int32_t from = h.At(pick).State.StepCount;
   ASSERT_GT(from, 0);
   EXPECT_EQ(w.StepLabel->text(), QStringLiteral("Step: %1").arg(QLocale::system().toString(from)));
+  // The run's force choices, named as quindelle-run names them.
+  EXPECT_TRUE(w.Values->text().endsWith(QStringLiteral("\nformula E, sign gravoscope, kinds 30")))
+      << w.Values->text().toStdString();
   // The marker stands at the chosen step.
   ASSERT_EQ(w.Marker()->count(), 2);
   EXPECT_EQ(w.Marker()->at(0).x(), double(from));

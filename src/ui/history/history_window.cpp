@@ -22,6 +22,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/batch/batch_run.h"
 #include "core/editing/number_text.h"
 #include "core/history/run_history.h"
 #include "core/persistence/file_io.h"
@@ -446,8 +447,9 @@ void THistoryWindow::ShowSelection() {
   const Snapshot& n = h.At(std::size_t(index));
   StepLabel->setText(QStringLiteral("Step: %1").arg(QLocale::system().toString(n.State.StepCount)));
   Values->setText(
-      QStringLiteral("Kinetic: %1\nPotential: %2\nTotal: %3")
-          .arg(NumberText(n.Kinetic), NumberText(n.Potential), NumberText(n.Kinetic + n.Potential)));
+      QStringLiteral("Kinetic: %1\nPotential: %2\nTotal: %3\n%4")
+          .arg(NumberText(n.Kinetic), NumberText(n.Potential), NumberText(n.Kinetic + n.Potential),
+               QString::fromStdString(batch::ForceChoicesText(n.Force))));
   marker_->replace(QList<QPointF>{{double(n.State.StepCount), yLow_}, {double(n.State.StepCount), yHigh_}});
 
   // The snapshot as the main window would draw it now.
