@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
@@ -28,7 +29,8 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: quindelle [options] [FILE.pln]\n"
+    "usage: quindelle [--screenshot FILE.png] [FILE.pln]\n"
+    "       quindelle -h|--help | -v|--version\n"
     "Simulates up to 60 particles under a pairwise interaction law.\n"
     "\n"
     "Options:\n"
@@ -102,7 +104,15 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
   parser.addPositionalArgument(QStringLiteral("FILE.pln"), QString());
 
   if (!parser.parse(args)) {
-    std::fprintf(stderr, "quindelle: %s\n%s", parser.errorText().toLocal8Bit().constData(), kUsage);
+    // In the words the batch runner and the sweep use.
+    QString problem = parser.errorText();
+    static const QRegularExpression unknown(QStringLiteral("^Unknown options? (.*)\\.$"));
+    static const QRegularExpression missing(QStringLiteral("^Missing value after '(.*)'\\.$"));
+    if (const auto m = unknown.match(problem); m.hasMatch())
+      problem = QStringLiteral("unknown option %1").arg(m.captured(1));
+    else if (const auto m2 = missing.match(problem); m2.hasMatch())
+      problem = QStringLiteral("%1 needs a value").arg(m2.captured(1));
+    std::fprintf(stderr, "quindelle: %s\n\n%s", problem.toLocal8Bit().constData(), kUsage);
     return 2;
   }
   if (parser.isSet(help)) {
@@ -116,14 +126,14 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
   if (parser.isSet(screenshot)) {
     line.screenshot = parser.value(screenshot);
     if (line.screenshot.isEmpty()) {
-      std::fprintf(stderr, "quindelle: --screenshot needs a file name\n%s", kUsage);
+      std::fprintf(stderr, "quindelle: --screenshot needs a file name\n\n%s", kUsage);
       return 2;
     }
   }
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1) {
     // Opening only the first would leave the user wondering about the rest.
-    std::fprintf(stderr, "quindelle: only one file, please ('%s' and '%s')\n%s",
+    std::fprintf(stderr, "quindelle: only one file, please ('%s' and '%s')\n\n%s",
                  files[0].toLocal8Bit().constData(), files[1].toLocal8Bit().constData(), kUsage);
     return 2;
   }
@@ -131,7 +141,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, CommandLine& line) {
   if (!line.screenshot.isEmpty() && !line.fileToOpen.isEmpty() &&
       qd::SameFile(QFile::encodeName(line.screenshot).toStdString(),
                    QFile::encodeName(line.fileToOpen).toStdString())) {
-    std::fprintf(stderr, "quindelle: the picture would replace the configuration ('%s')\n%s",
+    std::fprintf(stderr, "quindelle: the picture would replace the configuration ('%s')\n\n%s",
                  line.fileToOpen.toLocal8Bit().constData(), kUsage);
     return 2;
   }

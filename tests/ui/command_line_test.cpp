@@ -19,9 +19,10 @@ TEST(CommandLine, AnsweredWithoutAWindowSystem) {
     const char* out;  // the start of standard output
     const char* err;  // a part of standard error
   } cases[] = {
-      {{QStringLiteral("--bogus")}, 2, "", "Usage: quindelle"},
-      {{QStringLiteral("-x"), QStringLiteral("a.pln")}, 2, "", "Usage: quindelle"},
-      {{QStringLiteral("--screenshot")}, 2, "", "Usage: quindelle"},
+      // Usage errors in the words of quindelle-run and quindelle-sweep.
+      {{QStringLiteral("--bogus")}, 2, "", "quindelle: unknown option 'bogus'\n\nusage: quindelle"},
+      {{QStringLiteral("-x"), QStringLiteral("a.pln")}, 2, "", "quindelle: unknown option 'x'\n\nusage: quindelle"},
+      {{QStringLiteral("--screenshot")}, 2, "", "quindelle: --screenshot needs a value\n\nusage: quindelle"},
       {{QStringLiteral("a.pln"), QStringLiteral("b.pln")},
        2,
        "",
@@ -30,8 +31,10 @@ TEST(CommandLine, AnsweredWithoutAWindowSystem) {
        2,
        "",
        "the picture would replace the configuration"},
-      {{QStringLiteral("--help")}, 0, "Usage: quindelle", ""},
+      {{QStringLiteral("--help")}, 0, "usage: quindelle", ""},
+      {{QStringLiteral("-h")}, 0, "usage: quindelle", ""},
       {{QStringLiteral("-v")}, 0, "quindelle ", ""},
+      {{QStringLiteral("--version")}, 0, "quindelle ", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
