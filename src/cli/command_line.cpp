@@ -14,6 +14,8 @@
 
 namespace qd::cli {
 
+using batch::Lookup;
+
 const char* const kUsageText =
     "usage: quindelle-run IN.pln --steps N [--out OUT.pln]\n"
     "         [--formula E|PE|PES|DUDI|EPESminus] [--sign gravoscope|taoscope]\n"
@@ -52,16 +54,6 @@ std::optional<std::int32_t> WholeNumber(const std::string& text) {
   } catch (const ConvertError&) {
     return std::nullopt;
   }
-}
-
-template <class T, std::size_t N>
-bool Lookup(const std::pair<const char*, T> (&names)[N], const std::string& text, T& value) {
-  for (const auto& [name, v] : names)
-    if (text == name) {
-      value = v;
-      return true;
-    }
-  return false;
 }
 
 // Option values read as text by the parser and checked here, so that every

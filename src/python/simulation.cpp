@@ -9,26 +9,9 @@
 #include "core/persistence/file_io.h"
 
 namespace qd::python {
-namespace {
 
-template <class T, std::size_t N>
-bool Lookup(const std::pair<const char*, T> (&names)[N], const std::string& text, T& value) {
-  for (const auto& [name, v] : names)
-    if (text == name) {
-      value = v;
-      return true;
-    }
-  return false;
-}
-
-template <class T, std::size_t N>
-std::string NameOf(const std::pair<const char*, T> (&names)[N], T value) {
-  for (const auto& [name, v] : names)
-    if (v == value) return name;
-  return "?";
-}
-
-}  // namespace
+using batch::Lookup;
+using batch::NameOf;
 
 Simulation::Simulation() : run_(std::make_unique<Run>()) {}
 

@@ -80,13 +80,6 @@ std::string CsvRows(const SimState& s, const ForceOptions& fo, std::int32_t step
   return rows.str();
 }
 
-template <class T, std::size_t N>
-const char* NameOf(const std::pair<const char*, T> (&names)[N], T value) {
-  for (const auto& [name, v] : names)
-    if (v == value) return name;
-  return "?";
-}
-
 }  // namespace
 
 std::string ForceChoicesText(const ForceOptions& f) {

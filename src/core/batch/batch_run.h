@@ -35,6 +35,25 @@ inline constexpr std::pair<const char*, Walls> kWallNames[] = {{"none", Walls::N
 inline constexpr const char* kParameterNames[11] = {"Dt", "A1", "B1", "C1", "D1", "F1",
                                                     "A2", "B2", "C2", "D2", "F2"};
 
+// The name of `value` in a table of names, or "?".
+template <class T, std::size_t N>
+const char* NameOf(const std::pair<const char*, T> (&names)[N], T value) {
+  for (const auto& [name, v] : names)
+    if (v == value) return name;
+  return "?";
+}
+
+// The value named `text` in a table of names; false when no name matches.
+template <class T, std::size_t N>
+bool Lookup(const std::pair<const char*, T> (&names)[N], const std::string& text, T& value) {
+  for (const auto& [name, v] : names)
+    if (text == name) {
+      value = v;
+      return true;
+    }
+  return false;
+}
+
 struct Options {
   std::string in;
   std::string out;  // empty: nothing written
