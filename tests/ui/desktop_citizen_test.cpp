@@ -239,7 +239,7 @@ TEST_F(OpenExample, OpensFromTheExamplesFolderAndSaveNeverWritesThere) {
 }
 
 TEST(Examples, EveryExampleLoadsAndSaysWhatItShows) {
-  const QDir dist(QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../dist/examples")));
+  const QDir dist(QStringLiteral(QUINDELLE_SOURCE_DIR "/dist/examples"));
   const QStringList configs = dist.entryList({QStringLiteral("*.pln")}, QDir::Files);
   EXPECT_GE(configs.size(), 3);
   for (const QString& name : configs) {

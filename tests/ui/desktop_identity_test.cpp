@@ -34,7 +34,7 @@ TEST(DesktopIdentity, EveryWindowCarriesTheProgramsIconAndLauncherName) {
   QCoreApplication::setApplicationName(QStringLiteral("quindelle_ui_tests"));
   ApplyDesktopIdentity();
   // The name must be the launcher's, or the desktop cannot pair the two.
-  const QDir dist(QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("../../dist")));
+  const QDir dist(QStringLiteral(QUINDELLE_SOURCE_DIR "/dist"));
   EXPECT_TRUE(dist.exists(QGuiApplication::desktopFileName() + QStringLiteral(".desktop")))
       << QGuiApplication::desktopFileName().toStdString();
   // On X11 the application name is the class of every window's WM_CLASS;

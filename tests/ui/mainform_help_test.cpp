@@ -27,8 +27,7 @@ namespace {
 QString ShippedDocument(const QString& name) {
   const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(name);
   if (QFileInfo(beside).isFile()) return beside;
-  QDir source = QFileInfo(QStringLiteral(__FILE__)).dir();
-  return QDir::cleanPath(source.filePath(QStringLiteral("../../help/") + name));
+  return QDir(QStringLiteral(QUINDELLE_SOURCE_DIR "/help")).filePath(name);
 }
 
 const QString kEnglish = QStringLiteral("DovURERuz.hlp");
