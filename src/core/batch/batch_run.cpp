@@ -170,6 +170,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   try {
     ReadConfigFile(s, o.in);
   } catch (const FileError& e) {
+    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
     return {kFileFault, o.in + ": " + e.what()};
   }
   ApplyConfigRecord(s);
@@ -179,8 +180,9 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
 
   Output out{{}, o.out}, csv{{}, o.csv};
   const std::string* failing = &o.out;  // the path a FileError belongs to
-  std::string fault;
+  std::string fault, summaryError;
   std::int64_t n = 0;  // the step that faulted
+  std::int64_t done = 0;  // the steps taken
   try {
     // Both files exist from the start, so that an unusable folder is found
     // before the first step rather than after the whole run.
@@ -204,6 +206,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     int stoppedBy = 0;
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
       const auto step = static_cast<std::int32_t>(steps);
+      done = steps;
       if (csv.file && (step % o.every == 0 || step == o.steps)) csv.file->Write(CsvRows(s, o.step.force, step));
       if (hooks.stepDone) hooks.stepDone(step);
       stoppedBy = stopSignal();
@@ -224,6 +227,18 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       failing = &f->path;
       if (f->file) f->file->Finish();
     }
+    // The row goes in before any output moves: a summary that blocks (a
+    // FIFO nobody reads) can then be stopped with the old files still in
+    // place. A row that cannot be written does not cost the results.
+    if (!o.summary.empty()) {
+      if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
+      try {
+        AppendLine(o.summary, kSummaryHeader, SummaryRow(o, s, fault, n));
+      } catch (const FileError& e) {
+        if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
+        summaryError = o.summary + ": " + e.what();
+      }
+    }
     // With the signals held, a signal either stops the run before any output
     // moves or finds every output in place.
     HeldSignals held;
@@ -233,20 +248,19 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       if (f->file) f->file->Commit();
     }
   } catch (const FileError& e) {
+    // A signal that cut a wait on a FIFO or a device is a stop, not a fault
+    // of the file.
+    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, done)};
     return {kFileFault, *failing + ": " + e.what()};
   }
 
-  Outcome done;
-  if (!fault.empty()) done = {kFloatingPointFault, "step " + std::to_string(n) + ": " + fault};
-  if (!o.summary.empty()) {
-    try {
-      AppendLine(o.summary, kSummaryHeader, SummaryRow(o, s, fault, n));
-    } catch (const FileError& e) {
-      done.message += (done.message.empty() ? "" : "\n") + o.summary + ": " + e.what();
-      done.status = kFileFault;
-    }
+  Outcome result;
+  if (!fault.empty()) result = {kFloatingPointFault, "step " + std::to_string(n) + ": " + fault};
+  if (!summaryError.empty()) {
+    result.message += (result.message.empty() ? "" : "\n") + summaryError;
+    result.status = kFileFault;
   }
-  return done;
+  return result;
 }
 
 }  // namespace qd::batch
