@@ -161,6 +161,45 @@ TEST_F(Batch, CsvHasARowPerParticleAtTheStartEveryKStepsAndTheEnd) {
   EXPECT_EQ(steps, (std::vector<std::string>{"0", "3", "6", "9", "10"}));
 }
 
+// Each column holds the value its header names: the last rows are the
+// final state, to the bit, slot by slot.
+TEST_F(Batch, CsvColumnsHoldTheValuesTheyName) {
+  const std::string in = WriteSquare("square.pln");
+  auto o = Command(in, 10);
+  o.csv = Path("run.csv");
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const RunState& s = *state_;
+  using Array = decltype(&RunState::X);
+  const std::pair<const char*, Array> columns[] = {{"x", &RunState::X},   {"y", &RunState::Y},
+                                                  {"z", &RunState::Z},   {"ux", &RunState::UX},
+                                                  {"uy", &RunState::UY}, {"uz", &RunState::UZ}};
+  std::ifstream f(Path("run.csv"));
+  std::string line;
+  std::getline(f, line);
+  std::vector<std::string> header;
+  std::istringstream names(line);
+  for (std::string name; std::getline(names, name, ',');) header.push_back(name);
+  int finalRows = 0;
+  while (std::getline(f, line)) {
+    std::vector<std::string> cells;
+    std::istringstream row(line + ",");
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    if (cells[0] != "10") continue;
+    ++finalRows;
+    const int k = std::stoi(cells[1]);
+    for (const auto& [name, array] : columns) {
+      const auto at = std::find(header.begin(), header.end(), name) - header.begin();
+      ASSERT_LT(std::size_t(at), cells.size()) << name;
+      EXPECT_EQ(std::strtold(cells[std::size_t(at)].c_str(), nullptr), (s.*array)[k]) << name << " of slot " << k;
+    }
+    if (finalRows == 1) {
+      const auto at = std::find(header.begin(), header.end(), "kinetic") - header.begin();
+      EXPECT_EQ(std::strtold(cells[std::size_t(at)].c_str(), nullptr), KineticEnergy(s));
+    }
+  }
+  EXPECT_EQ(finalRows, 4);
+}
+
 TEST_F(Batch, CsvNumbersAreLossless) {
   for (Extended v : {0.1L, 1.0L / 3, -2.718L, 1e-4000L, 123456789.123456789L}) {
     const std::string t = batch::LosslessText(v);
