@@ -209,7 +209,10 @@ TEST_F(Processes, JobsOnOtherMachinesFindQuindelleRunOnTheirPath) {
          "#!/bin/bash\n"
          "while [ \"${1#-}\" != \"$1\" ]; do case \"$1\" in -o|-p|-l|-i) shift 2 ;; *) shift ;; esac; done\n"
          "if [ \"$1\" = gamma ]; then echo \"ssh: Could not resolve hostname gamma\" >&2; exit 255; fi\n"
-         "shift\n[ \"$1\" = \"--\" ] && shift\nexec bash -c \"$*\"\n");
+         "shift\n[ \"$1\" = \"--\" ] && shift\n"
+         // A login on another machine always has a shell of its own, which
+         // GNU parallel's remote half runs the command with.
+         "export SHELL=/bin/bash\nexec bash -c \"$*\"\n");
   // With SKIP set, a run whose arguments hold it ends well but runs nothing.
   script("remote/quindelle-run", "#!/bin/sh\necho called >> " + Path("calls") +
                                      "\ncase \"$*\" in *\"${SKIP:-none}\"*) exit 0 ;; esac\nexec " + run_ +
