@@ -240,6 +240,15 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
     EXPECT_EQ(Run(s, {[&steps](std::int32_t) { ++steps; }, {}}), 4) << summary;
     EXPECT_EQ(steps, 0) << summary;
   }
+
+  // A summary that takes nothing when its row comes is a file error, and
+  // the run's results are kept all the same.
+  auto full = Command(in, 10);
+  full.out = Path("kept.pln");
+  full.summary = "/dev/full";
+  EXPECT_EQ(Run(full), 4);
+  EXPECT_EQ(err_.str(), "/dev/full: Disk full\n");
+  EXPECT_EQ(ReadWholeFile(Path("kept.pln")).size(), kConfigRecordSize);
 }
 
 // A run that does not finish leaves the old files at its output paths and no

@@ -170,7 +170,6 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   try {
     ReadConfigFile(s, o.in);
   } catch (const FileError& e) {
-    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
     return {kFileFault, o.in + ": " + e.what()};
   }
   ApplyConfigRecord(s);
