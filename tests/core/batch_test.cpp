@@ -232,8 +232,21 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
   EXPECT_EQ(steps, 0);
   EXPECT_EQ(err_.str().rfind(Path("no/such/dir/out.pln") + ": ", 0), 0u) << err_.str();
 
-  // The summary comes after the run; where it cannot go is found before.
-  for (const std::string& summary : {Path("no/such/dir/s.csv"), Path("")}) {
+  // The summary comes after the run; where it cannot go is found before:
+  // a missing folder, a folder in the file's place, a file in the folder's
+  // place (one with execute bits passes a look at its permissions) and, for
+  // a user whom permissions bind, a read-only file or folder.
+  std::ofstream(Path("program")) << "#!/bin/sh\n";
+  fs::permissions(Path("program"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  std::vector<std::string> summaries = {Path("no/such/dir/s.csv"), Path(""), Path("program/s.csv")};
+  if (geteuid() != 0) {
+    fs::create_directory(Path("locked"));
+    fs::permissions(Path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    std::ofstream(Path("readonly.csv")) << "";
+    fs::permissions(Path("readonly.csv"), fs::perms::owner_read);
+    summaries.insert(summaries.end(), {Path("locked/s.csv"), Path("readonly.csv")});
+  }
+  for (const std::string& summary : summaries) {
     auto s = Command(in, 1000);
     s.summary = summary.empty() ? Path(".") : summary;
     steps = 0;

@@ -409,11 +409,10 @@ void CheckAppendable(const std::string& path) {
     return;
   }
   if (errno != ENOENT) ThrowFileError(errno);
-  // A new file: its folder must exist and take one.
+  // A new file: its folder must take one (ENOENT above means that every
+  // folder on the way exists and is one).
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   const std::string folder = parent.empty() ? "." : parent.string();
-  if (::stat(folder.c_str(), &st) != 0) ThrowFileError(errno);
-  if (!S_ISDIR(st.st_mode)) ThrowFileError(ENOTDIR);
   if (::access(folder.c_str(), W_OK | X_OK) != 0) ThrowFileError(errno);
 }
 
