@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include "core/dynamics/step.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/xyz.h"
 #include "core/structures/structures.h"
 
 namespace qd {
@@ -200,6 +202,89 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
     steps = 0;
     EXPECT_EQ(Run(s, {[&steps](std::int32_t) { ++steps; }, {}}), 4) << summary;
     EXPECT_EQ(steps, 0) << summary;
+  }
+}
+
+// Each step goes once into the trajectory, the last one too when it is not
+// a multiple of K.
+TEST_F(Batch, XyzHasAFrameAtTheStartEveryKStepsAndTheEnd) {
+  const std::string in = WriteSquare("square.pln");
+  struct Case {
+    std::int32_t steps, every;
+    std::vector<std::int32_t> frames;
+  };
+  const Case cases[] = {{10, 4, {0, 4, 8, 10}}, {8, 4, {0, 4, 8}}, {0, 3, {0}}, {3, 1, {0, 1, 2, 3}}};
+  for (const Case& c : cases) {
+    auto o = Command(in, c.steps);
+    o.xyz = Path("run.xyz");
+    o.every = c.every;
+    o.step.walls = Walls::Thermos20X20;
+    ASSERT_EQ(Run(o), 0) << err_.str();
+    std::vector<std::int32_t> steps;
+    for (const XyzFrame& f : ParseXyz(Bytes(Path("run.xyz")))) {
+      steps.push_back(f.step.value_or(-1));
+      EXPECT_EQ(f.count, 4);
+    }
+    EXPECT_EQ(steps, c.frames) << c.steps << " every " << c.every;
+    EXPECT_NE(Bytes(Path("run.xyz")).find(" Lattice=\"20 0 0 0 20 0 0 0 20\" Origin=\"-10 -10 -10\""),
+              std::string::npos);
+  }
+}
+
+// A run continued from its trajectory's last frame goes on exactly as the
+// run itself did: the frame holds every bit of positions and velocities.
+TEST_F(Batch, AFrameReadBackWithFromContinuesTheRunBitForBit) {
+  const std::string in = WriteSquare("square.pln");
+  auto whole = Command(in, 12);
+  whole.step.force.formula = Formula::DUDI;
+  ASSERT_EQ(Run(whole), 0) << err_.str();
+  const SimState expect = *state_;
+
+  auto first = whole;
+  first.steps = 7;
+  first.xyz = Path("first.xyz");
+  first.every = 5;
+  ASSERT_EQ(Run(first), 0) << err_.str();
+  for (const char* from : {"first.xyz", "first.xyz@-1", "first.xyz@2"}) {
+    auto rest = whole;
+    rest.steps = 5;
+    rest.from = Path(from);
+    ASSERT_EQ(Run(rest), 0) << err_.str();
+    for (int k = 1; k <= kSlotCount; ++k) {
+      ASSERT_EQ(state_->Present[k], expect.Present[k]) << k;
+      if (expect.Present[k] == 0) continue;
+      for (auto a : {&RunState::X, &RunState::Y, &RunState::Z, &RunState::UX, &RunState::UY, &RunState::UZ})
+        EXPECT_EQ(std::memcmp(&((*state_).*a)[k], &(expect.*a)[k], 10), 0) << from << " slot " << k;
+    }
+  }
+  // The parameters still come from the configuration.
+  auto dt = whole;
+  dt.from = Path("first.xyz@0");
+  dt.steps = 0;
+  dt.set[0] = 0.005L;
+  ASSERT_EQ(Run(dt), 0) << err_.str();
+  EXPECT_EQ(state_->Dt, 0.005L);
+  EXPECT_EQ(state_->B1, expect.B1);
+}
+
+TEST_F(Batch, StartFilesThatCannotBeReadExitWithFour) {
+  const std::string in = WriteSquare("square.pln");
+  std::ofstream(Path("bad.xyz")) << "2\n\nCl 0 0 0\n";
+  std::ofstream(Path("good.xyz")) << "1\n\nCl 0 0 0\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"missing.xyz", "missing.xyz: File not found"},
+      {"bad.xyz", "bad.xyz: XYZ line 3: the file ends after 1 of the 2 particles the frame announces"},
+      {"good.xyz@1", "good.xyz: no frame 1 (the file has 1 frame, 0)"},
+      {"square.pln", "square.pln: not a file to start from"},
+  };
+  for (const auto& [from, message] : cases) {
+    auto o = Command(in, 3);
+    o.from = Path(from);
+    o.out = Path("out.pln");
+    o.xyz = Path("out.xyz");
+    EXPECT_EQ(Run(o), 4) << from;
+    EXPECT_EQ(err_.str().rfind(Path(message), 0), 0u) << err_.str();
+    EXPECT_FALSE(fs::exists(Path("out.pln")) || fs::exists(Path("out.xyz")));
   }
 }
 

@@ -12,12 +12,14 @@
 #include <sstream>
 
 #include "core/batch/csv_rows.h"
+#include "core/batch/start_from.h"
 #include "core/common/errors.h"
 #include "core/dynamics/energy.h"
 #include "core/run/run.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/xyz.h"
 #include "core/state/sim_state.h"
 
 namespace qd::batch {
@@ -176,8 +178,18 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   s.StepCount = 0;
   for (std::size_t i = 0; i < o.set.size(); ++i)
     if (o.set[i]) s.*kParameterBlock[i] = *o.set[i];
+  if (!o.from.empty()) {
+    try {
+      InstallStartFrom(s, o.from);
+    } catch (const FileError& e) {
+      return {kFileFault, SplitStartPointer(o.from).path + ": " + e.what()};
+    }
+  }
 
-  Output out{{}, o.out}, csv{{}, o.csv};
+  Output out{{}, o.out}, csv{{}, o.csv}, xyz{{}, o.xyz};
+  // Frames gather here and go to the file in large writes.
+  std::string frames;
+  constexpr std::size_t kFrameBuffer = 1 << 20;
   const std::string* failing = &o.out;  // the path a FileError belongs to
   std::string fault;
   std::int64_t n = 0;  // the step that faulted
@@ -195,16 +207,33 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       csv.file->Write(kCsvHeader);
       csv.file->Write(CsvRows(s, o.step.force, 0));
     }
-    // The run's own steps, with the table written and the signals looked
-    // at between them.
+    // The run's own steps, with the table and the trajectory written and the
+    // signals looked at between them.
     qd::Run run(s);
     run.Options() = o.step;
     run.History().SetEnabled(false);
+    failing = &o.xyz;
+    if (!o.xyz.empty()) {
+      xyz.file.emplace(o.xyz);
+      AppendXyzFrame(frames, s, o.step, run.Kinetic(), run.Potential());
+    }
     if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
     int stoppedBy = 0;
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
       const auto step = static_cast<std::int32_t>(steps);
-      if (csv.file && (step % o.every == 0 || step == o.steps)) csv.file->Write(CsvRows(s, o.step.force, step));
+      const bool due = step % o.every == 0 || step == o.steps;
+      if (csv.file && due) {
+        failing = &o.csv;
+        csv.file->Write(CsvRows(s, o.step.force, step));
+      }
+      if (xyz.file && due) {
+        failing = &o.xyz;
+        AppendXyzFrame(frames, s, o.step, run.Kinetic(), run.Potential());
+        if (frames.size() >= kFrameBuffer) {
+          xyz.file->Write(frames);
+          frames.clear();
+        }
+      }
       if (hooks.stepDone) hooks.stepDone(step);
       stoppedBy = stopSignal();
       return stoppedBy == 0;
@@ -215,12 +244,16 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       n = ran.fault->step;
       out.file.reset();  // a faulted run writes no result
     }
+    if (xyz.file) {
+      failing = &o.xyz;
+      xyz.file->Write(frames);
+    }
     if (out.file) {
       failing = &o.out;
       FillConfigRecord(s);
       out.file->Write(s.ConfigRecord.data(), s.ConfigRecord.size());
     }
-    for (Output* f : {&csv, &out}) {
+    for (Output* f : {&csv, &xyz, &out}) {
       failing = &f->path;
       if (f->file) f->file->Finish();
     }
@@ -228,7 +261,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     // moves or finds every output in place.
     HeldSignals held;
     if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
-    for (Output* f : {&csv, &out}) {
+    for (Output* f : {&csv, &xyz, &out}) {
       failing = &f->path;
       if (f->file) f->file->Commit();
     }
