@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -25,12 +26,108 @@ const char* KindSpecies(int kind) { return kind == 2 ? "S" : "Cl"; }
 
 namespace {
 
-// 21 significant digits give back every bit of the 64-bit significand;
-// to_chars never looks at the locale.
+using u128 = unsigned __int128;
+
+constexpr u128 kTen20 = static_cast<u128>(100000000000000000000.0L);
+constexpr u128 kTen21 = kTen20 * 10;
+
+// The 21 significant digits of x = m 2^e, correctly rounded (to even at a
+// tie), when x 10^k with k = 20 - d falls in 64 + 63 bits: the digits as
+// a whole number D in [10^20, 10^21) and d, the decimal exponent of x's
+// first digit. False outside that range.
+bool ShortDigits(std::uint64_t m, int e, int& d, u128& digits) {
+  for (int tries = 0; tries < 3; ++tries) {
+    const int k = 20 - d;
+    if (k < 0 || k > 27) return false;
+    std::uint64_t five = 1;
+    for (int i = 0; i < k; ++i) five *= 5;
+    const u128 p = u128{m} * five;  // < 2^64 5^27 < 2^127
+    const int shift = -(k + e);          // x 10^k = p 2^-shift
+    if (shift <= 0 || shift >= 127) return false;
+    u128 q = p >> shift;
+    const u128 rest = p & ((u128{1} << shift) - 1), half = u128{1} << (shift - 1);
+    if (q >= kTen21) {
+      ++d;
+      continue;
+    }
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+    if (q < kTen20) {
+      --d;
+      continue;
+    }
+    if (q == kTen21) {  // 99...9.5 rounded up to the next power of ten
+      q = kTen20;
+      ++d;
+    }
+    digits = q;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+char* LosslessChars(char* first, Extended v) {
+  // The common magnitudes by integer arithmetic, several times faster than
+  // the general conversion, with the very same text; the rest by to_chars.
+  // The significand and the biased exponent straight from the 80 bits.
+  std::uint64_t m;
+  std::uint16_t top;
+  std::memcpy(&m, &v, 8);
+  std::memcpy(&top, reinterpret_cast<const char*>(&v) + 8, 2);
+  const int biased = top & 0x7fff;
+  if (biased != 0 && biased != 0x7fff && m >> 63 != 0) {
+    const int exp2 = biased - 16383;  // |v| = m 2^(exp2 - 63), m in [2^63, 2^64)
+    // floor(log10 |v|), or one less: 78913 / 2^18 is log10(2) from below.
+    int d = (exp2 * 78913) >> 18;
+    u128 digits = 0;
+    if (ShortDigits(m, exp2 - 63, d, digits)) {
+      // One division of the wide number, the rest in 64 bits.
+      char text[21];
+      // 10^19 = 2^19 5^19 and D < 2^70, so D / 10^19 = (D / 2^19) / 5^19
+      // in 64 bits.
+      constexpr std::uint64_t kFive19 = 19073486328125ULL, kTen19 = 10000000000000000000ULL;
+      std::uint64_t high = static_cast<std::uint64_t>(digits >> 19) / kFive19;
+      std::uint64_t low = static_cast<std::uint64_t>(digits - u128{high} * kTen19);
+      for (int i = 20; i >= 2; --i, low /= 10) text[i] = static_cast<char>('0' + low % 10);
+      for (int i = 1; i >= 0; --i, high /= 10) text[i] = static_cast<char>('0' + high % 10);
+      int n = 21;
+      while (n > 1 && text[n - 1] == '0') --n;
+      char* out = first;
+      if (v < 0) *out++ = '-';
+      if (d < -4) {  // as printf's %g: scientific below 1e-4
+        *out++ = text[0];
+        if (n > 1) {
+          *out++ = '.';
+          out = std::copy(text + 1, text + n, out);
+        }
+        *out++ = 'e';
+        *out++ = '-';
+        if (-d < 10) *out++ = '0';
+        return std::to_chars(out, out + 4, -d).ptr;
+      }
+      if (d < 0) {
+        *out++ = '0';
+        *out++ = '.';
+        out = std::fill_n(out, -d - 1, '0');
+        return std::copy(text, text + n, out);
+      }
+      out = std::copy(text, text + d + 1, out);
+      if (n > d + 1) {
+        *out++ = '.';
+        out = std::copy(text + d + 1, text + n, out);
+      }
+      return out;
+    }
+  }
+  return std::to_chars(first, first + 48, v, std::chars_format::general, 21).ptr;
+}
+
+namespace {
+
 void AppendNumber(std::string& out, Extended v) {
   char buf[48];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 21);
-  out.append(buf, r.ptr);
+  out.append(buf, LosslessChars(buf, v));
 }
 
 void AppendInt(std::string& out, long v) {

@@ -25,6 +25,11 @@ int SlotKind(const RunState& s, int secondKindCount, int slot);
 // program's picture.
 const char* KindSpecies(int kind);
 
+// Writes v with 21 significant digits and a full stop, as to_chars writes it
+// in general format (at most 48 characters); returns the end. 21 digits give
+// back every bit of the 64-bit significand.
+char* LosslessChars(char* first, Extended v);
+
 // Appends one frame of the present slots of `s` to `out`: positions,
 // velocities, slot and kind per particle; the step count and the energies
 // on the comment line, and with walls their box.
