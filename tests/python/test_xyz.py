@@ -112,3 +112,27 @@ def test_damaged_start_files_exit_with_four(tmp_path, start_file, quindelle_run,
     assert done.returncode == 4, done.stderr
     assert done.stderr.startswith(str(tmp_path / name.split("@")[0]) + ": ")
     assert not (tmp_path / "o.pln").exists() and not (tmp_path / "o.xyz").exists()
+
+
+def test_load_takes_a_frame_as_quindelle_run_does(tmp_path, start_file, quindelle_run):
+    start = start_file(particles=30)
+    quindelle_run(start, "--steps", 4, "--xyz", tmp_path / "run.xyz", "--every", 2, "--out", tmp_path / "end.pln")
+    end = qd.load(tmp_path / "end.pln")
+    for path in (tmp_path / "run.xyz", f"{tmp_path / 'run.xyz'}@-1", f"{tmp_path / 'run.xyz'}@2"):
+        sim = qd.load(path)
+        assert sim.step_count == 0
+        assert all(value == 0 for value in sim.params.values())
+        assert np.array_equal(sim.present, end.present)
+        for name in ("positions", "velocities"):
+            assert np.array_equal(significant_bytes(getattr(sim, name)[end.present]),
+                                  significant_bytes(getattr(end, name)[end.present])), (name, path)
+    first = qd.load(f"{tmp_path / 'run.xyz'}@0")
+    assert np.array_equal(significant_bytes(first.positions), significant_bytes(qd.load(start).positions)
+                          * first.present[:, None, None])
+    (tmp_path / "bad.xyz").write_text("2\n\nCl 0 0 0\n")
+    with pytest.raises(ValueError, match="bad.xyz: XYZ line 3"):
+        qd.load(tmp_path / "bad.xyz")
+    with pytest.raises(ValueError, match="no frame 3"):
+        qd.load(f"{tmp_path / 'run.xyz'}@3")
+    with pytest.raises(FileNotFoundError):
+        qd.load(tmp_path / "missing.xyz")
