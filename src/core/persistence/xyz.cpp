@@ -14,6 +14,7 @@
 
 #include "core/common/errors.h"
 #include "core/dynamics/step.h"
+#include "core/history/run_history.h"
 #include "core/persistence/file_io.h"
 
 namespace qd {
@@ -176,6 +177,18 @@ void AppendXyzFrame(std::string& out, const RunState& s, const StepOptions& o, E
     AppendInt(out, kind);
     out += '\n';
   }
+}
+
+std::string HistoryXyz(const RunHistory& h, Walls walls) {
+  std::string text;
+  for (std::size_t i = 0; i < h.Size(); ++i) {
+    const Snapshot& n = h.At(i);
+    StepOptions o;
+    o.force = n.Force;
+    o.walls = walls;
+    AppendXyzFrame(text, n.State, o, n.Kinetic, n.Potential);
+  }
+  return text;
 }
 
 namespace {

@@ -36,6 +36,12 @@ char* LosslessChars(char* first, Extended v);
 void AppendXyzFrame(std::string& out, const RunState& s, const StepOptions& o, Extended kinetic,
                     Extended potential);
 
+class RunHistory;
+
+// Every snapshot of a run's history as a frame, with the energies it was
+// recorded with; the walls give the box (snapshots do not hold them).
+std::string HistoryXyz(const RunHistory& h, Walls walls);
+
 // One frame as read back: the particles by slot, nothing else of the state.
 struct XyzFrame {
   SlotArray<Extended> X{}, Y{}, Z{}, UX{}, UY{}, UZ{};
