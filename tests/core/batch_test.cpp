@@ -267,27 +267,6 @@ TEST_F(Batch, AFrameReadBackWithFromContinuesTheRunBitForBit) {
   EXPECT_EQ(state_->B1, expect.B1);
 }
 
-TEST_F(Batch, StartFilesThatCannotBeReadExitWithFour) {
-  const std::string in = WriteSquare("square.pln");
-  std::ofstream(Path("bad.xyz")) << "2\n\nCl 0 0 0\n";
-  std::ofstream(Path("good.xyz")) << "1\n\nCl 0 0 0\n";
-  const std::pair<std::string, std::string> cases[] = {
-      {"missing.xyz", "missing.xyz: File not found"},
-      {"bad.xyz", "bad.xyz: XYZ line 3: the file ends after 1 of the 2 particles the frame announces"},
-      {"good.xyz@1", "good.xyz: no frame 1 (the file has 1 frame, 0)"},
-      {"square.pln", "square.pln: not a file to start from"},
-  };
-  for (const auto& [from, message] : cases) {
-    auto o = Command(in, 3);
-    o.from = Path(from);
-    o.out = Path("out.pln");
-    o.xyz = Path("out.xyz");
-    EXPECT_EQ(Run(o), 4) << from;
-    EXPECT_EQ(err_.str().rfind(Path(message), 0), 0u) << err_.str();
-    EXPECT_FALSE(fs::exists(Path("out.pln")) || fs::exists(Path("out.xyz")));
-  }
-}
-
 // A run that does not finish leaves the old files at its output paths and no
 // temporary file; after a floating-point fault the table keeps the rows of
 // the good steps.

@@ -1,5 +1,6 @@
-"""quindelle-run's extended XYZ as another tool reads it, and its frames
-read back with --from: positions to the last bit, damaged files refused."""
+"""quindelle-run's extended XYZ as another tool reads it, other tools' frames
+read back with --from, damaged files refused, and quindelle.load of a frame
+to the last bit."""
 import csv
 import os
 
@@ -58,21 +59,6 @@ def test_ase_reads_every_frame_as_the_table_has_it(tmp_path, start_file, quindel
             side = 2 * float(walls)
             assert np.array_equal(atoms.cell.array, side * np.eye(3))
             assert atoms.info["Origin"].tolist() == [-side / 2] * 3
-
-
-def test_a_frame_read_back_gives_the_state_bit_for_bit(tmp_path, start_file, quindelle_run):
-    start = start_file(particles=40, formula="DUDI")
-    # Some steps first, so that every value uses all 64 bits of its significand.
-    quindelle_run(start, "--steps", 5, "--formula", "DUDI", "--xyz", tmp_path / "run.xyz",
-                  "--out", tmp_path / "run.pln")
-    for frame in ("", "@-1", "@5"):
-        quindelle_run(start, "--steps", 0, "--from", f"{tmp_path / 'run.xyz'}{frame}", "--out",
-                      tmp_path / "back.pln")
-        run, back = qd.load(tmp_path / "run.pln"), qd.load(tmp_path / "back.pln")
-        assert np.array_equal(back.present, run.present)
-        for name in ("positions", "velocities"):
-            assert np.array_equal(significant_bytes(getattr(back, name)[run.present]),
-                                  significant_bytes(getattr(run, name)[run.present])), (name, frame)
 
 
 def test_frames_ase_writes_start_a_run(tmp_path, start_file, quindelle_run):
