@@ -73,17 +73,6 @@ void List(const SimState& s, ListKind kind, std::ostream& out) {
   }
 }
 
-namespace {
-
-// The rows of one step, as the run history writes them too.
-std::string CsvRows(const SimState& s, const ForceOptions& fo, std::int32_t step) {
-  std::ostringstream rows;
-  WriteCsvRows(rows, s, step, KineticEnergy(s), PotentialEnergy(s, fo));
-  return rows.str();
-}
-
-}  // namespace
-
 std::string ForceChoicesText(const ForceOptions& f) {
   std::string text = std::string("formula ") + NameOf(kFormulaNames, f.formula) + ", sign " +
                      NameOf(kSignNames, f.sign) + ", kinds " + std::to_string(f.secondKindCount);
@@ -205,35 +194,40 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     if (!o.csv.empty()) {
       csv.file.emplace(o.csv);
       csv.file->Write(kCsvHeader);
-      csv.file->Write(CsvRows(s, o.step.force, 0));
     }
+    failing = &o.xyz;
+    if (!o.xyz.empty()) xyz.file.emplace(o.xyz);
     // The run's own steps, with the table and the trajectory written and the
     // signals looked at between them.
     qd::Run run(s);
     run.Options() = o.step;
     run.History().SetEnabled(false);
-    failing = &o.xyz;
-    if (!o.xyz.empty()) {
-      xyz.file.emplace(o.xyz);
-      AppendXyzFrame(frames, s, o.step, run.Kinetic(), run.Potential());
-    }
-    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
-    int stoppedBy = 0;
-    const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
-      const auto step = static_cast<std::int32_t>(steps);
-      const bool due = step % o.every == 0 || step == o.steps;
-      if (csv.file && due) {
+    // The energies once for both records, the potential on the run's threads
+    // (the same to the last bit as on one): they cost more than the text.
+    auto record = [&](std::int32_t step) {
+      if (!csv.file && !xyz.file) return;
+      const Extended kinetic = run.Kinetic(), potential = run.Potential();
+      if (csv.file) {
         failing = &o.csv;
-        csv.file->Write(CsvRows(s, o.step.force, step));
+        std::ostringstream rows;
+        WriteCsvRows(rows, s, step, kinetic, potential);
+        csv.file->Write(rows.str());
       }
-      if (xyz.file && due) {
+      if (xyz.file) {
         failing = &o.xyz;
-        AppendXyzFrame(frames, s, o.step, run.Kinetic(), run.Potential());
+        AppendXyzFrame(frames, s, o.step, kinetic, potential);
         if (frames.size() >= kFrameBuffer) {
           xyz.file->Write(frames);
           frames.clear();
         }
       }
+    };
+    record(0);
+    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
+    int stoppedBy = 0;
+    const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
+      const auto step = static_cast<std::int32_t>(steps);
+      if (step % o.every == 0 || step == o.steps) record(step);
       if (hooks.stepDone) hooks.stepDone(step);
       stoppedBy = stopSignal();
       return stoppedBy == 0;
