@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 
+#include "core/batch/start_from.h"
 #include "core/common/errors.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/file_io.h"
@@ -17,11 +18,11 @@ namespace qd::cli {
 using batch::Lookup;
 
 const char* const kUsageText =
-    "usage: quindelle-run IN.pln --steps N [--out OUT.pln]\n"
+    "usage: quindelle-run IN.pln --steps N [--out OUT.pln] [--from FILE.xyz[@N]]\n"
     "         [--formula E|PE|PES|DUDI|EPESminus] [--sign gravoscope|taoscope]\n"
     "         [--kinds 30|15|10] [--drop-b] [--drop-cdf] [--cooler] [--heater]\n"
     "         [--walls none|1.5|10|100] [--blockade] [--dt X] [--set NAME=X]...\n"
-    "         [--list positions|velocities] [--csv FILE [--every K]]\n"
+    "         [--list positions|velocities] [--csv FILE] [--xyz FILE] [--every K]\n"
     "         [--summary FILE] [--threads N] [--progress]\n"
     "       quindelle-run -h|--help | -v|--version\n"
     "\n"
@@ -36,12 +37,21 @@ const char* const kUsageText =
     "  --csv FILE   write step,slot,x,y,z,ux,uy,uz and, on each step's first row,\n"
     "               kinetic,potential,total: at the start, every K steps and at\n"
     "               the end\n"
+    "  --xyz FILE   write the particles as extended XYZ frames for molecular\n"
+    "               viewers (positions, velocities, slot, kind; step and\n"
+    "               energies per frame): at the start, every K steps and at the end\n"
+    "  --every K    the steps between two rows of --csv or frames of --xyz\n"
+    "               (default 1)\n"
+    "  --from FILE.xyz[@N]  start from frame N (0 the first, -1 the last; default\n"
+    "               the last) of an extended XYZ file: its particles replace IN's\n"
+    "               positions, velocities and presence; the rest comes from IN\n"
     "  --summary FILE  append one row for the run: settings, parameters, steps\n"
     "               done, energies, largest distance from the centre, fault\n"
     "  --threads N  worker threads for a step (default: one per core)\n"
     "  --progress   show a progress line on standard error (shown anyway when\n"
     "               standard error is a terminal and the run takes over a second)\n"
-    "IN, OUT, the CSV and the summary must be different files.\n"
+    "IN, OUT, the CSV, the XYZ, the summary and --from's file must be different\n"
+    "files.\n"
     "Exit status: 0 done, 2 wrong usage, 3 floating-point fault (OUT not written),\n"
     "4 file error, 128+S when stopped by signal S (no output written).\n";
 
@@ -131,16 +141,19 @@ std::string Convert(const Texts& t, const CLI::App& app, Command& c) {
       return problem;
   }
   for (const auto& [option, path] :
-       {std::pair{"--out", &o.out}, {"--csv", &o.csv}, {"--summary", &o.summary}})
+       {std::pair{"--out", &o.out}, {"--csv", &o.csv}, {"--xyz", &o.xyz}, {"--summary", &o.summary},
+        {"--from", &o.from}})
     if (app.count(option) > 0 && path->empty()) return std::string(option) + " needs a file name";
-  if (app.count("--every") > 0 && o.csv.empty()) return "--every only goes with --csv";
+  if (app.count("--every") > 0 && o.csv.empty() && o.xyz.empty()) return "--every only goes with --csv or --xyz";
   return {};
 }
 
 // No output may overwrite the input or another output.
 std::string DistinctFiles(const batch::Options& o) {
+  const std::string from = batch::SplitStartPointer(o.from).path;
   const std::pair<const char*, const std::string*> files[] = {
-      {"the input", &o.in}, {"--out", &o.out}, {"--csv", &o.csv}, {"--summary", &o.summary}};
+      {"the input", &o.in}, {"--from", &from},        {"--out", &o.out},
+      {"--csv", &o.csv},    {"--xyz", &o.xyz},        {"--summary", &o.summary}};
   for (std::size_t i = 0; i < std::size(files); ++i)
     for (std::size_t j = i + 1; j < std::size(files); ++j)
       if (!files[i].second->empty() && !files[j].second->empty() &&
@@ -220,6 +233,8 @@ std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
                                    {"--threads", &t.threads},
                                    {"--out", &c.run.out},
                                    {"--csv", &c.run.csv},
+                                   {"--xyz", &c.run.xyz},
+                                   {"--from", &c.run.from},
                                    {"--summary", &c.run.summary}})
     once(app.add_option(name, *text));
   app.add_option("--set", t.sets)->allow_extra_args(false);

@@ -747,7 +747,11 @@ PYBIND11_MODULE(quindelle, m) {
       },
       py::arg("path"),
       "Reads a configuration file (*.pln) as quindelle-run does, with step\n"
-      "count 0 and the choices quindelle-run starts with. Raises\n"
-      "FileNotFoundError, PermissionError, IsADirectoryError and the like, and\n"
-      "ValueError for a file too short to be a configuration.");
+      "count 0 and the choices quindelle-run starts with. An extended XYZ file\n"
+      "('run.xyz', or 'run.xyz@N' for frame N: 0 the first, -1 the last, by\n"
+      "default the last) gives the frame's positions, velocities and slots to a\n"
+      "simulation whose parameters are all 0, as quindelle-run --from reads it.\n"
+      "Raises FileNotFoundError, PermissionError, IsADirectoryError and the like,\n"
+      "and ValueError for a file too short to be a configuration or a damaged\n"
+      "XYZ file.");
 }

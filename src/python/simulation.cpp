@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "core/batch/batch_run.h"
+#include "core/batch/start_from.h"
 #include "core/common/errors.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/xyz.h"
 
 namespace qd::python {
 
@@ -16,9 +18,24 @@ using batch::NameOf;
 Simulation::Simulation() : run_(std::make_unique<Run>()) {}
 
 std::unique_ptr<Simulation> Simulation::Load(const std::string& path) {
+  const batch::StartPointer frame = batch::SplitStartPointer(path);
+  const bool xyz = IsXyzName(frame.path);
+  const std::string& file = xyz ? frame.path : path;
   // The access check first, so that a missing file or a folder is told by
   // its errno rather than by the text alone.
-  if (const int err = RegularFileAccessError(path)) throw FileProblem(err, FileErrorText(err), path);
+  if (const int err = RegularFileAccessError(file)) throw FileProblem(err, FileErrorText(err), file);
+  if (xyz) {
+    // Particles only: the parameters and choices stay those of a new
+    // simulation.
+    auto sim = std::make_unique<Simulation>();
+    try {
+      InstallXyzFrame(sim->State(), ReadXyzFrame(file, frame.index));
+    } catch (const FileError& e) {
+      throw FileProblem(0, e.what(), file);
+    }
+    sim->source_ = file;
+    return sim;
+  }
   auto s = std::make_unique<SimState>();
   s->TaonCount = kSlotCount;
   try {

@@ -38,7 +38,9 @@ class Simulation {
   Simulation();
 
   // Reads a configuration as quindelle-run does: the file's first record,
-  // installed with step count 0. Throws FileProblem.
+  // installed with step count 0. An extended XYZ file (FILE.xyz or
+  // FILE.xyz@N, N as --from takes it) gives its frame's particles to a new
+  // simulation. Throws FileProblem.
   static std::unique_ptr<Simulation> Load(const std::string& path);
 
   // An independent simulation with this one's state, choices and history.

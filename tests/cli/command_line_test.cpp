@@ -80,6 +80,12 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
       {in, "--steps", "3", "--out", Path("o.pln"), "--summary", Path("dangling")},
       {in, "--steps", "3", "--out", Path("o.pln"), "--csv", Path("dangling")},
       {in, "--steps", "3", "--out", Path("real/n.pln"), "--csv", Path("folder/n.pln")},
+      {in, "--steps", "3", "--xyz", in},
+      {in, "--steps", "3", "--xyz", Path("new.x"), "--csv", Path("new.x")},
+      {in, "--steps", "3", "--xyz", Path("new.x"), "--from", Path("new.x@2")},
+      {in, "--steps", "3", "--from", in},
+      {in, "--steps", "3", "--xyz", ""},
+      {in, "--steps", "3", "--from", ""},
   };
   for (const auto& args : wrong) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
@@ -129,6 +135,13 @@ TEST_F(CommandLine, ReadsEveryOption) {
   EXPECT_EQ(c.list, batch::ListKind::Positions);
   EXPECT_EQ(c.run.set[0], 0.001L);
   EXPECT_EQ(c.run.set[8], -0.5L);
+  cli::Command xyz;
+  ASSERT_EQ(cli::ParseArguments({"in.pln", "--steps", "9", "--xyz", "t.xyz", "--every", "3", "--from", "s.xyz@-2"},
+                                xyz),
+            "");
+  EXPECT_EQ(xyz.run.xyz, "t.xyz");
+  EXPECT_EQ(xyz.run.every, 3);
+  EXPECT_EQ(xyz.run.from, "s.xyz@-2");
   EXPECT_FALSE(c.run.set[1].has_value());
   cli::Command defaults;
   ASSERT_EQ(cli::ParseArguments({"in.pln", "--steps", "0"}, defaults), "");

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include "core/dynamics/step.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/xyz.h"
 #include "core/structures/structures.h"
 
 namespace qd {
@@ -262,6 +264,68 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
   EXPECT_EQ(Run(full), 4);
   EXPECT_EQ(err_.str(), "/dev/full: Disk full\n");
   EXPECT_EQ(ReadWholeFile(Path("kept.pln")).size(), kConfigRecordSize);
+}
+
+// Each step goes once into the trajectory, the last one too when it is not
+// a multiple of K.
+TEST_F(Batch, XyzHasAFrameAtTheStartEveryKStepsAndTheEnd) {
+  const std::string in = WriteSquare("square.pln");
+  struct Case {
+    std::int32_t steps, every;
+    std::vector<std::int32_t> frames;
+  };
+  const Case cases[] = {{10, 4, {0, 4, 8, 10}}, {8, 4, {0, 4, 8}}, {0, 3, {0}}, {3, 1, {0, 1, 2, 3}}};
+  for (const Case& c : cases) {
+    auto o = Command(in, c.steps);
+    o.xyz = Path("run.xyz");
+    o.every = c.every;
+    o.step.walls = Walls::Thermos20X20;
+    ASSERT_EQ(Run(o), 0) << err_.str();
+    std::vector<std::int32_t> steps;
+    for (const XyzFrame& f : ParseXyz(Bytes(Path("run.xyz")))) {
+      steps.push_back(f.step.value_or(-1));
+      EXPECT_EQ(f.count, 4);
+    }
+    EXPECT_EQ(steps, c.frames) << c.steps << " every " << c.every;
+    EXPECT_NE(Bytes(Path("run.xyz")).find(" Lattice=\"20 0 0 0 20 0 0 0 20\" Origin=\"-10 -10 -10\""),
+              std::string::npos);
+  }
+}
+
+// A run continued from its trajectory's last frame goes on exactly as the
+// run itself did: the frame holds every bit of positions and velocities.
+TEST_F(Batch, AFrameReadBackWithFromContinuesTheRunBitForBit) {
+  const std::string in = WriteSquare("square.pln");
+  auto whole = Command(in, 12);
+  whole.step.force.formula = Formula::DUDI;
+  ASSERT_EQ(Run(whole), 0) << err_.str();
+  const SimState expect = *state_;
+
+  auto first = whole;
+  first.steps = 7;
+  first.xyz = Path("first.xyz");
+  first.every = 5;
+  ASSERT_EQ(Run(first), 0) << err_.str();
+  for (const char* from : {"first.xyz", "first.xyz@-1", "first.xyz@2"}) {
+    auto rest = whole;
+    rest.steps = 5;
+    rest.from = Path(from);
+    ASSERT_EQ(Run(rest), 0) << err_.str();
+    for (int k = 1; k <= kSlotCount; ++k) {
+      ASSERT_EQ(state_->Present[k], expect.Present[k]) << k;
+      if (expect.Present[k] == 0) continue;
+      for (auto a : {&RunState::X, &RunState::Y, &RunState::Z, &RunState::UX, &RunState::UY, &RunState::UZ})
+        EXPECT_EQ(std::memcmp(&((*state_).*a)[k], &(expect.*a)[k], 10), 0) << from << " slot " << k;
+    }
+  }
+  // The parameters still come from the configuration.
+  auto dt = whole;
+  dt.from = Path("first.xyz@0");
+  dt.steps = 0;
+  dt.set[0] = 0.005L;
+  ASSERT_EQ(Run(dt), 0) << err_.str();
+  EXPECT_EQ(state_->Dt, 0.005L);
+  EXPECT_EQ(state_->B1, expect.B1);
 }
 
 // A run that does not finish leaves the old files at its output paths and no

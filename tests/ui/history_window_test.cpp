@@ -22,6 +22,7 @@
 
 #include "core/batch/batch_run.h"
 #include "core/editing/number_text.h"
+#include "core/persistence/xyz.h"
 #include "tests/ui/commands_fixture.h"
 #include "ui/editing/edit_dlg.h"
 
@@ -260,6 +261,45 @@ TEST_F(HistoryWindow, ExportWritesTheRunnersTableAndNeverOverTheConfiguration) {
 
   dialogs.saveAnswers.push_back(std::nullopt);
   w.ExportButton->click();
+  EXPECT_EQ(dialogs.errors.size(), 1u);
+}
+
+// One frame per snapshot, each the snapshot to the last bit, in the walls'
+// box; never over the configuration, nothing on Cancel.
+TEST_F(HistoryWindow, ExportXyzWritesAFramePerSnapshot) {
+  TMainForm& f = StartWith(WallCloud());
+  f.Thermos3X3->setChecked(true);
+  THistoryWindow& w = Open(f);
+  EXPECT_FALSE(w.ExportXyzButton->isEnabled());
+  RunFor(140);
+  w.Refresh();
+  ASSERT_TRUE(w.ExportXyzButton->isEnabled());
+  const QString xyz = Folder() + QStringLiteral("/run.xyz");
+  dialogs.saveAnswers.push_back(xyz);
+  w.ExportXyzButton->click();
+  ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
+  EXPECT_EQ(dialogs.fileDialogs[0].defaultSuffix, QStringLiteral("xyz"));
+  const std::string text = ReadBytes(xyz).toStdString();
+  EXPECT_NE(text.find("Origin=\"-1.5 -1.5 -1.5\""), std::string::npos);
+  const std::vector<XyzFrame> frames = ParseXyz(text);
+  const RunHistory& h = f.History();
+  ASSERT_EQ(frames.size(), h.Size());
+  ASSERT_GE(frames.size(), 2u);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const RunState& s = h.At(i).State;
+    EXPECT_EQ(frames[i].step, s.StepCount);
+    EXPECT_EQ(frames[i].Present, s.Present);
+    for (int k = 1; k <= 14; ++k) EXPECT_TRUE(frames[i].X[k] == s.X[k] && frames[i].UZ[k] == s.UZ[k]) << i;
+  }
+
+  const QByteArray config = ReadBytes(startPath);
+  dialogs.saveAnswers.push_back(startPath);
+  dialogs.yesNoAnswers.push_back(true);  // "replace it?" Yes: still refused
+  w.ExportXyzButton->click();
+  EXPECT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(ReadBytes(startPath), config);
+  dialogs.saveAnswers.push_back(std::nullopt);
+  w.ExportXyzButton->click();
   EXPECT_EQ(dialogs.errors.size(), 1u);
 }
 

@@ -12,12 +12,14 @@
 #include <sstream>
 
 #include "core/batch/csv_rows.h"
+#include "core/batch/start_from.h"
 #include "core/common/errors.h"
 #include "core/dynamics/energy.h"
 #include "core/run/run.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/xyz.h"
 #include "core/state/sim_state.h"
 
 namespace qd::batch {
@@ -70,17 +72,6 @@ void List(const SimState& s, ListKind kind, std::ostream& out) {
         << '\n';
   }
 }
-
-namespace {
-
-// The rows of one step, as the run history writes them too.
-std::string CsvRows(const SimState& s, const ForceOptions& fo, std::int32_t step) {
-  std::ostringstream rows;
-  WriteCsvRows(rows, s, step, KineticEnergy(s), PotentialEnergy(s, fo));
-  return rows.str();
-}
-
-}  // namespace
 
 std::string ForceChoicesText(const ForceOptions& f) {
   std::string text = std::string("formula ") + NameOf(kFormulaNames, f.formula) + ", sign " +
@@ -176,8 +167,18 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   s.StepCount = 0;
   for (std::size_t i = 0; i < o.set.size(); ++i)
     if (o.set[i]) s.*kParameterBlock[i] = *o.set[i];
+  if (!o.from.empty()) {
+    try {
+      InstallStartFrom(s, o.from);
+    } catch (const FileError& e) {
+      return {kFileFault, SplitStartPointer(o.from).path + ": " + e.what()};
+    }
+  }
 
-  Output out{{}, o.out}, csv{{}, o.csv};
+  Output out{{}, o.out}, csv{{}, o.csv}, xyz{{}, o.xyz};
+  // Frames gather here and go to the file in large writes.
+  std::string frames;
+  constexpr std::size_t kFrameBuffer = 1 << 20;
   const std::string* failing = &o.out;  // the path a FileError belongs to
   std::string fault, summaryError;
   std::int64_t n = 0;  // the step that faulted
@@ -194,19 +195,41 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     if (!o.csv.empty()) {
       csv.file.emplace(o.csv);
       csv.file->Write(kCsvHeader);
-      csv.file->Write(CsvRows(s, o.step.force, 0));
     }
-    // The run's own steps, with the table written and the signals looked
-    // at between them.
+    failing = &o.xyz;
+    if (!o.xyz.empty()) xyz.file.emplace(o.xyz);
+    // The run's own steps, with the table and the trajectory written and the
+    // signals looked at between them.
     qd::Run run(s);
     run.Options() = o.step;
     run.History().SetEnabled(false);
+    // The energies once for both records, the potential on the run's threads
+    // (the same to the last bit as on one): they cost more than the text.
+    auto record = [&](std::int32_t step) {
+      if (!csv.file && !xyz.file) return;
+      const Extended kinetic = run.Kinetic(), potential = run.Potential();
+      if (csv.file) {
+        failing = &o.csv;
+        std::ostringstream rows;
+        WriteCsvRows(rows, s, step, kinetic, potential);
+        csv.file->Write(rows.str());
+      }
+      if (xyz.file) {
+        failing = &o.xyz;
+        AppendXyzFrame(frames, s, o.step, kinetic, potential);
+        if (frames.size() >= kFrameBuffer) {
+          xyz.file->Write(frames);
+          frames.clear();
+        }
+      }
+    };
+    record(0);
     if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
     int stoppedBy = 0;
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
       const auto step = static_cast<std::int32_t>(steps);
       done = steps;
-      if (csv.file && (step % o.every == 0 || step == o.steps)) csv.file->Write(CsvRows(s, o.step.force, step));
+      if (step % o.every == 0 || step == o.steps) record(step);
       if (hooks.stepDone) hooks.stepDone(step);
       stoppedBy = stopSignal();
       return stoppedBy == 0;
@@ -217,12 +240,16 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       n = ran.fault->step;
       out.file.reset();  // a faulted run writes no result
     }
+    if (xyz.file) {
+      failing = &o.xyz;
+      xyz.file->Write(frames);
+    }
     if (out.file) {
       failing = &o.out;
       FillConfigRecord(s);
       out.file->Write(s.ConfigRecord.data(), s.ConfigRecord.size());
     }
-    for (Output* f : {&csv, &out}) {
+    for (Output* f : {&csv, &xyz, &out}) {
       failing = &f->path;
       if (f->file) f->file->Finish();
     }
@@ -242,7 +269,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     // moves or finds every output in place.
     HeldSignals held;
     if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
-    for (Output* f : {&csv, &out}) {
+    for (Output* f : {&csv, &xyz, &out}) {
       failing = &f->path;
       if (f->file) f->file->Commit();
     }

@@ -62,7 +62,10 @@ struct Options {
   // Values that replace those of the file, by place in the parameter block.
   std::array<std::optional<Extended>, 11> set;
   std::string csv;  // empty: no table
-  std::int32_t every = 1;
+  std::string xyz;  // empty: no trajectory
+  std::int32_t every = 1;  // of the table's and the trajectory's steps
+  // FILE or FILE@N whose particles replace those of `in`; empty: none.
+  std::string from;
   std::string summary;  // empty: no summary row
 };
 
@@ -82,10 +85,10 @@ struct Outcome {
   std::string message;  // for standard error; empty when done
 };
 
-// Runs the command; `s` holds the final state afterwards. The table and the
-// output file appear together, and only once complete; after a floating-point
-// fault the table keeps the rows up to the last good step and the output file
-// is not written. The summary row is appended once the outputs are in place,
+// Runs the command; `s` holds the final state afterwards. The table, the
+// trajectory and the output file appear together, and only once complete;
+// after a floating-point fault the table and the trajectory keep the steps up
+// to the last good one and the output file is not written. The summary row is appended once the outputs are in place,
 // also after a floating-point fault.
 Outcome Run(const Options& o, SimState& s, const Hooks& hooks = {});
 

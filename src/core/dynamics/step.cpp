@@ -10,19 +10,6 @@
 
 namespace qd {
 
-namespace {
-
-constexpr Extended kCoolerFactor = 0.999L;
-constexpr Extended kHeaterFactor = 1.001L;
-static_assert(kCoolerFactor * 0x1p64L == static_cast<Extended>(0xFFBE76C8B4395810ULL),
-              "0.999 must be 3FFE FFBE76C8B4395810");
-static_assert(kHeaterFactor * 0x1p63L == static_cast<Extended>(0x8020C49BA5E353F8ULL),
-              "1.001 must be 3FFF 8020C49BA5E353F8");
-
-Extended VelocityFactor(const StepOptions& o) {
-  return (o.cooler ? kCoolerFactor : 1) * (o.heater ? kHeaterFactor : 1);
-}
-
 Extended WallHalfWidth(Walls w) {
   switch (w) {
     case Walls::Thermos3X3:
@@ -35,6 +22,19 @@ Extended WallHalfWidth(Walls w) {
       break;
   }
   return 0;
+}
+
+namespace {
+
+constexpr Extended kCoolerFactor = 0.999L;
+constexpr Extended kHeaterFactor = 1.001L;
+static_assert(kCoolerFactor * 0x1p64L == static_cast<Extended>(0xFFBE76C8B4395810ULL),
+              "0.999 must be 3FFE FFBE76C8B4395810");
+static_assert(kHeaterFactor * 0x1p63L == static_cast<Extended>(0x8020C49BA5E353F8ULL),
+              "1.001 must be 3FFF 8020C49BA5E353F8");
+
+Extended VelocityFactor(const StepOptions& o) {
+  return (o.cooler ? kCoolerFactor : 1) * (o.heater ? kHeaterFactor : 1);
 }
 
 // Velocity, then position, of one component of slot k, each checked before

@@ -52,6 +52,10 @@ class StepEngine {
 void AdvanceStepLiteral(RunState& s, const StepOptions& o, std::int32_t stepNumber,
                         MathCallCounts* calls = nullptr);
 
+// Half the side of the box the walls keep the particles in: they stand at
+// -w and w in x and z. 0 without walls.
+Extended WallHalfWidth(Walls w);
+
 // Sets the committed and working velocities of all 60 slots to 0.
 void ZeroVelocities(RunState& s);
 

@@ -26,6 +26,7 @@
 #include "core/editing/number_text.h"
 #include "core/history/run_history.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/xyz.h"
 #include "core/run/run.h"
 #include "ui/common/dialogs.h"
 #include "ui/history/energy_chart.h"
@@ -144,6 +145,8 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   ContinueButton->setObjectName(QStringLiteral("ContinueButton"));
   ExportButton = new QPushButton(QStringLiteral("Export CSV\u2026"), this);
   ExportButton->setObjectName(QStringLiteral("ExportButton"));
+  ExportXyzButton = new QPushButton(QStringLiteral("Export XYZ\u2026"), this);
+  ExportXyzButton->setObjectName(QStringLiteral("ExportXyzButton"));
 
   auto* timeline = new QHBoxLayout;
   timeline->addWidget(Timeline, 1);
@@ -153,6 +156,7 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   buttons->addStretch(1);
   buttons->addWidget(ContinueButton);
   buttons->addWidget(ExportButton);
+  buttons->addWidget(ExportXyzButton);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(Picture);
   bottom->addLayout(buttons, 1);
@@ -182,6 +186,8 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   connect(ContinueButton, &QPushButton::clicked, this,
           [this] { host_.RunHandler([this] { ContinueClick(); }); });
   connect(ExportButton, &QPushButton::clicked, this, [this] { host_.RunHandler([this] { ExportClick(); }); });
+  connect(ExportXyzButton, &QPushButton::clicked, this,
+          [this] { host_.RunHandler([this] { ExportXyzClick(); }); });
   connect(LogScale, &QCheckBox::toggled, this, [this] { ResetZoom(); });
   connect(ResetZoomButton, &QPushButton::clicked, this, [this] { ResetZoom(); });
   // A range change that is not ours is the user's zoom.
@@ -278,6 +284,7 @@ void THistoryWindow::Refresh() {
   ShowSelection();
   ContinueButton->setEnabled(!h.Empty() && host_.CanContinue());
   ExportButton->setEnabled(!h.Empty());
+  ExportXyzButton->setEnabled(!h.Empty());
 }
 
 void THistoryWindow::SetPieces(int which, const std::vector<std::vector<QPointF>>& runs) {
@@ -482,6 +489,25 @@ void THistoryWindow::ExportClick() {
     return;
   }
   const std::string text = HistoryCsv(h);
+  WriteFileSafely(QFile::encodeName(*chosen).toStdString(), text.data(), text.size());
+}
+
+void THistoryWindow::ExportXyzClick() {
+  const RunHistory& h = run_.History();
+  if (h.Empty()) return;
+  FileDialogSpec request;
+  request.filter = QStringLiteral("Extended XYZ files (*.xyz)");
+  request.defaultSuffix = QStringLiteral("xyz");
+  const std::optional<QString> chosen = ChooseSavePath(this, request);
+  if (!chosen) return;
+  const QString config = QFile::decodeName(QByteArray::fromStdString(host_.ConfigurationName()));
+  if (!config.isEmpty() && QFileInfo(*chosen).exists() && QFileInfo(config).exists() &&
+      QFileInfo(*chosen).canonicalFilePath() == QFileInfo(config).canonicalFilePath()) {
+    AppDialogs().Error(this,
+                       QStringLiteral("The frames cannot replace the configuration file they were made from."));
+    return;
+  }
+  const std::string text = HistoryXyz(h, run_.Options().walls);
   WriteFileSafely(QFile::encodeName(*chosen).toStdString(), text.data(), text.size());
 }
 

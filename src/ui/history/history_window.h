@@ -55,6 +55,7 @@ class THistoryWindow : public QWidget {
   QLabel* Picture = nullptr;
   QPushButton* ContinueButton = nullptr;
   QPushButton* ExportButton = nullptr;
+  QPushButton* ExportXyzButton = nullptr;  // the snapshots as frames for molecular viewers
   QTimer* RefreshTimer = nullptr;
 
   // Brings the chart, the timeline and the buttons up to date (the timer
@@ -65,6 +66,7 @@ class THistoryWindow : public QWidget {
   void ShowBeside(const QWidget& owner);
   void ContinueClick();
   void ExportClick();
+  void ExportXyzClick();
 
   // The snapshot the timeline points at, or -1 when there is none.
   int SelectedIndex() const;
