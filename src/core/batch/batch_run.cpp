@@ -18,6 +18,7 @@
 #include "core/editing/number_text.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/run_archive.h"
 #include "core/state/sim_state.h"
 
 namespace qd::batch {
@@ -74,7 +75,7 @@ void List(const SimState& s, ListKind kind, std::ostream& out) {
 namespace {
 
 // The rows of one step, as the run history writes them too.
-std::string CsvRows(const SimState& s, const ForceOptions& fo, std::int32_t step) {
+std::string CsvRows(const RunState& s, const ForceOptions& fo, std::int32_t step) {
   std::ostringstream rows;
   WriteCsvRows(rows, s, step, KineticEnergy(s), PotentialEnergy(s, fo));
   return rows.str();
@@ -109,11 +110,11 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-std::string SummaryRow(const Options& o, const SimState& s, const std::string& fault,
+std::string SummaryRow(const Options& o, const StepOptions& so, const SimState& s, const std::string& fault,
                        std::int64_t faultStep) {
-  const StepOptions& so = o.step;
   auto onOff = [](bool b) { return b ? "on" : "off"; };
-  std::string row = CsvField(o.in) + ',' + CsvField(o.out) + ',' + NameOf(kFormulaNames, so.force.formula) +
+  const std::string& input = o.resume ? o.archive : o.from.empty() ? o.in : o.from;
+  std::string row = CsvField(input) + ',' + CsvField(o.out) + ',' + NameOf(kFormulaNames, so.force.formula) +
                     ',' + NameOf(kSignNames, so.force.sign) + ',' + std::to_string(so.force.secondKindCount) +
                     ',' + NameOf(kWallNames, so.walls) + ',' + onOff(so.force.dropB) + ',' +
                     onOff(so.force.dropCDF) + ',' + onOff(so.cooler) + ',' + onOff(so.heater) + ',' +
@@ -163,24 +164,186 @@ std::string StoppedText(int sig, std::int64_t done) {
 
 }  // namespace
 
+namespace {
+
+// Where a run starts: the state, the choices it steps with, the number of
+// its first step, and for a resumed archive where appending goes on. Every
+// kind of start file is told apart here.
+struct Start {
+  StepOptions options;
+  std::int64_t step = 0;
+  std::uint64_t archiveSize = 0;  // --resume: the archive's whole snapshots
+  std::string note;               // said on standard error when done
+};
+
+// The run of `e` with the command line's choices over the archived ones.
+StepOptions Choose(const Options& o, const StepOptions& archived) {
+  StepOptions so = archived;
+  const ChoicesGiven& g = o.given;
+  const StepOptions& c = o.step;
+  if (g.formula) so.force.formula = c.force.formula;
+  if (g.sign) so.force.sign = c.force.sign;
+  if (g.kinds) so.force.secondKindCount = c.force.secondKindCount;
+  if (g.dropB) so.force.dropB = c.force.dropB;
+  if (g.dropCDF) so.force.dropCDF = c.force.dropCDF;
+  if (g.cooler) so.cooler = c.cooler;
+  if (g.heater) so.heater = c.heater;
+  if (g.blockade) so.blockade = c.blockade;
+  if (g.walls) so.walls = c.walls;
+  so.threads = c.threads;
+  return so;
+}
+
+std::string TornNote(const std::string& path, const archive::Reader& r) {
+  return path + ": the last " + std::to_string(r.TornBytes()) +
+         " bytes are a snapshot cut short (a run stopped while writing it); they are ignored";
+}
+
+// The steps of the snapshots nearest to `step`, for the message that says it
+// is not there.
+std::string Nearest(const std::vector<std::int64_t>& steps, std::int64_t step) {
+  const auto after = std::lower_bound(steps.begin(), steps.end(), step);
+  std::string text;
+  if (after != steps.begin()) text = "step " + std::to_string(*(after - 1));
+  if (after != steps.end()) text += (text.empty() ? "step " : " and ") + std::to_string(*after);
+  return text;
+}
+
+std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
+  start.options = o.step;
+  const std::string& from = o.resume ? o.archive : o.from;
+  if (from.empty()) {
+    try {
+      ReadConfigFile(s, o.in);
+    } catch (const FileError& e) {
+      return Outcome{kFileFault, o.in + ": " + e.what()};
+    }
+    ApplyConfigRecord(s);
+    s.StepCount = 0;
+    return std::nullopt;
+  }
+  try {
+    const archive::Reader r(from);
+    if (r.Count() == 0) return Outcome{kFileFault, from + ": the archive holds no whole snapshot"};
+    std::size_t index = r.Count() - 1;
+    if (!o.resume && o.fromStep) {
+      const auto& steps = r.Steps();
+      const auto at = std::find(steps.begin(), steps.end(), *o.fromStep);
+      if (at == steps.end())
+        return Outcome{kUsage, from + ": no snapshot of step " + std::to_string(*o.fromStep) +
+                                   "; the nearest are " + Nearest(steps, *o.fromStep)};
+      index = static_cast<std::size_t>(at - steps.begin());
+    }
+    archive::Entry e = r.At(index);
+    if (o.resume && !e.fault.empty())
+      return Outcome{kFloatingPointFault, from + ": the run ended with a fault after step " +
+                                              std::to_string(e.step) + " (" + e.fault + "); it cannot go on"};
+    static_cast<RunState&>(s) = e.state;
+    start.options = o.resume ? e.options : Choose(o, e.options);
+    start.options.threads = o.step.threads;
+    start.step = e.step;
+    start.archiveSize = r.WholeSize();
+    if (r.TornTail()) start.note = TornNote(from, r);
+  } catch (const FileError& e) {
+    return Outcome{kFileFault, from + ": " + e.what()};
+  }
+  return std::nullopt;
+}
+
+// Appends the run's snapshots to the archive and keeps the last one, from
+// which the state before a fault is found again.
+class Archiving {
+ public:
+  Archiving(const Options& o, const StepOptions& options) : o_(o), options_(options) {}
+
+  bool On() const { return writer_.has_value(); }
+
+  void Open(const RunState& s, const Start& start) {
+    if (o_.archive.empty()) return;
+    last_ = {start.step, options_, s, {}};
+    if (o_.resume)
+      writer_.emplace(o_.archive, start.archiveSize);
+    else
+      writer_.emplace(o_.archive, last_);
+  }
+
+  void Save(std::int64_t step, const RunState& s, const std::string& fault = {}) {
+    if (!writer_) return;
+    archive::Entry e{step, options_, s, fault};
+    writer_->Append(e);
+    last_ = std::move(e);
+  }
+
+  // After the steps: the end state, unless just saved.
+  void SaveEnd(std::int64_t step, const RunState& s) {
+    if (writer_ && last_.step != step) Save(step, s);
+  }
+
+  // The state after step `faultStep` - 1, found by running on from the last
+  // snapshot (the faulted step has changed the working arrays), saved with
+  // the fault.
+  void SaveFault(std::int64_t faultStep, const std::string& fault) {
+    if (!writer_) return;
+    qd::Run replay;
+    replay.State() = last_.state;
+    replay.Options() = options_;
+    replay.History().SetEnabled(false);
+    const std::int64_t steps = faultStep - 1 - last_.step;
+    if (steps > 0 && replay.Go(steps).fault) return;  // cannot happen: the steps are the same
+    Save(faultStep - 1, replay.State(), fault);
+  }
+
+  void Close() {
+    if (writer_) writer_->Close();
+  }
+
+ private:
+  const Options& o_;
+  StepOptions options_;
+  std::optional<archive::Writer> writer_;
+  archive::Entry last_;
+};
+
+}  // namespace
+
+int ListArchive(const std::string& path, std::ostream& out, std::string& message) {
+  try {
+    const archive::Reader r(path);
+    out << "# step\tkinetic\tpotential\ttotal\n";
+    for (std::size_t i = 0; i < r.Count(); ++i) {
+      const archive::Entry e = r.At(i);
+      const Extended kinetic = KineticEnergy(e.state), potential = PotentialEnergy(e.state, e.options.force);
+      out << e.step << '\t' << LosslessText(kinetic) << '\t' << LosslessText(potential) << '\t'
+          << LosslessText(kinetic + potential);
+      if (!e.fault.empty()) out << "\tfault after this step: " << e.fault;
+      out << '\n';
+    }
+    out << "# " << r.Count() << (r.Count() == 1 ? " snapshot" : " snapshots") << "; torn tail: "
+        << (r.TornTail() ? std::to_string(r.TornBytes()) + " bytes, ignored" : std::string("none")) << '\n';
+  } catch (const FileError& e) {
+    message = path + ": " + e.what();
+    return kFileFault;
+  }
+  return kDone;
+}
+
 Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   auto stopSignal = [&hooks] { return hooks.stopSignal ? hooks.stopSignal() : 0; };
   s = SimState{};
   s.TaonCount = kSlotCount;
-  try {
-    ReadConfigFile(s, o.in);
-  } catch (const FileError& e) {
-    return {kFileFault, o.in + ": " + e.what()};
-  }
-  ApplyConfigRecord(s);
-  s.StepCount = 0;
+  Start start;
+  if (auto problem = LoadStart(o, s, start)) return *problem;
   for (std::size_t i = 0; i < o.set.size(); ++i)
     if (o.set[i]) s.*kParameterBlock[i] = *o.set[i];
+  const StepOptions& options = start.options;
+  // The step number the table shows for `done` steps of this run.
+  auto stepAt = [&start](std::int64_t done) { return static_cast<std::int32_t>(start.step + done); };
 
   Output out{{}, o.out}, csv{{}, o.csv};
   const std::string* failing = &o.out;  // the path a FileError belongs to
   std::string fault;
   std::int64_t n = 0;  // the step that faulted
+  Archiving archiving(o, options);
   try {
     // Both files exist from the start, so that an unusable folder is found
     // before the first step rather than after the whole run.
@@ -193,28 +356,52 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     if (!o.csv.empty()) {
       csv.file.emplace(o.csv);
       csv.file->Write(kCsvHeader);
-      csv.file->Write(CsvRows(s, o.step.force, 0));
+      csv.file->Write(CsvRows(s, options.force, stepAt(0)));
     }
+    failing = &o.archive;
+    archiving.Open(s, start);
     // The run's own steps, with the table written and the signals looked
     // at between them.
     qd::Run run(s);
-    run.Options() = o.step;
+    run.Options() = options;
     run.History().SetEnabled(false);
     if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
     int stoppedBy = 0;
+    std::optional<std::string> archiveFailed;
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
       const auto step = static_cast<std::int32_t>(steps);
-      if (csv.file && (step % o.every == 0 || step == o.steps)) csv.file->Write(CsvRows(s, o.step.force, step));
+      if (csv.file && (step % o.every == 0 || step == o.steps))
+        csv.file->Write(CsvRows(s, options.force, stepAt(steps)));
+      if (archiving.On() && (start.step + steps) % o.archiveEvery == 0) {
+        try {
+          archiving.Save(start.step + steps, s);
+        } catch (const FileError& e) {
+          archiveFailed = e.what();
+          return false;
+        }
+      }
       if (hooks.stepDone) hooks.stepDone(step);
       stoppedBy = stopSignal();
       return stoppedBy == 0;
     });
-    if (stoppedBy != 0) return {128 + stoppedBy, StoppedText(stoppedBy, ran.steps)};
+    if (archiveFailed) throw FileError(*archiveFailed);
+    if (stoppedBy != 0) {
+      // The archive keeps what the run did: it is there to continue from.
+      archiving.SaveEnd(start.step + ran.steps, s);
+      archiving.Close();
+      std::string said = StoppedText(stoppedBy, ran.steps);
+      if (archiving.On()) said += "; the archive holds the run up to step " + std::to_string(start.step + ran.steps);
+      return {128 + stoppedBy, said};
+    }
     if (ran.fault) {
       fault = ran.fault->message;
-      n = ran.fault->step;
+      n = start.step + ran.steps + 1;
       out.file.reset();  // a faulted run writes no result
+      archiving.SaveFault(n, fault);
+    } else {
+      archiving.SaveEnd(start.step + ran.steps, s);
     }
+    archiving.Close();
     if (out.file) {
       failing = &o.out;
       FillConfigRecord(s);
@@ -237,10 +424,14 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   }
 
   Outcome done;
-  if (!fault.empty()) done = {kFloatingPointFault, "step " + std::to_string(n) + ": " + fault};
+  done.message = start.note;
+  if (!fault.empty()) {
+    done.status = kFloatingPointFault;
+    done.message += (done.message.empty() ? "" : "\n") + ("step " + std::to_string(n) + ": " + fault);
+  }
   if (!o.summary.empty()) {
     try {
-      AppendLine(o.summary, kSummaryHeader, SummaryRow(o, s, fault, n));
+      AppendLine(o.summary, kSummaryHeader, SummaryRow(o, options, s, fault, n));
     } catch (const FileError& e) {
       done.message += (done.message.empty() ? "" : "\n") + o.summary + ": " + e.what();
       done.status = kFileFault;
