@@ -352,7 +352,7 @@ int Main(const std::vector<std::string>& args, Console& console) {
     errno = 0;
     std::string message;
     const int status = batch::ListArchive(c.listArchive, console.out, message);
-    if (!message.empty()) console.err << "quindelle-run: " << message << '\n';
+    if (!message.empty()) console.err << message << '\n';
     return CheckedOutput(console, status);
   }
   Progress progress(console, c.progress, c.run.steps);

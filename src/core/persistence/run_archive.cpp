@@ -309,8 +309,12 @@ Writer::Writer(const std::string& path, const Entry& first) {
   const std::vector<std::uint8_t> record = EncodeRecord(first);
   start.insert(start.end(), record.begin(), record.end());
 
-  static unsigned counter = 0;
+  // An unnamed file, where the file system has them, so that a run killed
+  // before the link leaves nothing behind; a named temporary file elsewhere.
   std::string temp;
+  fd_ = ::open(Folder(path).c_str(), O_TMPFILE | O_RDWR | O_APPEND | O_CLOEXEC, 0666);
+  if (fd_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) ThrowFileError(errno);
+  static unsigned counter = 0;
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     char suffix[48];
     std::snprintf(suffix, sizeof suffix, ".%ld-%u.tmp", static_cast<long>(::getpid()), counter++);
@@ -321,8 +325,12 @@ Writer::Writer(const std::string& path, const Entry& first) {
   if (fd_ < 0) ThrowFileError(EEXIST);
   int err = WriteAll(fd_, start.data(), start.size());
   // link() never replaces a file: a file that appeared meanwhile is kept.
-  if (err == 0 && ::link(temp.c_str(), path.c_str()) != 0) err = errno;
-  ::unlink(temp.c_str());
+  if (err == 0) {
+    const std::string from = temp.empty() ? "/proc/self/fd/" + std::to_string(fd_) : temp;
+    if (::linkat(AT_FDCWD, from.c_str(), AT_FDCWD, path.c_str(), temp.empty() ? AT_SYMLINK_FOLLOW : 0) != 0)
+      err = errno;
+  }
+  if (!temp.empty()) ::unlink(temp.c_str());
   if (err != 0) {
     ::close(fd_);
     fd_ = -1;
