@@ -45,7 +45,7 @@ const char* const kUsageText =
     "  --summary FILE  append one row for the run: settings, parameters, steps\n"
     "               done, energies, largest distance from the centre, fault\n"
     "  --archive FILE  write a run archive (.qra): the run's choices and its whole\n"
-    "               state at the start, every K steps (default 1000), at the end\n"
+    "               state at the start, every K steps (default 2000), at the end\n"
     "               and before a fault; a run killed or a full disk leaves every\n"
     "               snapshot written before intact. An existing FILE is refused.\n"
     "  --resume     go on with the run in the archive FILE from its last\n"

@@ -99,6 +99,52 @@ class Archive : public ::testing::Test {
   fs::path dir_;
 };
 
+// The check value of the CRC-32 that zip and PNG use, whole and in pieces
+// of every length around the eight bytes taken at a time.
+TEST(ArchiveChecksum, IsTheZipAndPngCrc32) {
+  const std::string text = "123456789";
+  EXPECT_EQ(archive::Crc32(text.data(), text.size()), 0xCBF43926u);
+  EXPECT_EQ(archive::Crc32("", 0), 0u);
+  const std::string longer = "The quick brown fox jumps over the lazy dog";
+  EXPECT_EQ(archive::Crc32(longer.data(), longer.size()), 0x414FA339u);
+  for (std::size_t cut = 0; cut <= longer.size(); ++cut)
+    EXPECT_EQ(archive::Crc32(longer.data() + cut, longer.size() - cut, archive::Crc32(longer.data(), cut)),
+              0x414FA339u)
+        << cut;
+}
+
+// The default cadence: 1000 steps, or the round number of steps that keeps
+// the snapshots at 1% of the run's time; never shrinking; a given interval
+// whatever the times.
+TEST(ArchiveCadence, KeepsSnapshotsToAHundredthOfTheRun) {
+  const struct {
+    const char* name;
+    std::int32_t fixed;
+    double snapshotUs, stepUs;
+    std::int64_t every;
+  } cases[] = {
+      {"60 particles", 0, 80, 700, 1000},     {"one particle", 0, 20, 1, 2000},
+      {"one particle, busy", 0, 44, 0.95, 5000}, {"slow disk", 0, 1000, 10, 10000},
+      {"exactly 1%", 0, 10, 1, 1000},          {"given", 7, 1000, 1, 7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    batch::ArchiveCadence cadence(c.fixed);
+    cadence.Measured(c.snapshotUs * 1000, 0, 0);  // the first snapshot, before any step
+    EXPECT_EQ(cadence.Every(), c.fixed > 0 ? c.fixed : 1000);
+    for (int i = 0; i < 3; ++i) cadence.Measured(c.snapshotUs * 1000, c.stepUs * 1000 * 1000, 1000);
+    EXPECT_EQ(cadence.Every(), c.every);
+    EXPECT_TRUE(cadence.Due(3 * c.every));
+    EXPECT_FALSE(cadence.Due(3 * c.every + 1));
+  }
+  // Faster snapshots later never make the interval shrink.
+  batch::ArchiveCadence cadence;
+  cadence.Measured(100000, 1000000, 1000);
+  EXPECT_EQ(cadence.Every(), 10000);
+  for (int i = 0; i < 50; ++i) cadence.Measured(1, 1e9, 10000);
+  EXPECT_EQ(cadence.Every(), 10000);
+}
+
 TEST_F(Archive, EverySnapshotComesBackBitForBit) {
   const std::string path = WriteArchive("run.qra", 6);
   Reader r(path);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <ostream>
@@ -254,17 +255,32 @@ std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
 // which the state before a fault is found again.
 class Archiving {
  public:
-  Archiving(const Options& o, const StepOptions& options) : o_(o), options_(options) {}
+  Archiving(const Options& o, const StepOptions& options)
+      : o_(o), options_(options), cadence_(o.archiveEvery) {}
 
   bool On() const { return writer_.has_value(); }
 
   void Open(const RunState& s, const Start& start) {
     if (o_.archive.empty()) return;
     last_ = {start.step, options_, s, {}};
+    const auto t0 = Clock::now();
     if (o_.resume)
       writer_.emplace(o_.archive, start.archiveSize);
     else
       writer_.emplace(o_.archive, last_);
+    lastEnd_ = Clock::now();
+    if (!o_.resume) cadence_.Measured(Ns(lastEnd_ - t0), 0, 0);
+  }
+
+  // After each step: a snapshot when one is due, timed for the cadence.
+  void StepDone(std::int64_t step, const RunState& s) {
+    if (!writer_ || !cadence_.Due(step)) return;
+    const std::int64_t steps = step - last_.step;
+    const auto t0 = Clock::now();
+    Save(step, s);
+    const auto t1 = Clock::now();
+    cadence_.Measured(Ns(t1 - t0), Ns(t0 - lastEnd_), steps);
+    lastEnd_ = t1;
   }
 
   void Save(std::int64_t step, const RunState& s, const std::string& fault = {}) {
@@ -298,13 +314,32 @@ class Archiving {
   }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  static double Ns(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
+
   const Options& o_;
   StepOptions options_;
   std::optional<archive::Writer> writer_;
   archive::Entry last_;
+  ArchiveCadence cadence_;
+  Clock::time_point lastEnd_;
 };
 
 }  // namespace
+
+void ArchiveCadence::Measured(double snapshotNs, double stepsNs, std::int64_t steps) {
+  snapshotsNs_ += snapshotNs;
+  ++snapshots_;
+  stepsNs_ += stepsNs;
+  steps_ += steps;
+  if (fixed_ > 0 || steps_ <= 0 || stepsNs_ <= 0) return;
+  const double wanted = (snapshotsNs_ / double(snapshots_)) / (kShare * stepsNs_ / double(steps_));
+  // The round numbers 1, 2, 5, 10, 20, ...; never past what a step number holds.
+  std::int64_t round = kLeast;
+  for (int i = 0; double(round) < wanted && round < (std::int64_t{1} << 60); ++i)
+    round = round / (i % 3 == 1 ? 2 : 1) * (i % 3 == 1 ? 5 : 2);
+  every_ = std::max(every_, round);
+}
 
 int ListArchive(const std::string& path, std::ostream& out, std::string& message) {
   try {
@@ -372,9 +407,9 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       const auto step = static_cast<std::int32_t>(steps);
       if (csv.file && (step % o.every == 0 || step == o.steps))
         csv.file->Write(CsvRows(s, options.force, stepAt(steps)));
-      if (archiving.On() && (start.step + steps) % o.archiveEvery == 0) {
+      if (archiving.On()) {
         try {
-          archiving.Save(start.step + steps, s);
+          archiving.StepDone(start.step + steps, s);
         } catch (const FileError& e) {
           archiveFailed = e.what();
           return false;

@@ -61,11 +61,31 @@ struct ChoicesGiven {
        heater = false, blockade = false, walls = false;
 };
 
-// Snapshots for the run archive, when no --archive-every is given: every
-// this many steps. bench/core_archive.cpp measures that a snapshot then costs
-// well under 2% of the steps between two, even for the cheapest steps (few
-// particles, the plainest formula).
-inline constexpr std::int32_t kDefaultArchiveEvery = 1000;
+// How often quindelle-run archives a snapshot when it is not told: every
+// 1000 steps, or every larger round number of steps (1, 2 or 5 times a power
+// of ten) where a snapshot would take more than 1% of the time of the steps
+// between two: very cheap steps (a snapshot costs about as much as 20 steps
+// of one particle, well under one step of 60; bench/core_archive.cpp) or a
+// slow disk. Round numbers, so that snapshots fall on steps one can name;
+// the interval only grows, so that the snapshots stay on its multiples.
+class ArchiveCadence {
+ public:
+  static constexpr std::int64_t kLeast = 1000;
+  static constexpr double kShare = 0.01;
+
+  // `fixed` > 0: every `fixed` steps, whatever the times.
+  explicit ArchiveCadence(std::int32_t fixed = 0) : fixed_(fixed) {}
+  std::int64_t Every() const { return fixed_ > 0 ? fixed_ : every_; }
+  bool Due(std::int64_t step) const { return step % Every() == 0; }
+  // A snapshot took `snapshotNs`, after `steps` steps that took `stepsNs`.
+  void Measured(double snapshotNs, double stepsNs, std::int64_t steps);
+
+ private:
+  std::int32_t fixed_;
+  std::int64_t every_ = kLeast;
+  double snapshotsNs_ = 0, stepsNs_ = 0;
+  std::int64_t snapshots_ = 0, steps_ = 0;
+};
 
 struct Options {
   std::string in;
@@ -80,7 +100,7 @@ struct Options {
   // The run archive: a new file, or with `resume` an existing one whose run
   // goes on from its last snapshot for `steps` further steps.
   std::string archive;
-  std::int32_t archiveEvery = kDefaultArchiveEvery;
+  std::int32_t archiveEvery = 0;  // 0: as ArchiveCadence finds
   bool resume = false;
   // Where the run starts instead of `in`: a run archive, at the snapshot of
   // step `fromStep` (the last one without it).
