@@ -151,6 +151,9 @@ TEST_F(Archive, EverySnapshotComesBackBitForBit) {
   EXPECT_EQ(r.Version(), 1u);
   ASSERT_EQ(r.Count(), 6u);
   EXPECT_FALSE(r.TornTail());
+  // The sizes docs/run-archive.md gives.
+  EXPECT_EQ(archive::HeaderSize(), 29u);
+  EXPECT_EQ(archive::RecordSize(), 9486u);
   EXPECT_EQ(fs::file_size(path), archive::HeaderSize() + 6 * archive::RecordSize());
   EXPECT_TRUE(archive::LooksLikeArchive(path));
   for (int i = 0; i < 6; ++i) {
