@@ -348,6 +348,27 @@ TEST_F(Processes, AnArchivedRunGoesOnAsTheRunThatWentOn) {
   EXPECT_EQ(got[5], "# 4 snapshots; torn tail: none");
 }
 
+// A signal that stops the run leaves its other outputs as they were but
+// ends the archive with the state it stopped at, to go on from.
+TEST_F(Processes, AStoppedRunEndsItsArchiveWhereItStopped) {
+  const std::string in = WriteSquare("square.pln");
+  const std::string path = Path("stopped.qra");
+  const pid_t pid = Spawn({run_, in, "--steps", "2000000000", "--archive", path, "--archive-every", "100000"},
+                          "/dev/null", Path("err.txt"));
+  ASSERT_TRUE(Eventually([&] { return fs::exists(path); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), 128 + SIGTERM);
+  archive::Reader r(path);
+  ASSERT_GE(r.Count(), 2u);
+  const std::int64_t last = r.Steps().back();
+  EXPECT_EQ(Bytes(Path("err.txt")), "stopped by SIGTERM after " + std::to_string(last) +
+                                        " steps; no output written but the archive, which holds the run up to step " +
+                                        std::to_string(last) + "\n");
+  ASSERT_EQ(Command({run_, "--archive", path, "--resume", "--steps", "1"}), 0);
+  EXPECT_EQ(archive::Reader(path).Steps().back(), last + 1);
+}
+
 // Killed at any moment, a run leaves either no archive or one whose every
 // whole snapshot is the one an uninterrupted run writes, and which goes on
 // with --resume.

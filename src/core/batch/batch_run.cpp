@@ -425,7 +425,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       archiving.SaveEnd(start.step + ran.steps, s);
       archiving.Close();
       std::string said = StoppedText(stoppedBy, ran.steps);
-      if (archiving.On()) said += "; the archive holds the run up to step " + std::to_string(start.step + ran.steps);
+      if (archiving.On()) said += " but the archive, which holds the run up to step " + std::to_string(start.step + ran.steps);
       return {128 + stoppedBy, said};
     }
     if (ran.fault) {
