@@ -269,8 +269,6 @@ std::vector<std::uint8_t> EncodeRecord(const Entry& e) {
   return b;
 }
 
-namespace {
-
 std::vector<std::uint8_t> EncodeHeader(const StepOptions& so) {
   std::vector<std::uint8_t> b;
   Out o(b, kHeaderBytes);
@@ -281,6 +279,8 @@ std::vector<std::uint8_t> EncodeHeader(const StepOptions& so) {
   o.U32(Crc32(b.data(), o.Done()));
   return b;
 }
+
+namespace {
 
 // Empty when the frame is sound; otherwise what is wrong with it.
 std::string DecodeRecord(const std::uint8_t* p, Entry* e) {

@@ -111,7 +111,9 @@ class Reader {
 std::size_t RecordSize();
 std::size_t HeaderSize();
 
-// Encoding of one snapshot's frame, for tests that damage archives on purpose.
+// The bytes of an archive's header and of one snapshot's frame: an archive is
+// the header followed by frames. For writers of a whole archive at once.
+std::vector<std::uint8_t> EncodeHeader(const StepOptions& options);
 std::vector<std::uint8_t> EncodeRecord(const Entry& e);
 
 }  // namespace qd::archive

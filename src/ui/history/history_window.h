@@ -55,6 +55,9 @@ class THistoryWindow : public QWidget {
   QLabel* Picture = nullptr;
   QPushButton* ContinueButton = nullptr;
   QPushButton* ExportButton = nullptr;
+  // Writes the snapshots as a run archive (.qra), which File > Open and
+  // quindelle-run --from read.
+  QPushButton* SaveButton = nullptr;
   QTimer* RefreshTimer = nullptr;
 
   // Brings the chart, the timeline and the buttons up to date (the timer
@@ -65,6 +68,7 @@ class THistoryWindow : public QWidget {
   void ShowBeside(const QWidget& owner);
   void ContinueClick();
   void ExportClick();
+  void SaveClick();
 
   // The snapshot the timeline points at, or -1 when there is none.
   int SelectedIndex() const;
