@@ -400,7 +400,14 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     qd::Run run(s);
     run.Options() = options;
     run.History().SetEnabled(false);
-    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
+    // The archive keeps what the run did: it is there to continue from.
+    auto stopped = [&](int sig, std::int64_t done) {
+      std::string said = StoppedText(sig, done);
+      if (archiving.On())
+        said += " but the archive, which holds the run up to step " + std::to_string(start.step + done);
+      return Outcome{128 + sig, said};
+    };
+    if (const int sig = stopSignal()) return stopped(sig, 0);
     int stoppedBy = 0;
     std::optional<std::string> archiveFailed;
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
@@ -421,12 +428,9 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     });
     if (archiveFailed) throw FileError(*archiveFailed);
     if (stoppedBy != 0) {
-      // The archive keeps what the run did: it is there to continue from.
       archiving.SaveEnd(start.step + ran.steps, s);
       archiving.Close();
-      std::string said = StoppedText(stoppedBy, ran.steps);
-      if (archiving.On()) said += " but the archive, which holds the run up to step " + std::to_string(start.step + ran.steps);
-      return {128 + stoppedBy, said};
+      return stopped(stoppedBy, ran.steps);
     }
     if (ran.fault) {
       fault = ran.fault->message;
@@ -449,7 +453,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     // With the signals held, a signal either stops the run before any output
     // moves or finds every output in place.
     HeldSignals held;
-    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
+    if (const int sig = stopSignal()) return stopped(sig, ran.steps);
     for (Output* f : {&csv, &out}) {
       failing = &f->path;
       if (f->file) f->file->Commit();
