@@ -210,19 +210,8 @@ std::string Nearest(const std::vector<std::int64_t>& steps, std::int64_t step) {
   return text;
 }
 
-std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
-  start.options = o.step;
-  const std::string& from = o.resume ? o.archive : o.from;
-  if (from.empty()) {
-    try {
-      ReadConfigFile(s, o.in);
-    } catch (const FileError& e) {
-      return Outcome{kFileFault, o.in + ": " + e.what()};
-    }
-    ApplyConfigRecord(s);
-    s.StepCount = 0;
-    return std::nullopt;
-  }
+// The snapshot of the archive `from` that --from or --resume names.
+std::optional<Outcome> StartFromArchive(const Options& o, const std::string& from, SimState& s, Start& start) {
   try {
     const archive::Reader r(from);
     if (r.Count() == 0) return Outcome{kFileFault, from + ": the archive holds no whole snapshot"};
@@ -249,6 +238,25 @@ std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
     return Outcome{kFileFault, from + ": " + e.what()};
   }
   return std::nullopt;
+}
+
+std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
+  start.options = o.step;
+  if (o.resume) return StartFromArchive(o, o.archive, s, start);
+  if (o.from.empty()) {
+    try {
+      ReadConfigFile(s, o.in);
+    } catch (const FileError& e) {
+      return Outcome{kFileFault, o.in + ": " + e.what()};
+    }
+    ApplyConfigRecord(s);
+    s.StepCount = 0;
+    return std::nullopt;
+  }
+  // The kinds of file --from starts from are told apart here, a run archive
+  // by its mark (archive::LooksLikeArchive). A file of no known kind is read
+  // as an archive, so that the message says what is wrong with it.
+  return StartFromArchive(o, o.from, s, start);
 }
 
 // Appends the run's snapshots to the archive and keeps the last one, from
