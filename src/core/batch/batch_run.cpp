@@ -271,13 +271,13 @@ class Archiving {
   void Open(const RunState& s, const Start& start) {
     if (o_.archive.empty()) return;
     last_ = {start.step, options_, s, {}};
-    const auto t0 = Clock::now();
     if (o_.resume)
       writer_.emplace(o_.archive, start.archiveSize);
     else
       writer_.emplace(o_.archive, last_);
+    // Creating the file is no measure of a snapshot's cost: the cadence
+    // starts at the first snapshot appended.
     lastEnd_ = Clock::now();
-    if (!o_.resume) cadence_.Measured(Ns(lastEnd_ - t0), 0, 0);
   }
 
   // After each step: a snapshot when one is due, timed for the cadence.
