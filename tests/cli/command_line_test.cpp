@@ -31,6 +31,9 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
   ASSERT_EQ(symlink(Path("o.pln").c_str(), Path("dangling").c_str()), 0);
   std::filesystem::create_directory(Path("real"));
   ASSERT_EQ(symlink(Path("real").c_str(), Path("folder").c_str()), 0);
+  // A link whose target is named relative to the link's own folder.
+  std::filesystem::create_directory(Path("sub"));
+  ASSERT_EQ(symlink("o.pln", Path("sub/relative").c_str()), 0);
   const std::vector<std::vector<std::string>> wrong = {
       {},
       {in},
@@ -73,6 +76,7 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
       {in, "--steps", "3", "--csv", in},
       {in, "--steps", "3", "--out", in},
       {in, "--steps", "3", "--out", Path("link.pln")},
+      {in, "--steps", "3", "--out", Path("sub/o.pln"), "--summary", Path("sub/relative")},
       {in, "--steps", "3", "--out", Path("new.x"), "--csv", Path("./new.x")},
       {in, "--steps", "3", "--csv", Path("new.x"), "--summary", Path("new.x")},
       {in, "--steps", "3", "--out", Path("o.pln"), "--summary", Path("dangling")},

@@ -2,6 +2,7 @@
 // redirected output and GNU parallel.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,6 +119,28 @@ TEST_F(Processes, SignalsStopTheRunAndLeaveTheOldFiles) {
   }
 }
 
+// A FIFO that nobody reads holds the run in its wait; a signal there is a
+// stop like any other, and the old files stay.
+TEST_F(Processes, ASignalWhileWaitingForAFifoStopsTheRun) {
+  const std::string in = WriteSquare("square.pln");
+  ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+  for (const char* option : {"--summary", "--out", "--csv"}) {
+    SCOPED_TRACE(option);
+    std::ofstream(Path("out.pln")) << "old result";
+    std::vector<std::string> args = {run_, in, "--steps", "5", option, Path("fifo")};
+    if (std::string(option) != "--out") args.insert(args.end(), {"--out", Path("out.pln")});
+    const pid_t pid = Spawn(args, "/dev/null", Path("err.txt"));
+    // Long enough for five steps, so that the run waits for a reader.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid), 128 + SIGTERM);
+    EXPECT_NE(Bytes(Path("err.txt")).find("stopped by SIGTERM"), std::string::npos) << Bytes(Path("err.txt"));
+    EXPECT_EQ(Bytes(Path("out.pln")), "old result");
+    fs::remove(Path("err.txt"));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"fifo", "out.pln", "square.pln"}));
+  }
+}
+
 TEST_F(Processes, AFullStandardOutputIsAFileError) {
   const std::string in = WriteSquare("square.pln");
   EXPECT_EQ(Command({run_, in, "--steps", "1", "--list", "positions"}, "/dev/full"), 4);
@@ -169,15 +192,16 @@ TEST_F(Processes, PathsWithShellCharactersAreOnlyPaths) {
   ASSERT_TRUE(fs::create_directory(Path(odd)));
   const std::string in = WriteSquare(odd + "/square.pln");
   const std::string out = Path(odd + "/out\ntouch PWNED #\n");
-  ASSERT_EQ(Command({sweep_, in, "--steps", "5", "--vary", "A1=1,2", "--jobs", "1", "--out", out}), 0);
+  ASSERT_EQ(Command({sweep_, in, "--steps", "5", "--vary=A1=1,2", "--jobs", "1", "--out", out}), 0);
   EXPECT_FALSE(fs::exists(pwned));
   EXPECT_FALSE(fs::exists(Path("PWNED")));
   EXPECT_TRUE(fs::exists(out + "/runs/2.pln"));
 }
 
-// Jobs on other machines run the quindelle-run on that machine's path. Two
-// hosts stand in for machines here: a stand-in for ssh runs their commands
-// locally, where the path leads to a quindelle-run that says it was called.
+// Jobs on other machines run the quindelle-run on that machine's path. Hosts
+// stand in for machines here: a stand-in for ssh runs their commands
+// locally, where the path leads to a quindelle-run that says it was called;
+// one host name does not resolve, and its jobs go to the others.
 TEST_F(Processes, JobsOnOtherMachinesFindQuindelleRunOnTheirPath) {
   const std::string in = WriteSquare("square.pln");
   fs::create_directories(Path("remote"));
@@ -188,24 +212,48 @@ TEST_F(Processes, JobsOnOtherMachinesFindQuindelleRunOnTheirPath) {
   script("fakessh",
          "#!/bin/bash\n"
          "while [ \"${1#-}\" != \"$1\" ]; do case \"$1\" in -o|-p|-l|-i) shift 2 ;; *) shift ;; esac; done\n"
-         "shift\n[ \"$1\" = \"--\" ] && shift\nexec bash -c \"$*\"\n");
-  script("remote/quindelle-run",
-         "#!/bin/sh\necho called >> " + Path("calls") + "\nexec " + run_ + " \"$@\"\n");
-  std::ofstream(Path("machines")) << "1/alpha\n1/beta\n";
+         "if [ \"$1\" = gamma ]; then echo \"ssh: Could not resolve hostname gamma\" >&2; exit 255; fi\n"
+         "shift\n[ \"$1\" = \"--\" ] && shift\n"
+         // A login on another machine always has a shell of its own, which
+         // GNU parallel's remote half runs the command with.
+         "export SHELL=/bin/bash\nexec bash -c \"$*\"\n");
+  // With SKIP set, a run whose arguments hold it ends well but runs nothing.
+  script("remote/quindelle-run", "#!/bin/sh\necho called >> " + Path("calls") +
+                                     "\ncase \"$*\" in *\"${SKIP:-none}\"*) exit 0 ;; esac\nexec " + run_ +
+                                     " \"$@\"\n");
   const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
   setenv("PATH", (Path("remote") + ":" + path).c_str(), 1);
   setenv("PARALLEL_SSH", Path("fakessh").c_str(), 1);
-  const int status = Command({sweep_, in, "--steps", "5", "--vary", "A1=1,2,3,4", "--out", Path("far"),
-                              "--sshloginfile", Path("machines")});
+  auto sweep = [&](const std::string& machines, const std::string& out) {
+    std::ofstream(Path("machines")) << machines;
+    return Command({sweep_, in, "--steps", "5", "--vary", "A1=1,2,3,4", "--out", Path(out), "--sshloginfile",
+                    Path("machines")},
+                   "/dev/null", Path(out + ".err"));
+  };
+  const int status = sweep("1/alpha\n1/gamma\n1/beta\n", "far");
+  std::istringstream calls(Bytes(Path("calls")));
+  const int noneUp = sweep("1/gamma\n", "nowhere");
+  setenv("SKIP", "A1=3", 1);
+  const int rowless = sweep("1/alpha\n", "rowless");
+  unsetenv("SKIP");
   setenv("PATH", path.c_str(), 1);
   unsetenv("PARALLEL_SSH");
-  ASSERT_EQ(status, 0);
-  std::istringstream calls(Bytes(Path("calls")));
+
+  const std::string err = Bytes(Path("far.err"));
+  ASSERT_EQ(status, 0) << err;
+  EXPECT_NE(err.find("gamma"), std::string::npos) << err;
   EXPECT_EQ(std::count(std::istreambuf_iterator<char>(calls), {}, '\n'), 4);
   EXPECT_EQ(SummaryRows("far").size(), 5u);
   const std::string joblog = Bytes(Path("far/joblog"));
   EXPECT_NE(joblog.find("\talpha\t"), std::string::npos);
   EXPECT_NE(joblog.find("\tbeta\t"), std::string::npos);
+  EXPECT_EQ(joblog.find("\tgamma\t"), std::string::npos);
+
+  // A run that says it is done without its row is not done.
+  EXPECT_EQ(rowless, 1);
+  EXPECT_NE(Bytes(Path("rowless.err")).find("job 3 "), std::string::npos) << Bytes(Path("rowless.err"));
+  EXPECT_EQ(noneUp, 4);
+  EXPECT_NE(Bytes(Path("nowhere.err")).find("no machine"), std::string::npos) << Bytes(Path("nowhere.err"));
 }
 
 // Killed half-way, the sweep runs only the jobs it has not run when started again.
@@ -275,6 +323,7 @@ TEST_F(Processes, BadGridsAreRefusedBeforeAnyJob) {
       {{"--vary", "G1=1,2"}, ""},
       {{"--vary", "A1="}, ""},
       {{"--vary", "A1=1,,2"}, ""},
+      {{"--vary", "A1=1=2"}, ""},
       {{"--vary", "A1=1,x"},
        "refused before any run: --vary A1=x: 'x' is not a valid floating point value\n"},
       {{"--vary", "walls=none,3"},

@@ -161,6 +161,45 @@ TEST_F(Batch, CsvHasARowPerParticleAtTheStartEveryKStepsAndTheEnd) {
   EXPECT_EQ(steps, (std::vector<std::string>{"0", "3", "6", "9", "10"}));
 }
 
+// Each column holds the value its header names: the last rows are the
+// final state, to the bit, slot by slot.
+TEST_F(Batch, CsvColumnsHoldTheValuesTheyName) {
+  const std::string in = WriteSquare("square.pln");
+  auto o = Command(in, 10);
+  o.csv = Path("run.csv");
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const RunState& s = *state_;
+  using Array = decltype(&RunState::X);
+  const std::pair<const char*, Array> columns[] = {{"x", &RunState::X},   {"y", &RunState::Y},
+                                                  {"z", &RunState::Z},   {"ux", &RunState::UX},
+                                                  {"uy", &RunState::UY}, {"uz", &RunState::UZ}};
+  std::ifstream f(Path("run.csv"));
+  std::string line;
+  std::getline(f, line);
+  std::vector<std::string> header;
+  std::istringstream names(line);
+  for (std::string name; std::getline(names, name, ',');) header.push_back(name);
+  int finalRows = 0;
+  while (std::getline(f, line)) {
+    std::vector<std::string> cells;
+    std::istringstream row(line + ",");
+    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+    if (cells[0] != "10") continue;
+    ++finalRows;
+    const int k = std::stoi(cells[1]);
+    for (const auto& [name, array] : columns) {
+      const auto at = std::find(header.begin(), header.end(), name) - header.begin();
+      ASSERT_LT(std::size_t(at), cells.size()) << name;
+      EXPECT_EQ(std::strtold(cells[std::size_t(at)].c_str(), nullptr), (s.*array)[k]) << name << " of slot " << k;
+    }
+    if (finalRows == 1) {
+      const auto at = std::find(header.begin(), header.end(), "kinetic") - header.begin();
+      EXPECT_EQ(std::strtold(cells[std::size_t(at)].c_str(), nullptr), KineticEnergy(s));
+    }
+  }
+  EXPECT_EQ(finalRows, 4);
+}
+
 TEST_F(Batch, CsvNumbersAreLossless) {
   for (Extended v : {0.1L, 1.0L / 3, -2.718L, 1e-4000L, 123456789.123456789L}) {
     const std::string t = batch::LosslessText(v);
@@ -193,14 +232,36 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
   EXPECT_EQ(steps, 0);
   EXPECT_EQ(err_.str().rfind(Path("no/such/dir/out.pln") + ": ", 0), 0u) << err_.str();
 
-  // The summary comes after the run; where it cannot go is found before.
-  for (const std::string& summary : {Path("no/such/dir/s.csv"), Path("")}) {
+  // The summary comes after the run; where it cannot go is found before:
+  // a missing folder, a folder in the file's place, a file in the folder's
+  // place (one with execute bits passes a look at its permissions) and, for
+  // a user whom permissions bind, a read-only file or folder.
+  std::ofstream(Path("program")) << "#!/bin/sh\n";
+  fs::permissions(Path("program"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  std::vector<std::string> summaries = {Path("no/such/dir/s.csv"), Path(""), Path("program/s.csv")};
+  if (geteuid() != 0) {
+    fs::create_directory(Path("locked"));
+    fs::permissions(Path("locked"), fs::perms::owner_read | fs::perms::owner_exec);
+    std::ofstream(Path("readonly.csv")) << "";
+    fs::permissions(Path("readonly.csv"), fs::perms::owner_read);
+    summaries.insert(summaries.end(), {Path("locked/s.csv"), Path("readonly.csv")});
+  }
+  for (const std::string& summary : summaries) {
     auto s = Command(in, 1000);
     s.summary = summary.empty() ? Path(".") : summary;
     steps = 0;
     EXPECT_EQ(Run(s, {[&steps](std::int32_t) { ++steps; }, {}}), 4) << summary;
     EXPECT_EQ(steps, 0) << summary;
   }
+
+  // A summary that takes nothing when its row comes is a file error, and
+  // the run's results are kept all the same.
+  auto full = Command(in, 10);
+  full.out = Path("kept.pln");
+  full.summary = "/dev/full";
+  EXPECT_EQ(Run(full), 4);
+  EXPECT_EQ(err_.str(), "/dev/full: Disk full\n");
+  EXPECT_EQ(ReadWholeFile(Path("kept.pln")).size(), kConfigRecordSize);
 }
 
 // A run that does not finish leaves the old files at its output paths and no

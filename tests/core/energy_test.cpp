@@ -111,6 +111,37 @@ TEST(Energy, PairPotentialsAreMinusTheForceIntegral) {
   }
 }
 
+// Three particles, the last T slots of the second kind: each pair's share
+// is its kind's potential, a mixed pair's the mean of both. A slot on the
+// wrong side of the boundary changes the sum.
+TEST(Energy, EachSlotTakesItsOwnKindsParameters) {
+  const Formula all[] = {Formula::E, Formula::PE, Formula::PES, Formula::DUDI, Formula::EPESminus};
+  const Extended one[5] = {0.7L, 1.1L, 1.05L, 0.97L, 1.3L}, two[5] = {0.4L, 0.9L, 1.15L, 1.02L, 1.1L};
+  for (Formula f : all)
+    for (int second : {0, 1, 2, 3}) {
+      SimState s = SmallCluster(1.02L);
+      s.Present[4] = s.Present[5] = 0;
+      s.TaonCount = 3;
+      SetKind(s, 1, one[0], one[1], one[2], one[3], one[4]);
+      SetKind(s, 2, two[0], two[1], two[2], two[3], two[4]);
+      ForceOptions o;
+      o.formula = f;
+      o.secondKindCount = second;
+      const int split = KindSplitFor(f, 0, second);
+      Extended expected = 0;
+      for (int k = 1; k <= 3; ++k)
+        for (int j = k + 1; j <= 3; ++j) {
+          const Extended dx = s.X[k] - s.X[j], dy = s.Y[k] - s.Y[j], dz = s.Z[k] - s.Z[j];
+          const Extended r = sqrtl(dz * dz + (dy * dy + dx * dx));
+          const Extended sigma = PairSign(k, j, o.sign) * ScopeSign(o.sign);
+          auto v = [&](const Extended* p) { return PairPotential(f, o, sigma, r, p[0], p[1], p[2], p[3], p[4]); };
+          const bool kSecond = k > 3 - split, jSecond = j > 3 - split;
+          expected += kSecond != jSecond ? (v(one) + v(two)) / 2 : kSecond ? v(two) : v(one);
+        }
+      EXPECT_EQ(PotentialEnergy(s, o), expected) << "formula " << static_cast<int>(f) << ", T = " << second;
+    }
+}
+
 TEST(Energy, KineticCountsPresentSlotsOnlyAndMixedPairsAverage) {
   SimState s = testing_support::TwoParticles(1, 31);
   s.UX[1] = 2;

@@ -1,6 +1,7 @@
 #include "core/persistence/file_io.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -86,16 +87,35 @@ TEST(FileRead, ProbeNeverThrowsAndRejectsFolders) {
               return std::to_string(err) + "/" + std::to_string(data.size());
             }),
             "0/0");
+  // With a writer that keeps it open, it gives what was written so far.
+  const int writer = ::open((dir / "pipe").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "abc", 3), 3);
+  EXPECT_EQ(qd::testing::RunInChild([&] {
+              ::alarm(5);
+              std::vector<std::uint8_t> data;
+              const int err = TryReadWholeFile(dir / "pipe", data);
+              return std::to_string(err) + "/" + std::string(data.begin(), data.end());
+            }),
+            "0/abc");
+  ::close(writer);
 }
 
 TEST(FileWrite, ReplacesContentsAndKeepsPermissionBits) {
   TempDir dir;
   const std::string path = dir / "c.pln";
   WriteText(path, std::string(7552, 'o'));
-  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-  WriteFileSafely(path, "new", 3);
+  // The set-id and sticky bits are the file's too.
+  for (const mode_t mode : {0640, 02750, 04700, 01644}) {
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    WriteFileSafely(path, "new", 3);
+    EXPECT_EQ(Mode(path), mode);
+    ReplacingFile out(path);
+    out.Write("new", 3);
+    out.Commit();
+    EXPECT_EQ(Mode(path), mode);
+  }
   EXPECT_EQ(ReadText(path), "new");
-  EXPECT_EQ(Mode(path), 0640u);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"c.pln"});
   // Empty contents make an empty file.
   WriteFileSafely(path, "", 0);

@@ -2,7 +2,10 @@
 // at the same slot and component with the same message.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cfenv>
+#include <chrono>
+#include <thread>
 #include <cfloat>
 #include <cmath>
 #include <iterator>
@@ -12,6 +15,7 @@
 #include "core/dynamics/fast_force.h"
 #include "core/dynamics/force.h"
 #include "core/dynamics/step.h"
+#include "core/dynamics/worker_pool.h"
 #include "dynamics_support.h"
 #include "test_files.h"
 
@@ -171,6 +175,38 @@ INSTANTIATE_TEST_SUITE_P(Step, Identity, ::testing::ValuesIn(kCases),
 
 // A prepared step is used only when nothing it was computed from has
 // changed; after any other change the step is computed afresh.
+// Every part of a job runs once, part 0 on the calling thread: a part run
+// twice or never would sum a thread's share twice or not at all. The
+// calling thread's part waits for the others, so that every worker joins.
+TEST(WorkerPool, EachPartOfAJobRunsOnceAndPartZeroOnTheCaller) {
+  WorkerPool pool;
+  for (const int parts : {2, 3, 5, 8})
+    for (int job = 0; job < 20; ++job) {
+      std::atomic<int> runs[8] = {};
+      std::atomic<int> started{0};
+      bool zeroOnCaller = false;
+      const auto caller = std::this_thread::get_id();
+      auto part = [&](int i) {
+        ASSERT_GE(i, 0);
+        ASSERT_LT(i, parts);
+        ++runs[i];
+        ++started;
+        if (i != 0) return;
+        zeroOnCaller = std::this_thread::get_id() == caller;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (started.load() < parts && std::chrono::steady_clock::now() < giveUp) std::this_thread::yield();
+      };
+      if (job % 2 == 0) {
+        pool.Run(parts, part);
+      } else {
+        ASSERT_TRUE(pool.Start(parts, part));
+        pool.Finish(part);
+      }
+      EXPECT_TRUE(zeroOnCaller);
+      for (int i = 0; i < parts; ++i) EXPECT_EQ(runs[i].load(), 1) << "part " << i << " of " << parts;
+    }
+}
+
 TEST(PreparedStep, UsedOnlyWhileEveryValueItDependsOnIsTheSame) {
   struct Change {
     const char* name;

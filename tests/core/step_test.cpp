@@ -63,12 +63,19 @@ TEST_P(BothSteps, IntegrationIsSemiImplicitEuler) {
   s.Dt = 0.01L;
   s.UX[1] = s.UXNew[1] = 0.5L;
   s.UZ[2] = s.UZNew[2] = -0.25L;
+  s.UY[1] = s.UYNew[1] = 0.125L;
   const Extended f1 = ForceX(s, 1, ForceOptions{});
   Step(s, StepOptions{}, 1);
   const Extended u = 0.5L + f1 * 0.01L;
   EXPECT_EQ(s.UX[1], u);
   EXPECT_EQ(s.X[1], u * 0.01L);  // the new velocity moves the particle
   EXPECT_EQ(s.Z[2], -0.25L * 0.01L);
+  // The picture shows where the particles now are, each axis its own.
+  for (int k : {1, 2}) {
+    EXPECT_EQ(s.ViewX[k], s.X[k]) << k;
+    EXPECT_EQ(s.ViewY[k], s.Y[k]) << k;
+    EXPECT_EQ(s.ViewZ[k], s.Z[k]) << k;
+  }
 }
 
 TEST_P(BothSteps, EmptySlotsStayUntouched) {

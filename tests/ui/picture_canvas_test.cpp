@@ -4,6 +4,10 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <thread>
+
+#include "core/view/frame_pacer.h"
+#include "ui/view/screen_pacer.h"
 
 namespace qd {
 namespace {
@@ -65,6 +69,47 @@ TEST(PictureCanvas, MousePressAndReleaseCarryButtonAndPosition) {
   EXPECT_EQ(press.at(0).at(0).value<Qt::MouseButton>(), Qt::RightButton);
   EXPECT_EQ(press.at(0).at(1).toPoint(), QPoint(30, 40));
   EXPECT_EQ(release.at(0).at(1).toPoint(), QPoint(50, 45));
+}
+
+
+// On a display where every copy is dear the run shows fewer frames: the
+// pacer must see what the copies really cost.
+TEST(ScreenPacer, DearCopiesSpaceTheFramesOut) {
+  QWidget window;
+  auto* canvas = new PictureCanvas(&window);
+  canvas->setGeometry(0, 0, 200, 100);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  struct SlowPaint : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) {
+        ++paints;
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+      }
+      return false;
+    }
+  } slow;
+  canvas->installEventFilter(&slow);
+  FramePacer frames(60);
+  ScreenPacer pacer(&window, canvas, frames);
+  auto frame = [&] {
+    canvas->blit();  // held: shown when the pacer says so
+    pacer.BeforeEvents();
+    pacer.AfterEvents();
+  };
+  // Copies well apart, each taking at least 4 ms: the pacer learns the cost.
+  for (int i = 0; i < 6; ++i) {
+    frame();
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_GE(slow.paints, 4);
+  // A copy of 4 ms may take 1.5% of the time: the next one is due no sooner
+  // than about a quarter of a second after the last.
+  const int before = slow.paints;
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  frame();
+  EXPECT_EQ(slow.paints, before);
 }
 
 }  // namespace

@@ -384,9 +384,17 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
 
   Output out{{}, o.out}, csv{{}, o.csv};
   const std::string* failing = &o.out;  // the path a FileError belongs to
-  std::string fault;
-  std::int64_t n = 0;  // the step that faulted
+  std::string fault, summaryError;
+  std::int64_t n = 0;     // the step that faulted
+  std::int64_t done = 0;  // the steps taken
   Archiving archiving(o, options);
+  // The archive keeps what the run did: it is there to continue from.
+  auto stopped = [&](int sig, std::int64_t steps) {
+    std::string said = StoppedText(sig, steps);
+    if (archiving.On())
+      said += " but the archive, which holds the run up to step " + std::to_string(start.step + steps);
+    return Outcome{128 + sig, said};
+  };
   try {
     // Both files exist from the start, so that an unusable folder is found
     // before the first step rather than after the whole run.
@@ -408,18 +416,12 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     qd::Run run(s);
     run.Options() = options;
     run.History().SetEnabled(false);
-    // The archive keeps what the run did: it is there to continue from.
-    auto stopped = [&](int sig, std::int64_t done) {
-      std::string said = StoppedText(sig, done);
-      if (archiving.On())
-        said += " but the archive, which holds the run up to step " + std::to_string(start.step + done);
-      return Outcome{128 + sig, said};
-    };
     if (const int sig = stopSignal()) return stopped(sig, 0);
     int stoppedBy = 0;
     std::optional<std::string> archiveFailed;
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
       const auto step = static_cast<std::int32_t>(steps);
+      done = steps;
       if (csv.file && (step % o.every == 0 || step == o.steps))
         csv.file->Write(CsvRows(s, options.force, stepAt(steps)));
       if (archiving.On()) {
@@ -458,6 +460,18 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       failing = &f->path;
       if (f->file) f->file->Finish();
     }
+    // The row goes in before any output moves: a summary that blocks (a
+    // FIFO nobody reads) can then be stopped with the old files still in
+    // place. A row that cannot be written does not cost the results.
+    if (!o.summary.empty()) {
+      if (const int sig = stopSignal()) return stopped(sig, ran.steps);
+      try {
+        AppendLine(o.summary, kSummaryHeader, SummaryRow(o, options, s, fault, n));
+      } catch (const FileError& e) {
+        if (const int sig = stopSignal()) return stopped(sig, ran.steps);
+        summaryError = o.summary + ": " + e.what();
+      }
+    }
     // With the signals held, a signal either stops the run before any output
     // moves or finds every output in place.
     HeldSignals held;
@@ -467,24 +481,23 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       if (f->file) f->file->Commit();
     }
   } catch (const FileError& e) {
+    // A signal that cut a wait on a FIFO or a device is a stop, not a fault
+    // of the file.
+    if (const int sig = stopSignal()) return stopped(sig, done);
     return {kFileFault, *failing + ": " + e.what()};
   }
 
-  Outcome done;
-  done.message = start.note;
+  Outcome result;
+  result.message = start.note;
   if (!fault.empty()) {
-    done.status = kFloatingPointFault;
-    done.message += (done.message.empty() ? "" : "\n") + ("step " + std::to_string(n) + ": " + fault);
+    result.status = kFloatingPointFault;
+    result.message += (result.message.empty() ? "" : "\n") + ("step " + std::to_string(n) + ": " + fault);
   }
-  if (!o.summary.empty()) {
-    try {
-      AppendLine(o.summary, kSummaryHeader, SummaryRow(o, options, s, fault, n));
-    } catch (const FileError& e) {
-      done.message += (done.message.empty() ? "" : "\n") + o.summary + ": " + e.what();
-      done.status = kFileFault;
-    }
+  if (!summaryError.empty()) {
+    result.message += (result.message.empty() ? "" : "\n") + summaryError;
+    result.status = kFileFault;
   }
-  return done;
+  return result;
 }
 
 }  // namespace qd::batch

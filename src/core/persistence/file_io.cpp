@@ -91,10 +91,9 @@ int WriteAll(int fd, const void* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
     const ssize_t n = ::write(fd, p + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno == EFBIG ? ENOSPC : errno;
-    }
+    // EINTR is passed on: a signal that cuts the wait for a FIFO's reader
+    // is its sender's wish to stop (a regular file never waits like this).
+    if (n < 0) return errno == EFBIG ? ENOSPC : errno;
     if (n == 0) return ENOSPC;
     done += static_cast<std::size_t>(n);
   }
@@ -302,10 +301,11 @@ std::optional<WriteFailure> TryWriteFileSafely(const std::string& path, const vo
   if (const int e = WriteAll(fd.get(), data, size)) return discard(Stage::Write, e);
   if (::fsync(fd.get()) != 0) return discard(Stage::Write, errno);
   if (exists) {
-    if (::fchmod(fd.get(), st.st_mode & 07777) != 0) return discard(Stage::Close, errno);
     // Only possible for the owner's own group or for root; otherwise the
-    // new file is the writer's, as any newly saved file would be.
+    // new file is the writer's, as any newly saved file would be. A change
+    // of owner clears the set-id bits, so the mode comes after it.
     [[maybe_unused]] const int owned = ::fchown(fd.get(), st.st_uid, st.st_gid);
+    if (::fchmod(fd.get(), st.st_mode & 07777) != 0) return discard(Stage::Close, errno);
   }
   if (const int e = fd.Close()) {
     ::unlink(temp.c_str());
@@ -368,8 +368,9 @@ void ReplacingFile::Finish() {
   if (!temp_.empty()) {
     if (::fsync(fd_) != 0) ThrowFileError(errno);
     if (hadOld_) {
-      if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) ThrowFileError(errno);
+      // Owner first: a change of owner clears the set-id bits.
       [[maybe_unused]] const int owned = ::fchown(fd_, static_cast<uid_t>(uid_), static_cast<gid_t>(gid_));
+      if (::fchmod(fd_, static_cast<mode_t>(mode_)) != 0) ThrowFileError(errno);
     }
   }
   const int fd = fd_;
@@ -408,11 +409,10 @@ void CheckAppendable(const std::string& path) {
     return;
   }
   if (errno != ENOENT) ThrowFileError(errno);
-  // A new file: its folder must exist and take one.
+  // A new file: its folder must take one (ENOENT above means that every
+  // folder on the way exists and is one).
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
   const std::string folder = parent.empty() ? "." : parent.string();
-  if (::stat(folder.c_str(), &st) != 0) ThrowFileError(errno);
-  if (!S_ISDIR(st.st_mode)) ThrowFileError(ENOTDIR);
   if (::access(folder.c_str(), W_OK | X_OK) != 0) ThrowFileError(errno);
 }
 
