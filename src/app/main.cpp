@@ -29,7 +29,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: quindelle [--screenshot FILE.png] [FILE.pln]\n"
+    "usage: quindelle [--screenshot FILE.png] [FILE.pln|FILE.qra]\n"
     "       quindelle -h|--help | -v|--version\n"
     "Simulates up to 60 particles under a pairwise interaction law.\n"
     "\n"
@@ -39,7 +39,10 @@ const char kUsage[] =
     "  --screenshot FILE.png    Start as usual, save a picture of the main\n"
     "                           window to FILE.png after its first paint, exit.\n"
     "\n"
-    "FILE.pln                   A configuration to open after start-up.\n";
+    "FILE.pln                   A configuration to open after start-up.\n"
+    "FILE.qra                   A run archive (quindelle-run --archive, Save\n"
+    "                           History...) to go on with: its last state and\n"
+    "                           choices, its snapshots in the Run History window.\n";
 
 // A screenshot run has nobody to answer a dialog: messages go to stderr and
 // every question is declined, so the run always ends.

@@ -1,5 +1,7 @@
 #include "cli/command_line.h"
 
+#include <sys/stat.h>
+
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cerrno>
@@ -12,18 +14,23 @@
 #include "core/common/errors.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/xyz.h"
 
 namespace qd::cli {
 
+using batch::ChoicesGiven;
 using batch::Lookup;
 
 const char* const kUsageText =
-    "usage: quindelle-run IN.pln --steps N [--out OUT.pln] [--from FILE.xyz[@N]]\n"
-    "         [--formula E|PE|PES|DUDI|EPESminus] [--sign gravoscope|taoscope]\n"
-    "         [--kinds 30|15|10] [--drop-b] [--drop-cdf] [--cooler] [--heater]\n"
-    "         [--walls none|1.5|10|100] [--blockade] [--dt X] [--set NAME=X]...\n"
-    "         [--list positions|velocities] [--csv FILE] [--xyz FILE] [--every K]\n"
-    "         [--summary FILE] [--threads N] [--progress]\n"
+    "usage: quindelle-run IN.pln|--from ARCHIVE[@STEP] --steps N [--out OUT.pln]\n"
+    "         [--from FILE.xyz[@N]] [--formula E|PE|PES|DUDI|EPESminus]\n"
+    "         [--sign gravoscope|taoscope] [--kinds 30|15|10] [--drop-b] [--drop-cdf]\n"
+    "         [--cooler] [--heater] [--walls none|1.5|10|100] [--blockade] [--dt X]\n"
+    "         [--set NAME=X]... [--list positions|velocities] [--csv FILE]\n"
+    "         [--xyz FILE] [--every K] [--summary FILE]\n"
+    "         [--archive FILE [--archive-every K]] [--threads N] [--progress]\n"
+    "       quindelle-run --archive FILE --resume --steps N [--out OUT.pln] ...\n"
+    "       quindelle-run --list-archive ARCHIVE\n"
     "       quindelle-run -h|--help | -v|--version\n"
     "\n"
     "Loads IN, runs N time steps exactly as the program's Go button does, and\n"
@@ -47,11 +54,24 @@ const char* const kUsageText =
     "               positions, velocities and presence; the rest comes from IN\n"
     "  --summary FILE  append one row for the run: settings, parameters, steps\n"
     "               done, energies, largest distance from the centre, fault\n"
+    "  --archive FILE  write a run archive (.qra): the run's choices and its whole\n"
+    "               state at the start, every K steps (default 1000, more when\n"
+    "               steps are so cheap that snapshots would take over 1% of the\n"
+    "               run), at the end and before a fault; a run killed or a full\n"
+    "               disk leaves every snapshot written before intact. An\n"
+    "               existing FILE is refused.\n"
+    "  --resume     go on with the run in the archive FILE from its last\n"
+    "               snapshot, with its choices, for N further steps, appending\n"
+    "  --from ARCHIVE[@STEP]  start from the archive's snapshot of STEP (default:\n"
+    "               its last) with its choices; choices given here replace them,\n"
+    "               and --steps counts from that step on\n"
+    "  --list-archive ARCHIVE  print step, kinetic, potential and total energy of\n"
+    "               every snapshot, and whether a torn tail was found\n"
     "  --threads N  worker threads for a step (default: one per core)\n"
     "  --progress   show a progress line on standard error (shown anyway when\n"
     "               standard error is a terminal and the run takes over a second)\n"
-    "IN, OUT, the CSV, the XYZ, the summary and --from's file must be different\n"
-    "files.\n"
+    "IN, OUT, the CSV, the XYZ, the summary, --from's file and the archive must be\n"
+    "different files.\n"
     "Exit status: 0 done, 2 wrong usage, 3 floating-point fault (OUT not written),\n"
     "4 file error, 128+S when stopped by signal S (no output written).\n";
 
@@ -69,7 +89,7 @@ std::optional<std::int32_t> WholeNumber(const std::string& text) {
 // Option values read as text by the parser and checked here, so that every
 // refusal names the option and the offending value.
 struct Texts {
-  std::string in, steps, every, formula, sign, kinds, walls, dt, list, threads;
+  std::string in, steps, every, formula, sign, kinds, walls, dt, list, threads, archiveEvery, from;
   std::vector<std::string> sets;
 };
 
@@ -99,11 +119,62 @@ std::string SetParameter(const std::string& name, const std::string& value, cons
   return "--set needs NAME=X with NAME one of Dt, A1, B1, C1, D1, F1, A2, B2, C2, D2, F2, not '" + name + "'";
 }
 
+// The options of the run archive; empty or what is wrong.
+std::string ArchiveOptions(const Texts& t, const CLI::App& app, batch::Options& o) {
+  if (app.count("--archive") > 0 && o.archive.empty()) return "--archive needs a file name";
+  if (app.count("--archive-every") > 0) {
+    const auto n = WholeNumber(t.archiveEvery);
+    if (!n || *n == 0) return "--archive-every needs a whole number of at least 1, not '" + t.archiveEvery + "'";
+    if (o.archive.empty()) return "--archive-every only goes with --archive";
+    o.archiveEvery = *n;
+  }
+  if (app.count("--from") > 0 && IsXyzName(batch::SplitStartPointer(t.from).path)) {
+    // A frame holds particles only: the parameters and choices come from IN.
+    if (t.in.empty()) return "--from FILE.xyz takes the particles only; give IN.pln for the rest";
+    o.from = t.from;
+  } else if (app.count("--from") > 0) {
+    if (!t.in.empty()) return "give an input file or --from ARCHIVE, not both";
+    o.from = t.from;
+    // ARCHIVE@STEP, unless the whole text names a file.
+    const std::size_t at = t.from.rfind('@');
+    struct stat st;
+    if (at != std::string::npos && ::stat(t.from.c_str(), &st) != 0) {
+      const std::string step = t.from.substr(at + 1);
+      const auto n = WholeNumber(step);
+      if (!n) return "--from needs ARCHIVE or ARCHIVE@STEP with a whole number, not '" + t.from + "'";
+      o.from = t.from.substr(0, at);
+      o.fromStep = *n;
+    }
+    if (o.from.empty()) return "--from needs a file name";
+  }
+  if (o.resume) {
+    if (o.archive.empty()) return "--resume goes with --archive FILE, the archive to go on with";
+    if (!t.in.empty() || !o.from.empty())
+      return "--resume goes on from the archive's last snapshot; no input file or --from with it";
+    // The run goes on as it was; another choice would make it another run.
+    for (const char* choice : {"--formula", "--sign", "--kinds", "--walls", "--drop-b", "--drop-cdf", "--cooler",
+                               "--heater", "--blockade", "--dt", "--set"})
+      if (app.count(choice) > 0)
+        return std::string("--resume goes on with the archive's choices; ") + choice + " cannot go with it";
+  } else if (!o.archive.empty()) {
+    struct stat st;
+    if (::lstat(o.archive.c_str(), &st) == 0)
+      return "'" + o.archive + "' exists; --resume goes on with the run in it, or name another archive";
+  }
+  if (t.in.empty() && o.from.empty() && !o.resume) return "no input file";
+  return {};
+}
+
 // Turns the texts into the command; empty or what is wrong.
 std::string Convert(const Texts& t, const CLI::App& app, Command& c) {
   batch::Options& o = c.run;
   StepOptions& so = o.step;
   o.in = t.in;
+  ChoicesGiven& g = o.given;
+  g = {app.count("--formula") > 0, app.count("--sign") > 0,   app.count("--kinds") > 0,
+       app.count("--drop-b") > 0,  app.count("--drop-cdf") > 0, app.count("--cooler") > 0,
+       app.count("--heater") > 0,  app.count("--blockade") > 0, app.count("--walls") > 0};
+  if (auto problem = ArchiveOptions(t, app, o); !problem.empty()) return problem;
   if (app.count("--steps") == 0) return "--steps is required";
   if (const auto n = WholeNumber(t.steps))
     o.steps = *n;
@@ -150,10 +221,12 @@ std::string Convert(const Texts& t, const CLI::App& app, Command& c) {
 
 // No output may overwrite the input or another output.
 std::string DistinctFiles(const batch::Options& o) {
-  const std::string from = batch::SplitStartPointer(o.from).path;
+  // An archive's step is split off already; an XYZ frame's number is not.
+  const std::string from = IsXyzName(batch::SplitStartPointer(o.from).path) ? batch::SplitStartPointer(o.from).path
+                                                                             : o.from;
   const std::pair<const char*, const std::string*> files[] = {
-      {"the input", &o.in}, {"--from", &from},        {"--out", &o.out},
-      {"--csv", &o.csv},    {"--xyz", &o.xyz},        {"--summary", &o.summary}};
+      {"the input", &o.in}, {"--from", &from},         {"--out", &o.out},         {"--csv", &o.csv},
+      {"--xyz", &o.xyz},    {"--summary", &o.summary}, {"--archive", &o.archive}};
   for (std::size_t i = 0; i < std::size(files); ++i)
     for (std::size_t j = i + 1; j < std::size(files); ++j)
       if (!files[i].second->empty() && !files[j].second->empty() &&
@@ -234,8 +307,11 @@ std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
                                    {"--out", &c.run.out},
                                    {"--csv", &c.run.csv},
                                    {"--xyz", &c.run.xyz},
-                                   {"--from", &c.run.from},
-                                   {"--summary", &c.run.summary}})
+                                   {"--summary", &c.run.summary},
+                                   {"--archive", &c.run.archive},
+                                   {"--archive-every", &t.archiveEvery},
+                                   {"--from", &t.from},
+                                   {"--list-archive", &c.listArchive}})
     once(app.add_option(name, *text));
   app.add_option("--set", t.sets)->allow_extra_args(false);
   StepOptions& so = c.run.step;
@@ -244,7 +320,8 @@ std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
                                    {"--cooler", &so.cooler},
                                    {"--heater", &so.heater},
                                    {"--blockade", &so.blockade},
-                                   {"--progress", &c.progress}})
+                                   {"--progress", &c.progress},
+                                   {"--resume", &c.run.resume}})
     once(app.add_flag(name, *flag));
 
   // CLI11 wants the arguments last first.
@@ -265,7 +342,11 @@ std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
       return option + " needs a value";
     return what;
   }
-  if (t.in.empty()) return "no input file";
+  if (app.count("--list-archive") > 0) {
+    if (args.size() > 2) return "--list-archive takes the archive and nothing else";
+    if (c.listArchive.empty()) return "--list-archive needs a file name";
+    return {};
+  }
   if (auto problem = Convert(t, app, c); !problem.empty()) return problem;
   return DistinctFiles(c.run);
 }
@@ -288,6 +369,13 @@ int Main(const std::vector<std::string>& args, Console& console) {
   if (!problem.empty()) {
     console.err << "quindelle-run: " << problem << "\n\n" << kUsageText;
     return batch::kUsage;
+  }
+  if (!c.listArchive.empty()) {
+    errno = 0;
+    std::string message;
+    const int status = batch::ListArchive(c.listArchive, console.out, message);
+    if (!message.empty()) console.err << message << '\n';
+    return CheckedOutput(console, status);
   }
   Progress progress(console, c.progress, c.run.steps);
   batch::Hooks hooks{[&progress](std::int32_t done) { progress.Update(done); }, console.stopSignal};

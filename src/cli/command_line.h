@@ -17,6 +17,7 @@ struct Command {
   batch::Options run;
   batch::ListKind list = batch::ListKind::None;
   bool progress = false;
+  std::string listArchive;  // --list-archive: only list this archive
 };
 
 // Reads the arguments that follow the program name. Returns an empty string

@@ -24,6 +24,8 @@ class CommandLine : public clitest::Scratch {
 
 TEST_F(CommandLine, WrongUsageExitsWithTwo) {
   const std::string in = WriteSquare("square.pln");
+  const std::string old = Path("old.qra");
+  std::ofstream(old) << "an earlier run";
   ASSERT_EQ(symlink(in.c_str(), Path("link.pln").c_str()), 0);
   // Links to files that do not exist yet, and a linked folder.
   ASSERT_EQ(symlink(Path("o.pln").c_str(), Path("dangling").c_str()), 0);
@@ -82,16 +84,37 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
       {in, "--steps", "3", "--out", Path("real/n.pln"), "--csv", Path("folder/n.pln")},
       {in, "--steps", "3", "--xyz", in},
       {in, "--steps", "3", "--xyz", Path("new.x"), "--csv", Path("new.x")},
-      {in, "--steps", "3", "--xyz", Path("new.x"), "--from", Path("new.x@2")},
+      {in, "--steps", "3", "--xyz", Path("new.xyz"), "--from", Path("new.xyz@2")},
+      {"--steps", "3", "--from", Path("frames.xyz")},
       {in, "--steps", "3", "--from", in},
       {in, "--steps", "3", "--xyz", ""},
       {in, "--steps", "3", "--from", ""},
+      // The run archive: never over an existing file, a resumed run as it was.
+      {in, "--steps", "3", "--archive", ""},
+      {in, "--steps", "3", "--archive-every", "5"},
+      {in, "--steps", "3", "--archive", Path("new.x"), "--archive-every", "0"},
+      {in, "--steps", "3", "--archive", old},
+      {in, "--steps", "3", "--archive", in},
+      {in, "--steps", "3", "--resume"},
+      {in, "--steps", "3", "--archive", old, "--resume"},
+      {"--from", old, "--steps", "3", "--archive", old, "--resume"},
+      {"--steps", "3", "--archive", old, "--resume", "--formula", "PE"},
+      {"--steps", "3", "--archive", old, "--resume", "--set", "A1=2"},
+      {"--steps", "3", "--archive", old, "--resume", "--out", old},
+      {in, "--from", old, "--steps", "3"},
+      {"--from", old + "@ten", "--steps", "3"},
+      {"--from", "@5", "--steps", "3"},
+      {"--from", old, "--steps", "3", "--csv", old},
+      {"--from", old},
+      {"--list-archive"},
+      {"--list-archive", old, "--steps", "3"},
   };
   for (const auto& args : wrong) {
     EXPECT_EQ(Run(args), 2) << ::testing::PrintToString(args);
     EXPECT_NE(err_.str().find("usage: quindelle-run"), std::string::npos);
   }
   EXPECT_EQ(Bytes(in).size(), 3776u);
+  EXPECT_EQ(Bytes(old), "an earlier run");
   EXPECT_FALSE(std::filesystem::exists(Path("new.x")));
   EXPECT_FALSE(std::filesystem::exists(Path("o.pln")));
   EXPECT_TRUE(std::filesystem::is_empty(Path("real")));
@@ -106,6 +129,10 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
       {{in, "--steps", "5", "--steps", "6"}, "quindelle-run: --steps is given twice\n"},
       {{in, "--steps"}, "quindelle-run: --steps needs a value\n"},
       {{in, "--steps", "5", "--cooler", "--cooler"}, "quindelle-run: --cooler is given twice\n"},
+      {{in, "--steps", "5", "--archive", old},
+       "quindelle-run: '" + old + "' exists; --resume goes on with the run in it, or name another archive\n"},
+      {{"--steps", "3", "--archive", old, "--resume", "--walls", "10"},
+       "quindelle-run: --resume goes on with the archive's choices; --walls cannot go with it\n"},
   };
   for (const auto& [args, first] : said) {
     EXPECT_EQ(Run(args), 2);
@@ -146,6 +173,25 @@ TEST_F(CommandLine, ReadsEveryOption) {
   cli::Command defaults;
   ASSERT_EQ(cli::ParseArguments({"in.pln", "--steps", "0"}, defaults), "");
   EXPECT_EQ(defaults.run.step.threads, 0);
+  EXPECT_EQ(defaults.run.archiveEvery, 0);  // as the cadence finds
+
+  // A snapshot's step after the last @, unless the whole name is a file's;
+  // the choices given are marked to replace the archive's.
+  cli::Command from;
+  ASSERT_EQ(cli::ParseArguments({"--from", Path("r@n.qra@40"), "--steps", "5", "--walls", "none", "--cooler",
+                                 "--archive", Path("b.qra"), "--archive-every", "7"},
+                                from),
+            "");
+  EXPECT_EQ(from.run.from, Path("r@n.qra"));
+  EXPECT_EQ(from.run.fromStep, 40);
+  EXPECT_EQ(from.run.archiveEvery, 7);
+  EXPECT_TRUE(from.run.given.walls && from.run.given.cooler);
+  EXPECT_FALSE(from.run.given.formula || from.run.given.heater || from.run.given.blockade);
+  std::ofstream(Path("a@3")) << "";
+  cli::Command whole;
+  ASSERT_EQ(cli::ParseArguments({"--from", Path("a@3"), "--steps", "1"}, whole), "");
+  EXPECT_EQ(whole.run.from, Path("a@3"));
+  EXPECT_FALSE(whole.run.fromStep.has_value());
 }
 
 TEST_F(CommandLine, ListsSixtyLinesWithEmptySlotsBlank) {

@@ -10,7 +10,11 @@
 #include <chrono>
 #include <set>
 #include <sstream>
+#include <random>
+#include <sys/resource.h>
 #include <thread>
+
+#include "core/persistence/run_archive.h"
 
 #include "tests/cli/cli_support.h"
 
@@ -335,6 +339,200 @@ TEST_F(Processes, BadGridsAreRefusedBeforeAnyJob) {
     EXPECT_FALSE(fs::exists(Path("sweep"))) << ::testing::PrintToString(vary);
     EXPECT_NE(Bytes(Path("err.txt")).find(says), std::string::npos) << Bytes(Path("err.txt"));
   }
+}
+
+// ---- the run archive through the command ------------------------------------
+
+// The archive's snapshots, encoded, for comparing bit for bit.
+std::vector<std::vector<std::uint8_t>> Snapshots(const std::string& path) {
+  archive::Reader r(path);
+  std::vector<std::vector<std::uint8_t>> all;
+  for (std::size_t i = 0; i < r.Count(); ++i) all.push_back(archive::EncodeRecord(r.At(i)));
+  return all;
+}
+
+// N steps, k steps continued from the archive's snapshot for N - k, and k
+// steps resumed for N - k, through the command: the same result and the
+// same archive.
+TEST_F(Processes, AnArchivedRunGoesOnAsTheRunThatWentOn) {
+  const std::string in = WriteSquare("square.pln");
+  const std::vector<std::vector<std::string>> choices = {
+      {"--formula", "E"},
+      {"--formula", "PES", "--walls", "1.5", "--cooler"},
+      {"--formula", "EPESminus", "--heater", "--blockade", "--walls", "100"},
+  };
+  int n = 0;
+  for (const auto& choice : choices) {
+    SCOPED_TRACE(::testing::PrintToString(choice));
+    const std::string tag = std::to_string(n++);
+    auto with = [&choice](std::vector<std::string> args) {
+      args.insert(args.end(), choice.begin(), choice.end());
+      return args;
+    };
+    ASSERT_EQ(Command(with({run_, in, "--steps", "150", "--archive", Path(tag + "a.qra"), "--archive-every", "50",
+                            "--out", Path(tag + "a.pln")})),
+              0);
+    ASSERT_EQ(Command({run_, "--from", Path(tag + "a.qra@50"), "--steps", "100", "--archive", Path(tag + "b.qra"),
+                       "--out", Path(tag + "b.pln")}),
+              0);
+    EXPECT_EQ(Bytes(Path(tag + "b.pln")), Bytes(Path(tag + "a.pln")));
+    EXPECT_EQ(Snapshots(Path(tag + "b.qra")).back(), Snapshots(Path(tag + "a.qra")).back());
+    ASSERT_EQ(Command(with({run_, in, "--steps", "50", "--archive", Path(tag + "c.qra"), "--archive-every", "50"})),
+              0);
+    ASSERT_EQ(Command({run_, "--archive", Path(tag + "c.qra"), "--resume", "--steps", "100", "--archive-every",
+                       "50", "--out", Path(tag + "c.pln")}),
+              0);
+    EXPECT_EQ(Bytes(Path(tag + "c.qra")), Bytes(Path(tag + "a.qra")));
+    EXPECT_EQ(Bytes(Path(tag + "c.pln")), Bytes(Path(tag + "a.pln")));
+  }
+  // The listing: one line per snapshot, and what was found at the end.
+  ASSERT_EQ(Command({run_, "--list-archive", Path("0a.qra")}, Path("list.txt")), 0);
+  std::istringstream lines(Bytes(Path("list.txt")));
+  std::vector<std::string> got;
+  for (std::string line; std::getline(lines, line);) got.push_back(line);
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(got[0], "# step\tkinetic\tpotential\ttotal");
+  EXPECT_EQ(got[1].substr(0, 2), "0\t");
+  EXPECT_EQ(got[4].substr(0, 4), "150\t");
+  EXPECT_EQ(got[5], "# 4 snapshots; torn tail: none");
+}
+
+// A signal that stops the run leaves its other outputs as they were but
+// ends the archive with the state it stopped at, to go on from.
+TEST_F(Processes, AStoppedRunEndsItsArchiveWhereItStopped) {
+  const std::string in = WriteSquare("square.pln");
+  const std::string path = Path("stopped.qra");
+  const pid_t pid = Spawn({run_, in, "--steps", "2000000000", "--archive", path, "--archive-every", "100000"},
+                          "/dev/null", Path("err.txt"));
+  ASSERT_TRUE(Eventually([&] { return fs::exists(path); }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  kill(pid, SIGTERM);
+  EXPECT_EQ(Wait(pid), 128 + SIGTERM);
+  archive::Reader r(path);
+  ASSERT_GE(r.Count(), 2u);
+  const std::int64_t last = r.Steps().back();
+  EXPECT_EQ(Bytes(Path("err.txt")), "stopped by SIGTERM after " + std::to_string(last) +
+                                        " steps; no output written but the archive, which holds the run up to step " +
+                                        std::to_string(last) + "\n");
+  ASSERT_EQ(Command({run_, "--archive", path, "--resume", "--steps", "1"}), 0);
+  EXPECT_EQ(archive::Reader(path).Steps().back(), last + 1);
+}
+
+// Killed at any moment, a run leaves either no archive or one whose every
+// whole snapshot is the one an uninterrupted run writes, and which goes on
+// with --resume.
+TEST_F(Processes, ARunKilledAtAnyMomentLeavesAReadableArchive) {
+  const std::string in = WriteSquare("square.pln");
+  std::mt19937 random(20261209);
+  std::uniform_int_distribution<int> delay(0, 40000), inRun(0, 15000);
+  std::vector<std::vector<std::uint8_t>> reference;  // snapshot i of every run
+  int torn = 0, none = 0;
+  for (int kill = 0; kill < 60; ++kill) {
+    SCOPED_TRACE(kill);
+    const std::string path = Path("killed.qra");
+    const pid_t pid = Spawn({run_, in, "--steps", "2000000000", "--archive", path, "--archive-every", "3"});
+    if (kill % 4 == 0) {
+      // Any moment from the start, the archive's creation included.
+      std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
+    } else {
+      // While it appends.
+      ASSERT_TRUE(Eventually([&] { return fs::exists(path); }));
+      std::this_thread::sleep_for(std::chrono::microseconds(inRun(random)));
+    }
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(Wait(pid), 128 + SIGKILL);
+    // Nothing but the input and the archive, if it came to be.
+    for (const std::string& name : Names())
+      EXPECT_TRUE(name == "square.pln" || name == "killed.qra") << name;
+    if (!fs::exists(path)) {
+      ++none;
+      continue;
+    }
+    archive::Reader r(path);
+    ASSERT_GE(r.Count(), 1u);
+    torn += r.TornTail();
+    const auto snaps = Snapshots(path);
+    for (std::size_t i = 0; i < snaps.size(); ++i) {
+      EXPECT_EQ(r.Steps()[i], std::int64_t(3 * i));
+      if (i < reference.size())
+        ASSERT_EQ(snaps[i], reference[i]) << "snapshot " << i;
+      else
+        reference.push_back(snaps[i]);
+    }
+    if (kill % 10 == 0) {
+      // Goes on from the last whole snapshot; a torn tail is cut off.
+      ASSERT_EQ(Command({run_, "--archive", path, "--resume", "--steps", "3"}), 0);
+      archive::Reader after(path);
+      EXPECT_EQ(after.Count(), r.Count() + 1);
+      EXPECT_FALSE(after.TornTail());
+    }
+    fs::remove(path);
+  }
+  std::cout << "[ killed  ] " << none << " before the archive, " << torn << " with a torn tail, "
+            << reference.size() << " snapshots at most\n";
+}
+
+// A full disk (the file size limit standing in for it) stops the run with a
+// file error and keeps every snapshot written before it.
+TEST_F(Processes, AFullDiskKeepsTheArchivedSnapshots) {
+  const std::string in = WriteSquare("square.pln");
+  const std::string path = Path("full.qra");
+  const auto limit = rlim_t(archive::HeaderSize() + 3 * archive::RecordSize() + 500);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit cap{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &cap);
+    const int errFd = open(Path("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    dup2(errFd, STDERR_FILENO);
+    execl(run_.c_str(), run_.c_str(), in.c_str(), "--steps", "100", "--archive", path.c_str(), "--archive-every",
+          "10", "--out", Path("out.pln").c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  EXPECT_EQ(Wait(pid), 4);
+  EXPECT_EQ(Bytes(Path("err.txt")), path + ": Disk full\n");
+  archive::Reader r(path);
+  EXPECT_EQ(r.Count(), 3u);
+  EXPECT_EQ(r.Steps().back(), 20);
+  EXPECT_FALSE(fs::exists(Path("out.pln")));
+}
+
+// Whatever is given as an archive, the command says what is wrong and exits
+// with 4; it never waits on a pipe.
+TEST_F(Processes, ADamagedArchiveIsAClearFileError) {
+  const std::string in = WriteSquare("square.pln");
+  const std::string good = Path("good.qra");
+  ASSERT_EQ(Command({run_, in, "--steps", "20", "--archive", good, "--archive-every", "10"}), 0);
+  const std::string bytes = Bytes(good);
+  std::string flipped = bytes, version = bytes;
+  flipped[archive::HeaderSize() + 1000] ^= 1;
+  version[8] = 9;
+  const std::pair<std::string, std::string> files[] = {
+      {"", "not a run archive (the file is empty)"},
+      {bytes.substr(0, 20), "the archive's header is cut short"},
+      {flipped, "snapshot 1 is damaged (checksum mismatch at byte 29)"},
+      {version, "archive format version 9; this program reads version 1"},
+      {Bytes(in), "not a run archive (it does not start with the archive's mark)"},
+  };
+  const std::string bad = Path("bad.qra");
+  ASSERT_EQ(mkfifo(Path("fifo.qra").c_str(), 0600), 0);
+  auto check = [&](const std::string& path, const std::string& says) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {run_, "--list-archive", path},
+             {run_, "--from", path, "--steps", "5", "--out", Path("out.pln")},
+             {run_, "--archive", path, "--resume", "--steps", "5"}}) {
+      SCOPED_TRACE(::testing::PrintToString(args));
+      EXPECT_EQ(Command(args, "/dev/null", Path("err.txt")), 4);
+      EXPECT_EQ(Bytes(Path("err.txt")), path + ": " + says + "\n");
+    }
+  };
+  for (const auto& [content, says] : files) {
+    std::ofstream(bad, std::ios::binary | std::ios::trunc) << content;
+    check(bad, says);
+    EXPECT_EQ(Bytes(bad), content);  // never changed
+  }
+  check(Path("fifo.qra"), "File access denied");
+  EXPECT_FALSE(fs::exists(Path("out.pln")));
 }
 
 }  // namespace

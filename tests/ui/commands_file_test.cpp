@@ -52,7 +52,7 @@ TEST_F(CommandsFile, OpenInstallsTheConfigurationAndRemembersIt) {
 
   ASSERT_TRUE(dialogs.errors.empty());
   ASSERT_EQ(dialogs.fileDialogs.size(), 1u);
-  EXPECT_EQ(dialogs.fileDialogs[0].filter, QStringLiteral("Taons files (*.pln)"));
+  EXPECT_EQ(dialogs.fileDialogs[0].filter, QStringLiteral("Taons files (*.pln);;Run archives (*.qra)"));
   EXPECT_EQ(dialogs.fileDialogs[0].defaultSuffix, QStringLiteral("pln"));
   EXPECT_FALSE(state.ImageMode);
   EXPECT_TRUE(f.Go->isEnabled());

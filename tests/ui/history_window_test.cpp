@@ -23,6 +23,7 @@
 #include "core/batch/batch_run.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/xyz.h"
+#include "core/persistence/run_archive.h"
 #include "tests/ui/commands_fixture.h"
 #include "ui/editing/edit_dlg.h"
 
@@ -341,6 +342,153 @@ TEST_F(HistoryWindow, InstallingAnotherStateStartsANewHistory) {
     EXPECT_TRUE(f.History().Empty()) << c.command;
   }
   EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// ---- run archives -------------------------------------------------------------
+
+// Save History writes what the runner's archive holds: every recorded
+// snapshot, bit for bit, with the run's choices; never over the
+// configuration the run came from.
+TEST_F(HistoryWindow, SaveHistoryWritesTheSnapshotsAsARunArchive) {
+  TMainForm& f = StartWith(WallCloud());
+  THistoryWindow& w = Open(f);
+  f.Thermos3X3->setChecked(true);
+  f.Warm->setChecked(true);
+  RunFor(30);
+  w.Refresh();
+  ASSERT_TRUE(w.SaveButton->isEnabled());
+  const QString path = Folder() + QStringLiteral("/run.qra");
+  dialogs.saveAnswers.push_back(path);
+  w.SaveButton->click();
+  ASSERT_TRUE(dialogs.errors.empty());
+  EXPECT_EQ(dialogs.fileDialogs.back().defaultSuffix, QStringLiteral("qra"));
+  const RunHistory& h = f.History();
+  archive::Reader r(path.toStdString());
+  ASSERT_EQ(r.Count(), h.Size());
+  EXPECT_FALSE(r.TornTail());
+  EXPECT_EQ(r.Options().walls, Walls::Thermos3X3);
+  EXPECT_TRUE(r.Options().heater);
+  for (std::size_t i = 0; i < h.Size(); ++i) {
+    const archive::Entry e = r.At(i);
+    EXPECT_EQ(e.step, h.At(i).State.StepCount);
+    EXPECT_EQ(archive::EncodeRecord({e.step, e.options, h.At(i).State, {}}), archive::EncodeRecord(e)) << i;
+  }
+
+  const QByteArray config = ReadBytes(startPath);
+  dialogs.saveAnswers.push_back(startPath);
+  dialogs.yesNoAnswers.push_back(true);  // "replace it?" Yes: still refused
+  w.SaveButton->click();
+  EXPECT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_EQ(ReadBytes(startPath), config);
+}
+
+// An archive of quindelle-run opened in the window: its last state and
+// choices installed, its snapshots in the history; continuing from one of
+// them is the runner's run of as many steps.
+TEST_F(HistoryWindow, AnOpenedArchiveGoesOnAsTheRunnersRun) {
+  TMainForm& f = StartWith(WallCloud());
+  THistoryWindow& w = Open(f);
+  batch::Options o;
+  o.in = startPath.toStdString();
+  o.steps = 60;
+  o.step.force.formula = Formula::PE;
+  o.step.walls = Walls::Thermos3X3;
+  o.step.cooler = true;
+  o.step.blockade = true;
+  o.archive = (Folder() + QStringLiteral("/runner.qra")).toStdString();
+  o.archiveEvery = 20;
+  auto end = std::make_unique<SimState>();
+  ASSERT_EQ(batch::Run(o, *end).status, batch::kDone);
+
+  const struct {
+    const char* how;
+    std::function<void()> open;
+  } ways[] = {
+      {"File > Open",
+       [&] {
+         dialogs.openAnswers.push_back(QString::fromStdString(o.archive));
+         f.Open1->trigger();
+       }},
+      {"command line", [&] { f.RunHandler([&] { f.OpenFromCommandLine(QString::fromStdString(o.archive)); }); }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.how);
+    f.Exponential->setChecked(true);
+    f.Thermosout->setChecked(true);
+    f.Cool->setChecked(false);
+    way.open();
+    ASSERT_TRUE(dialogs.errors.empty()) << dialogs.errors.front().toStdString();
+    EXPECT_TRUE(w.isVisible());
+    const RunHistory& h = f.History();
+    ASSERT_EQ(h.Size(), 4u);  // steps 0, 20, 40, 60
+    EXPECT_EQ(state.StepCount, 60);
+    EXPECT_EQ(f.LTime->text(), QStringLiteral("60"));
+    EXPECT_TRUE(f.PolyExpon->isChecked());
+    EXPECT_TRUE(f.Thermos3X3->isChecked());
+    EXPECT_TRUE(f.Cool->isChecked());
+    EXPECT_TRUE(f.Blockade->isChecked());
+    EXPECT_EQ(f.FName->text().toStdString(), o.archive);
+    EXPECT_EQ(state.CurrentName, "");  // Save asks for a configuration's name
+    EXPECT_EQ(w.Timeline->maximum(), 3);
+  }
+
+  // From step 20, 15 more steps: the runner's 35.
+  w.Refresh();
+  w.Timeline->setValue(1);
+  ASSERT_TRUE(w.ContinueButton->isEnabled());
+  w.ContinueButton->click();
+  EXPECT_EQ(state.StepCount, 20);
+  RunFor(15);
+  dialogs.saveAnswers.push_back(Folder() + QStringLiteral("/continued.pln"));
+  f.Save1Click();
+  batch::Options straight = o;
+  straight.steps = 35;
+  straight.archive.clear();
+  straight.out = (Folder() + QStringLiteral("/straight.pln")).toStdString();
+  ASSERT_EQ(batch::Run(straight, *end).status, batch::kDone);
+  EXPECT_EQ(ReadBytes(Folder() + QStringLiteral("/continued.pln")),
+            ReadBytes(Folder() + QStringLiteral("/straight.pln")));
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// A damaged archive leaves the window as it was; a torn tail and a fault are
+// told, the snapshots before them opened.
+TEST_F(HistoryWindow, ADamagedArchiveChangesNothingAndATornOneIsTold) {
+  TMainForm& f = StartWith(WallCloud());
+  Open(f);
+  RunFor(5);
+  batch::Options o;
+  o.in = startPath.toStdString();
+  o.steps = 40;
+  o.archive = (Folder() + QStringLiteral("/whole.qra")).toStdString();
+  o.archiveEvery = 10;
+  auto end = std::make_unique<SimState>();
+  ASSERT_EQ(batch::Run(o, *end).status, batch::kDone);
+  QByteArray bytes = ReadBytes(QString::fromStdString(o.archive));
+
+  QByteArray damaged = bytes;
+  damaged[int(archive::HeaderSize()) + 700] = char(damaged[int(archive::HeaderSize()) + 700] ^ 4);
+  const QString bad = Folder() + QStringLiteral("/bad.qra");
+  WriteBytes(bad, damaged);
+  const std::size_t before = f.History().Size();
+  dialogs.openAnswers.push_back(bad);
+  f.Open1->trigger();
+  ASSERT_EQ(dialogs.errors.size(), 1u);
+  EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("snapshot 1 is damaged")))
+      << dialogs.errors[0].toStdString();
+  EXPECT_EQ(state.StepCount, 5);
+  EXPECT_EQ(f.History().Size(), before);
+  EXPECT_EQ(f.FName->text(), startPath);
+
+  const QString torn = Folder() + QStringLiteral("/torn.qra");
+  WriteBytes(torn, bytes.left(bytes.size() - 100));
+  dialogs.openAnswers.push_back(torn);
+  f.Open1->trigger();
+  EXPECT_EQ(dialogs.errors.size(), 1u);
+  ASSERT_EQ(dialogs.informations.size(), 1u);
+  EXPECT_TRUE(dialogs.informations[0].contains(QStringLiteral("cut short")));
+  EXPECT_EQ(f.History().Size(), 4u);
+  EXPECT_EQ(state.StepCount, 30);
 }
 
 }  // namespace

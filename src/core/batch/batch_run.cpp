@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <ostream>
@@ -19,6 +20,7 @@
 #include "core/editing/number_text.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/run_archive.h"
 #include "core/persistence/xyz.h"
 #include "core/state/sim_state.h"
 
@@ -100,11 +102,11 @@ std::string CsvField(const std::string& text) {
   return quoted + '"';
 }
 
-std::string SummaryRow(const Options& o, const SimState& s, const std::string& fault,
+std::string SummaryRow(const Options& o, const StepOptions& so, const SimState& s, const std::string& fault,
                        std::int64_t faultStep) {
-  const StepOptions& so = o.step;
   auto onOff = [](bool b) { return b ? "on" : "off"; };
-  std::string row = CsvField(o.in) + ',' + CsvField(o.out) + ',' + NameOf(kFormulaNames, so.force.formula) +
+  const std::string& input = o.resume ? o.archive : o.from.empty() ? o.in : o.from;
+  std::string row = CsvField(input) + ',' + CsvField(o.out) + ',' + NameOf(kFormulaNames, so.force.formula) +
                     ',' + NameOf(kSignNames, so.force.sign) + ',' + std::to_string(so.force.secondKindCount) +
                     ',' + NameOf(kWallNames, so.walls) + ',' + onOff(so.force.dropB) + ',' +
                     onOff(so.force.dropCDF) + ',' + onOff(so.cooler) + ',' + onOff(so.heater) + ',' +
@@ -154,26 +156,232 @@ std::string StoppedText(int sig, std::int64_t done) {
 
 }  // namespace
 
+namespace {
+
+// Where a run starts: the state, the choices it steps with, the number of
+// its first step, and for a resumed archive where appending goes on. Every
+// kind of start file is told apart here.
+struct Start {
+  StepOptions options;
+  std::int64_t step = 0;
+  std::uint64_t archiveSize = 0;  // --resume: the archive's whole snapshots
+  std::string note;               // said on standard error when done
+};
+
+// The run of `e` with the command line's choices over the archived ones.
+StepOptions Choose(const Options& o, const StepOptions& archived) {
+  StepOptions so = archived;
+  const ChoicesGiven& g = o.given;
+  const StepOptions& c = o.step;
+  if (g.formula) so.force.formula = c.force.formula;
+  if (g.sign) so.force.sign = c.force.sign;
+  if (g.kinds) so.force.secondKindCount = c.force.secondKindCount;
+  if (g.dropB) so.force.dropB = c.force.dropB;
+  if (g.dropCDF) so.force.dropCDF = c.force.dropCDF;
+  if (g.cooler) so.cooler = c.cooler;
+  if (g.heater) so.heater = c.heater;
+  if (g.blockade) so.blockade = c.blockade;
+  if (g.walls) so.walls = c.walls;
+  so.threads = c.threads;
+  return so;
+}
+
+std::string TornNote(const std::string& path, const archive::Reader& r) {
+  return path + ": the last " + std::to_string(r.TornBytes()) +
+         " bytes are a snapshot cut short (a run stopped while writing it); they are ignored";
+}
+
+// The steps of the snapshots nearest to `step`, for the message that says it
+// is not there.
+std::string Nearest(const std::vector<std::int64_t>& steps, std::int64_t step) {
+  const auto after = std::lower_bound(steps.begin(), steps.end(), step);
+  std::string text;
+  if (after != steps.begin()) text = "step " + std::to_string(*(after - 1));
+  if (after != steps.end()) text += (text.empty() ? "step " : " and ") + std::to_string(*after);
+  return text;
+}
+
+// The snapshot of the archive `from` that --from or --resume names.
+std::optional<Outcome> StartFromArchive(const Options& o, const std::string& from, SimState& s, Start& start) {
+  try {
+    const archive::Reader r(from);
+    if (r.Count() == 0) return Outcome{kFileFault, from + ": the archive holds no whole snapshot"};
+    std::size_t index = r.Count() - 1;
+    if (!o.resume && o.fromStep) {
+      const auto& steps = r.Steps();
+      const auto at = std::find(steps.begin(), steps.end(), *o.fromStep);
+      if (at == steps.end())
+        return Outcome{kUsage, from + ": no snapshot of step " + std::to_string(*o.fromStep) +
+                                   "; the nearest are " + Nearest(steps, *o.fromStep)};
+      index = static_cast<std::size_t>(at - steps.begin());
+    }
+    archive::Entry e = r.At(index);
+    if (o.resume && !e.fault.empty())
+      return Outcome{kFloatingPointFault, from + ": the run ended with a fault after step " +
+                                              std::to_string(e.step) + " (" + e.fault + "); it cannot go on"};
+    static_cast<RunState&>(s) = e.state;
+    start.options = o.resume ? e.options : Choose(o, e.options);
+    start.options.threads = o.step.threads;
+    start.step = e.step;
+    start.archiveSize = r.WholeSize();
+    if (r.TornTail()) start.note = TornNote(from, r);
+  } catch (const FileError& e) {
+    return Outcome{kFileFault, from + ": " + e.what()};
+  }
+  return std::nullopt;
+}
+
+std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
+  start.options = o.step;
+  if (o.resume) return StartFromArchive(o, o.archive, s, start);
+  const bool frame = !o.from.empty() && IsXyzName(SplitStartPointer(o.from).path);
+  if (o.from.empty() || frame) {
+    try {
+      ReadConfigFile(s, o.in);
+    } catch (const FileError& e) {
+      return Outcome{kFileFault, o.in + ": " + e.what()};
+    }
+    ApplyConfigRecord(s);
+    s.StepCount = 0;
+    // A frame of an extended XYZ file brings particles only: they replace
+    // IN's, whose parameters and choices stay.
+    if (frame) {
+      try {
+        InstallStartFrom(s, o.from);
+      } catch (const FileError& e) {
+        return Outcome{kFileFault, SplitStartPointer(o.from).path + ": " + e.what()};
+      }
+    }
+    return std::nullopt;
+  }
+  // The kinds of file --from starts from are told apart here, a run archive
+  // by its mark (archive::LooksLikeArchive). A file of no known kind is read
+  // as an archive, so that the message says what is wrong with it.
+  return StartFromArchive(o, o.from, s, start);
+}
+
+// Appends the run's snapshots to the archive and keeps the last one, from
+// which the state before a fault is found again.
+class Archiving {
+ public:
+  Archiving(const Options& o, const StepOptions& options)
+      : o_(o), options_(options), cadence_(o.archiveEvery) {}
+
+  bool On() const { return writer_.has_value(); }
+
+  void Open(const RunState& s, const Start& start) {
+    if (o_.archive.empty()) return;
+    last_ = {start.step, options_, s, {}};
+    if (o_.resume)
+      writer_.emplace(o_.archive, start.archiveSize);
+    else
+      writer_.emplace(o_.archive, last_);
+    // Creating the file is no measure of a snapshot's cost: the cadence
+    // starts at the first snapshot appended.
+    lastEnd_ = Clock::now();
+  }
+
+  // After each step: a snapshot when one is due, timed for the cadence.
+  void StepDone(std::int64_t step, const RunState& s) {
+    if (!writer_ || !cadence_.Due(step)) return;
+    const std::int64_t steps = step - last_.step;
+    const auto t0 = Clock::now();
+    Save(step, s);
+    const auto t1 = Clock::now();
+    cadence_.Measured(Ns(t1 - t0), Ns(t0 - lastEnd_), steps);
+    lastEnd_ = t1;
+  }
+
+  void Save(std::int64_t step, const RunState& s, const std::string& fault = {}) {
+    if (!writer_) return;
+    archive::Entry e{step, options_, s, fault};
+    writer_->Append(e);
+    last_ = std::move(e);
+  }
+
+  // After the steps: the end state, unless just saved.
+  void SaveEnd(std::int64_t step, const RunState& s) {
+    if (writer_ && last_.step != step) Save(step, s);
+  }
+
+  // The state after step `faultStep` - 1, found by running on from the last
+  // snapshot (the faulted step has changed the working arrays), saved with
+  // the fault.
+  void SaveFault(std::int64_t faultStep, const std::string& fault) {
+    if (!writer_) return;
+    qd::Run replay;
+    replay.State() = last_.state;
+    replay.Options() = options_;
+    replay.History().SetEnabled(false);
+    const std::int64_t steps = faultStep - 1 - last_.step;
+    if (steps > 0 && replay.Go(steps).fault) return;  // cannot happen: the steps are the same
+    Save(faultStep - 1, replay.State(), fault);
+  }
+
+  void Close() {
+    if (writer_) writer_->Close();
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static double Ns(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
+
+  const Options& o_;
+  StepOptions options_;
+  std::optional<archive::Writer> writer_;
+  archive::Entry last_;
+  ArchiveCadence cadence_;
+  Clock::time_point lastEnd_;
+};
+
+}  // namespace
+
+void ArchiveCadence::Measured(double snapshotNs, double stepsNs, std::int64_t steps) {
+  snapshotsNs_ += snapshotNs;
+  ++snapshots_;
+  stepsNs_ += stepsNs;
+  steps_ += steps;
+  if (fixed_ > 0 || steps_ <= 0 || stepsNs_ <= 0) return;
+  const double wanted = (snapshotsNs_ / double(snapshots_)) / (kShare * stepsNs_ / double(steps_));
+  // The round numbers 1, 2, 5, 10, 20, ...; never past what a step number holds.
+  std::int64_t round = kLeast;
+  for (int i = 0; double(round) < wanted && round < (std::int64_t{1} << 60); ++i)
+    round = round / (i % 3 == 1 ? 2 : 1) * (i % 3 == 1 ? 5 : 2);
+  every_ = std::max(every_, round);
+}
+
+int ListArchive(const std::string& path, std::ostream& out, std::string& message) {
+  try {
+    const archive::Reader r(path);
+    out << "# step\tkinetic\tpotential\ttotal\n";
+    for (std::size_t i = 0; i < r.Count(); ++i) {
+      const archive::Entry e = r.At(i);
+      const Extended kinetic = KineticEnergy(e.state), potential = PotentialEnergy(e.state, e.options.force);
+      out << e.step << '\t' << LosslessText(kinetic) << '\t' << LosslessText(potential) << '\t'
+          << LosslessText(kinetic + potential);
+      if (!e.fault.empty()) out << "\tfault after this step: " << e.fault;
+      out << '\n';
+    }
+    out << "# " << r.Count() << (r.Count() == 1 ? " snapshot" : " snapshots") << "; torn tail: "
+        << (r.TornTail() ? std::to_string(r.TornBytes()) + " bytes, ignored" : std::string("none")) << '\n';
+  } catch (const FileError& e) {
+    message = path + ": " + e.what();
+    return kFileFault;
+  }
+  return kDone;
+}
+
 Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   auto stopSignal = [&hooks] { return hooks.stopSignal ? hooks.stopSignal() : 0; };
   s = SimState{};
   s.TaonCount = kSlotCount;
-  try {
-    ReadConfigFile(s, o.in);
-  } catch (const FileError& e) {
-    return {kFileFault, o.in + ": " + e.what()};
-  }
-  ApplyConfigRecord(s);
-  s.StepCount = 0;
+  Start start;
+  if (auto problem = LoadStart(o, s, start)) return *problem;
   for (std::size_t i = 0; i < o.set.size(); ++i)
     if (o.set[i]) s.*kParameterBlock[i] = *o.set[i];
-  if (!o.from.empty()) {
-    try {
-      InstallStartFrom(s, o.from);
-    } catch (const FileError& e) {
-      return {kFileFault, SplitStartPointer(o.from).path + ": " + e.what()};
-    }
-  }
+  const StepOptions& options = start.options;
+  // The step number the table shows for `done` steps of this run.
+  auto stepAt = [&start](std::int64_t done) { return static_cast<std::int32_t>(start.step + done); };
 
   Output out{{}, o.out}, csv{{}, o.csv}, xyz{{}, o.xyz};
   // Frames gather here and go to the file in large writes.
@@ -181,8 +389,16 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   constexpr std::size_t kFrameBuffer = 1 << 20;
   const std::string* failing = &o.out;  // the path a FileError belongs to
   std::string fault, summaryError;
-  std::int64_t n = 0;  // the step that faulted
+  std::int64_t n = 0;     // the step that faulted
   std::int64_t done = 0;  // the steps taken
+  Archiving archiving(o, options);
+  // The archive keeps what the run did: it is there to continue from.
+  auto stopped = [&](int sig, std::int64_t steps) {
+    std::string said = StoppedText(sig, steps);
+    if (archiving.On())
+      said += " but the archive, which holds the run up to step " + std::to_string(start.step + steps);
+    return Outcome{128 + sig, said};
+  };
   try {
     // Both files exist from the start, so that an unusable folder is found
     // before the first step rather than after the whole run.
@@ -198,10 +414,12 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     }
     failing = &o.xyz;
     if (!o.xyz.empty()) xyz.file.emplace(o.xyz);
-    // The run's own steps, with the table and the trajectory written and the
-    // signals looked at between them.
+    failing = &o.archive;
+    archiving.Open(s, start);
+    // The run's own steps, with the table, the trajectory and the archive
+    // written and the signals looked at between them.
     qd::Run run(s);
-    run.Options() = o.step;
+    run.Options() = options;
     run.History().SetEnabled(false);
     // The energies once for both records, the potential on the run's threads
     // (the same to the last bit as on one): they cost more than the text.
@@ -216,30 +434,48 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       }
       if (xyz.file) {
         failing = &o.xyz;
-        AppendXyzFrame(frames, s, o.step, kinetic, potential);
+        AppendXyzFrame(frames, s, options, kinetic, potential);
         if (frames.size() >= kFrameBuffer) {
           xyz.file->Write(frames);
           frames.clear();
         }
       }
     };
-    record(0);
-    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, 0)};
+    record(stepAt(0));
+    if (const int sig = stopSignal()) return stopped(sig, 0);
     int stoppedBy = 0;
+    std::optional<std::string> archiveFailed;
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
       const auto step = static_cast<std::int32_t>(steps);
       done = steps;
-      if (step % o.every == 0 || step == o.steps) record(step);
+      if (step % o.every == 0 || step == o.steps) record(stepAt(steps));
+      if (archiving.On()) {
+        try {
+          archiving.StepDone(start.step + steps, s);
+        } catch (const FileError& e) {
+          archiveFailed = e.what();
+          return false;
+        }
+      }
       if (hooks.stepDone) hooks.stepDone(step);
       stoppedBy = stopSignal();
       return stoppedBy == 0;
     });
-    if (stoppedBy != 0) return {128 + stoppedBy, StoppedText(stoppedBy, ran.steps)};
+    if (archiveFailed) throw FileError(*archiveFailed);
+    if (stoppedBy != 0) {
+      archiving.SaveEnd(start.step + ran.steps, s);
+      archiving.Close();
+      return stopped(stoppedBy, ran.steps);
+    }
     if (ran.fault) {
       fault = ran.fault->message;
-      n = ran.fault->step;
+      n = start.step + ran.steps + 1;
       out.file.reset();  // a faulted run writes no result
+      archiving.SaveFault(n, fault);
+    } else {
+      archiving.SaveEnd(start.step + ran.steps, s);
     }
+    archiving.Close();
     if (xyz.file) {
       failing = &o.xyz;
       xyz.file->Write(frames);
@@ -257,18 +493,18 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     // FIFO nobody reads) can then be stopped with the old files still in
     // place. A row that cannot be written does not cost the results.
     if (!o.summary.empty()) {
-      if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
+      if (const int sig = stopSignal()) return stopped(sig, ran.steps);
       try {
-        AppendLine(o.summary, kSummaryHeader, SummaryRow(o, s, fault, n));
+        AppendLine(o.summary, kSummaryHeader, SummaryRow(o, options, s, fault, n));
       } catch (const FileError& e) {
-        if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
+        if (const int sig = stopSignal()) return stopped(sig, ran.steps);
         summaryError = o.summary + ": " + e.what();
       }
     }
     // With the signals held, a signal either stops the run before any output
     // moves or finds every output in place.
     HeldSignals held;
-    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, o.steps)};
+    if (const int sig = stopSignal()) return stopped(sig, ran.steps);
     for (Output* f : {&csv, &xyz, &out}) {
       failing = &f->path;
       if (f->file) f->file->Commit();
@@ -276,12 +512,16 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   } catch (const FileError& e) {
     // A signal that cut a wait on a FIFO or a device is a stop, not a fault
     // of the file.
-    if (const int sig = stopSignal()) return {128 + sig, StoppedText(sig, done)};
+    if (const int sig = stopSignal()) return stopped(sig, done);
     return {kFileFault, *failing + ": " + e.what()};
   }
 
   Outcome result;
-  if (!fault.empty()) result = {kFloatingPointFault, "step " + std::to_string(n) + ": " + fault};
+  result.message = start.note;
+  if (!fault.empty()) {
+    result.status = kFloatingPointFault;
+    result.message += (result.message.empty() ? "" : "\n") + ("step " + std::to_string(n) + ": " + fault);
+  }
   if (!summaryError.empty()) {
     result.message += (result.message.empty() ? "" : "\n") + summaryError;
     result.status = kFileFault;

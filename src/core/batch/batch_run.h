@@ -54,6 +54,39 @@ bool Lookup(const std::pair<const char*, T> (&names)[N], const std::string& text
   return false;
 }
 
+// Which of the step choices the command line gave: over a run taken from an
+// archive, those replace the archive's and the others stay.
+struct ChoicesGiven {
+  bool formula = false, sign = false, kinds = false, dropB = false, dropCDF = false, cooler = false,
+       heater = false, blockade = false, walls = false;
+};
+
+// How often quindelle-run archives a snapshot when it is not told: every
+// 1000 steps, or every larger round number of steps (1, 2 or 5 times a power
+// of ten) where a snapshot would take more than 1% of the time of the steps
+// between two: very cheap steps (a snapshot costs about as much as 20 steps
+// of one particle, well under one step of 60; bench/core_archive.cpp) or a
+// slow disk. Round numbers, so that snapshots fall on steps one can name;
+// the interval only grows, so that the snapshots stay on its multiples.
+class ArchiveCadence {
+ public:
+  static constexpr std::int64_t kLeast = 1000;
+  static constexpr double kShare = 0.01;
+
+  // `fixed` > 0: every `fixed` steps, whatever the times.
+  explicit ArchiveCadence(std::int32_t fixed = 0) : fixed_(fixed) {}
+  std::int64_t Every() const { return fixed_ > 0 ? fixed_ : every_; }
+  bool Due(std::int64_t step) const { return step % Every() == 0; }
+  // A snapshot took `snapshotNs`, after `steps` steps that took `stepsNs`.
+  void Measured(double snapshotNs, double stepsNs, std::int64_t steps);
+
+ private:
+  std::int32_t fixed_;
+  std::int64_t every_ = kLeast;
+  double snapshotsNs_ = 0, stepsNs_ = 0;
+  std::int64_t snapshots_ = 0, steps_ = 0;
+};
+
 struct Options {
   std::string in;
   std::string out;  // empty: nothing written
@@ -67,6 +100,16 @@ struct Options {
   // FILE or FILE@N whose particles replace those of `in`; empty: none.
   std::string from;
   std::string summary;  // empty: no summary row
+  // The run archive: a new file, or with `resume` an existing one whose run
+  // goes on from its last snapshot for `steps` further steps.
+  std::string archive;
+  std::int32_t archiveEvery = 0;  // 0: as ArchiveCadence finds
+  bool resume = false;
+  // Where the run starts instead of `in`: a run archive, at the snapshot of
+  // step `fromStep` (the last one without it).
+  std::string from;
+  std::optional<std::int64_t> fromStep;
+  ChoicesGiven given;
 };
 
 enum ExitStatus : int { kDone = 0, kUsage = 2, kFloatingPointFault = 3, kFileFault = 4 };
@@ -91,6 +134,12 @@ struct Outcome {
 // to the last good one and the output file is not written. The summary row is appended once the outputs are in place,
 // also after a floating-point fault.
 Outcome Run(const Options& o, SimState& s, const Hooks& hooks = {});
+
+// One line per snapshot of a run archive: step, kinetic, potential and total
+// energy (tab-separated, with the fault when the snapshot has one), then a
+// line that says how many snapshots there are and whether a torn tail was
+// found. Returns an ExitStatus; `message` gets the reason of a failure.
+int ListArchive(const std::string& path, std::ostream& out, std::string& message);
 
 // The 60 slots' positions or velocities, one line each, tab-separated.
 void List(const SimState& s, ListKind kind, std::ostream& out);

@@ -78,6 +78,12 @@ void RunHistory::Clear() {
   ++revision_;
 }
 
+void RunHistory::Append(const Snapshot& snap) {
+  if (snaps_.size() >= capacity_) DropEveryOther();
+  snaps_.push_back(snap);
+  ++revision_;
+}
+
 void RunHistory::TruncateAfter(std::size_t i) {
   if (i + 1 >= snaps_.size()) return;
   snaps_.resize(i + 1);

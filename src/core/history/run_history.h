@@ -58,6 +58,10 @@ class RunHistory {
 
   // A new state was installed: the next run starts a new history.
   void Clear();
+  // Adds a snapshot taken elsewhere (read from a run archive), after the
+  // others; when the snapshots fill the memory every other one is dropped,
+  // as while recording.
+  void Append(const Snapshot& snap);
   // Drops every snapshot after index i.
   void TruncateAfter(std::size_t i);
 

@@ -24,6 +24,7 @@
 
 #include "core/batch/batch_run.h"
 #include "core/editing/number_text.h"
+#include "core/history/history_archive.h"
 #include "core/history/run_history.h"
 #include "core/persistence/file_io.h"
 #include "core/persistence/xyz.h"
@@ -147,6 +148,8 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   ExportButton->setObjectName(QStringLiteral("ExportButton"));
   ExportXyzButton = new QPushButton(QStringLiteral("Export XYZ\u2026"), this);
   ExportXyzButton->setObjectName(QStringLiteral("ExportXyzButton"));
+  SaveButton = new QPushButton(QStringLiteral("Save History\u2026"), this);
+  SaveButton->setObjectName(QStringLiteral("SaveButton"));
 
   auto* timeline = new QHBoxLayout;
   timeline->addWidget(Timeline, 1);
@@ -157,6 +160,7 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   buttons->addWidget(ContinueButton);
   buttons->addWidget(ExportButton);
   buttons->addWidget(ExportXyzButton);
+  buttons->addWidget(SaveButton);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(Picture);
   bottom->addLayout(buttons, 1);
@@ -188,6 +192,7 @@ THistoryWindow::THistoryWindow(Run& run, HistoryHost& host, QWidget* parent)
   connect(ExportButton, &QPushButton::clicked, this, [this] { host_.RunHandler([this] { ExportClick(); }); });
   connect(ExportXyzButton, &QPushButton::clicked, this,
           [this] { host_.RunHandler([this] { ExportXyzClick(); }); });
+  connect(SaveButton, &QPushButton::clicked, this, [this] { host_.RunHandler([this] { SaveClick(); }); });
   connect(LogScale, &QCheckBox::toggled, this, [this] { ResetZoom(); });
   connect(ResetZoomButton, &QPushButton::clicked, this, [this] { ResetZoom(); });
   // A range change that is not ours is the user's zoom.
@@ -285,6 +290,7 @@ void THistoryWindow::Refresh() {
   ContinueButton->setEnabled(!h.Empty() && host_.CanContinue());
   ExportButton->setEnabled(!h.Empty());
   ExportXyzButton->setEnabled(!h.Empty());
+  SaveButton->setEnabled(!h.Empty());
 }
 
 void THistoryWindow::SetPieces(int which, const std::vector<std::vector<QPointF>>& runs) {
@@ -509,6 +515,25 @@ void THistoryWindow::ExportXyzClick() {
   }
   const std::string text = HistoryXyz(h, run_.Options().walls);
   WriteFileSafely(QFile::encodeName(*chosen).toStdString(), text.data(), text.size());
+}
+
+void THistoryWindow::SaveClick() {
+  const RunHistory& h = run_.History();
+  if (h.Empty()) return;
+  FileDialogSpec request;
+  request.filter = QStringLiteral("Run archives (*.qra)");
+  request.defaultSuffix = QStringLiteral("qra");
+  const std::optional<QString> chosen = ChooseSavePath(this, request);
+  if (!chosen) return;
+  // Never in the place of the configuration the run came from.
+  const std::string path = QFile::encodeName(*chosen).toStdString();
+  const std::string config = host_.ConfigurationName();
+  if (!config.empty() && SameFile(path, config)) {
+    AppDialogs().Error(this,
+                       QStringLiteral("The archive cannot replace the configuration file it was made from."));
+    return;
+  }
+  SaveHistoryArchive(h, run_.Options(), path);
 }
 
 }  // namespace qd

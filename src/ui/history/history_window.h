@@ -56,6 +56,9 @@ class THistoryWindow : public QWidget {
   QPushButton* ContinueButton = nullptr;
   QPushButton* ExportButton = nullptr;
   QPushButton* ExportXyzButton = nullptr;  // the snapshots as frames for molecular viewers
+  // Writes the snapshots as a run archive (.qra), which File > Open and
+  // quindelle-run --from read.
+  QPushButton* SaveButton = nullptr;
   QTimer* RefreshTimer = nullptr;
 
   // Brings the chart, the timeline and the buttons up to date (the timer
@@ -67,6 +70,7 @@ class THistoryWindow : public QWidget {
   void ContinueClick();
   void ExportClick();
   void ExportXyzClick();
+  void SaveClick();
 
   // The snapshot the timeline points at, or -1 when there is none.
   int SelectedIndex() const;

@@ -282,8 +282,15 @@ class TMainForm : public QMainWindow, public HistoryHost {
   void Null00Click();
   // A configuration named on the command line, after start-up.
   void OpenFromCommandLine(const QString& path);
-  // Open's steps after the user has chosen `path`.
+  // Open's steps after the user has chosen `path`: a configuration, or a run
+  // archive (told by its first bytes), which OpenArchive opens.
   void OpenConfiguration(const QString& path);
+  // Installs the last snapshot of a run archive with the choices it was run
+  // with, and shows its snapshots in the Run History window, from which the
+  // run goes on from any of them.
+  void OpenArchive(const QString& path);
+  // Sets the window's choices (the controls of the Simulation menu) to `o`.
+  void SetStepOptions(const StepOptions& o);
   // Called after every step of a run, once its events have been processed
   // (tests and benchmarks stop a run from here).
   std::function<void()> AfterStep;

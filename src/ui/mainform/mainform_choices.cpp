@@ -38,6 +38,29 @@ StepOptions TMainForm::CurrentStepOptions() const {
   return o;
 }
 
+void TMainForm::SetStepOptions(const StepOptions& o) {
+  const std::pair<Formula, QRadioButton*> formulas[] = {{Formula::E, Exponential},
+                                                        {Formula::PE, PolyExpon},
+                                                        {Formula::PES, PolyExpSum},
+                                                        {Formula::DUDI, ExpoPolyExpSum},
+                                                        {Formula::EPESminus, EPESminus}};
+  for (const auto& [formula, button] : formulas)
+    if (formula == o.force.formula) button->setChecked(true);
+  CheckBox2->setChecked(o.force.dropB);
+  CheckBox3->setChecked(o.force.dropCDF);
+  (o.force.secondKindCount == 15 ? Bk : o.force.secondKindCount == 10 ? Ck : Ak)->setChecked(true);
+  (o.force.sign == SignMode::Taoscope ? Taoscope : Gravoscope)->setChecked(true);
+  Blockade->setChecked(o.blockade);
+  Cool->setChecked(o.cooler);
+  Warm->setChecked(o.heater);
+  const std::pair<Walls, QRadioButton*> walls[] = {{Walls::None, Thermosout},
+                                                   {Walls::Thermos3X3, Thermos3X3},
+                                                   {Walls::Thermos20X20, Thermos20X20},
+                                                   {Walls::ThermosNXN, ThermosNXN}};
+  for (const auto& [w, button] : walls)
+    if (w == o.walls) button->setChecked(true);
+}
+
 SignMode TMainForm::CurrentSignMode() const {
   return Taoscope->isChecked() ? SignMode::Taoscope : SignMode::Gravoscope;
 }

@@ -17,6 +17,7 @@
 #include "core/persistence/commentary.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/run_archive.h"
 #include "core/persistence/start_pointer.h"
 #include "core/structures/structures.h"
 #include "core/view/frame_pacer.h"
@@ -153,12 +154,18 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 // ---- File menu --------------------------------------------------------------
 
 void TMainForm::Open1Click() {
-  const std::optional<QString> chosen = AppDialogs().OpenFile(this, FileDialogSpec{});
+  FileDialogSpec request;
+  request.filter = QStringLiteral("Taons files (*.pln);;Run archives (*.qra)");
+  const std::optional<QString> chosen = AppDialogs().OpenFile(this, request);
   if (!chosen) return;
   OpenConfiguration(*chosen);
 }
 
 void TMainForm::OpenConfiguration(const QString& path) {
+  if (archive::LooksLikeArchive(PathBytes(path))) {
+    OpenArchive(path);
+    return;
+  }
   SimState& s = state_;
   s.ImageMode = false;
   Go->setEnabled(true);

@@ -1,5 +1,12 @@
 // The View menu's "Run History" and going back to a recorded step.
 #include <QImage>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "core/history/history_archive.h"
+#include "ui/common/dialogs.h"
+#include "ui/common/field_text.h"
 
 #include "ui/history/history_window.h"
 #include "ui/mainform/form_widgets.h"
@@ -24,6 +31,41 @@ void TMainForm::ContinueFromSnapshot(std::size_t index) {
   ShowParameters();
   Redraw();
   FillListing();
+}
+
+void TMainForm::OpenArchive(const QString& path) {
+  // Read and checked whole before anything changes: a damaged archive
+  // leaves the window as it was.
+  const archive::Reader archived(PathBytes(path));
+  SimState& s = state_;
+  s.ImageMode = false;
+  Go->setEnabled(true);
+  Null00->setEnabled(true);
+  run_.StateReplaced();
+  const LoadedArchive loaded = LoadHistoryArchive(archived, run_.History());
+  InstallSnapshot(run_.History().At(run_.History().Size() - 1), s);
+  SetStepOptions(loaded.options);
+  run_.Options() = loaded.options;
+  // Not a configuration: Save asks where to write one.
+  s.CurrentName.clear();
+  ShowFieldText(FName, path);
+  ShowStepCountCaption();
+  ShowParameters();
+  Redraw();
+  FillListing();
+  MarkStateSaved();
+  if (windows_.history) {
+    windows_.history->ShowBeside(*this);
+    windows_.history->Refresh();
+  }
+  if (loaded.tornTail)
+    AppDialogs().Information(this, QStringLiteral("The archive ends with a snapshot cut short (a run stopped "
+                                                  "while writing it); the snapshots before it were read."));
+  if (!loaded.fault.empty())
+    AppDialogs().Information(this, QStringLiteral("The archived run ended with a floating-point fault after "
+                                                  "step %1: %2")
+                                       .arg(s.StepCount)
+                                       .arg(QString::fromStdString(loaded.fault)));
 }
 
 QImage TMainForm::DrawSnapshot(const Snapshot& snap) const {
