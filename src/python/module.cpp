@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -15,6 +16,8 @@
 #include "core/batch/batch_run.h"
 #include "core/common/errors.h"
 #include "core/editing/number_text.h"
+#include "core/persistence/file_io.h"
+#include "core/persistence/run_archive.h"
 #include "python/simulation.h"
 
 namespace py = pybind11;
@@ -281,6 +284,30 @@ class SignalWatch {
   bool main_ = false;
   bool installed_ = false;
   std::chrono::steady_clock::time_point nextLook_ = std::chrono::steady_clock::now();
+};
+
+// A run archive opened for reading; each snapshot becomes a Simulation.
+struct PyArchive {
+  std::string path;
+  std::shared_ptr<const qd::archive::Reader> reader;
+
+  // The reader's FileError as the module's file problem: an OSError with its
+  // errno where the file itself failed, a ValueError where it is no archive.
+  template <class Fn>
+  auto Read(Fn fn) const {
+    try {
+      return fn();
+    } catch (const qd::FileError& e) {
+      throw qd::python::FileProblem(0, e.what(), path);
+    }
+  }
+
+  PySimulation At(std::size_t i) const {
+    const qd::archive::Entry e = Read([&] { return reader->At(i); });
+    PySimulation s;
+    s.sim = qd::python::Simulation::FromSnapshot(e.state, e.options, path);
+    return s;
+  }
 };
 
 // ---- the calls -------------------------------------------------------------
@@ -737,6 +764,74 @@ PYBIND11_MODULE(quindelle, m) {
         },
         sw.doc);
   }
+
+  // ---- Archive
+  py::class_<PyArchive>(m, "Archive",
+                        "A run archive (.qra, from quindelle-run --archive or the window's\n"
+                        "Save History): len(), indexing (negative too) and iteration give each\n"
+                        "snapshot as a Simulation with the state and the choices of that step,\n"
+                        "which runs on bit for bit as the archived run did. A snapshot cut short\n"
+                        "at the end (a run that was killed) is left out and told by torn_tail.\n"
+                        "Raises FileNotFoundError and the like, and ValueError for a file that\n"
+                        "is no archive or is damaged.")
+      .def(py::init([](py::handle path) {
+             PyArchive a;
+             a.path = PathText(path);
+             if (const int err = qd::RegularFileAccessError(a.path))
+               throw qd::python::FileProblem(err, qd::FileErrorText(err), a.path);
+             a.reader = a.Read([&] { return std::make_shared<const qd::archive::Reader>(a.path); });
+             return a;
+           }),
+           py::arg("path"))
+      .def("__len__", [](const PyArchive& a) { return a.reader->Count(); })
+      .def(
+          "__getitem__",
+          [](const PyArchive& a, py::ssize_t i) {
+            const auto n = static_cast<py::ssize_t>(a.reader->Count());
+            if (i < 0) i += n;
+            if (i < 0 || i >= n) throw py::index_error("archive index out of range");
+            return a.At(static_cast<std::size_t>(i));
+          },
+          py::arg("index"))
+      .def(
+          "at_step",
+          [](const PyArchive& a, std::int64_t step) {
+            const auto& steps = a.reader->Steps();
+            const auto at = std::find(steps.begin(), steps.end(), step);
+            if (at == steps.end()) {
+              std::string near;
+              const auto after = std::lower_bound(steps.begin(), steps.end(), step);
+              if (after != steps.begin()) near = std::to_string(*(after - 1));
+              if (after != steps.end()) near += (near.empty() ? "" : " and ") + std::to_string(*after);
+              throw BadValue(a.path + ": no snapshot of step " + std::to_string(step) +
+                             (near.empty() ? std::string() : "; the nearest are steps " + near));
+            }
+            return a.At(static_cast<std::size_t>(at - steps.begin()));
+          },
+          py::arg("step"), "The snapshot of that step as a Simulation; ValueError naming the nearest if none.")
+      .def_property_readonly(
+          "steps", [](const PyArchive& a) { return a.reader->Steps(); }, "The step of each snapshot, in order.")
+      .def_property_readonly(
+          "faults",
+          [](const PyArchive& a) {
+            py::list faults;
+            for (std::size_t i = 0; i < a.reader->Count(); ++i) {
+              const std::string fault = a.Read([&] { return a.reader->At(i).fault; });
+              if (fault.empty())
+                faults.append(py::none());
+              else
+                faults.append(fault);
+            }
+            return faults;
+          },
+          "For each snapshot the floating-point fault of the step after it, or None.")
+      .def_property_readonly(
+          "torn_tail", [](const PyArchive& a) { return a.reader->TornTail(); },
+          "True when the file ends in a snapshot cut short, which is left out.")
+      .def("__repr__", [](const PyArchive& a) {
+        return "<quindelle.Archive " + a.path + ": " + std::to_string(a.reader->Count()) + " snapshots" +
+               (a.reader->TornTail() ? ", torn tail>" : ">");
+      });
 
   m.def(
       "load",

@@ -57,6 +57,19 @@ std::unique_ptr<Simulation> Simulation::Load(const std::string& path) {
   return sim;
 }
 
+std::unique_ptr<Simulation> Simulation::FromSnapshot(const RunState& state, const StepOptions& options,
+                                                     const std::string& source) {
+  auto sim = std::make_unique<Simulation>();
+  const int threads = sim->GetRun().Options().threads;
+  sim->State() = state;
+  sim->GetRun().Options() = options;
+  // The thread count is this machine's business, not the archive's.
+  sim->GetRun().Options().threads = threads;
+  sim->GetRun().StateReplaced();
+  sim->source_ = source;
+  return sim;
+}
+
 std::unique_ptr<Simulation> Simulation::Copy() const {
   auto copy = std::make_unique<Simulation>();
   copy->run_ = run_->Clone();

@@ -43,6 +43,11 @@ class Simulation {
   // simulation. Throws FileProblem.
   static std::unique_ptr<Simulation> Load(const std::string& path);
 
+  // The simulation at one snapshot of a run archive: its state and the
+  // choices the run was making then; `source` names the archive.
+  static std::unique_ptr<Simulation> FromSnapshot(const RunState& state, const StepOptions& options,
+                                                  const std::string& source);
+
   // An independent simulation with this one's state, choices and history.
   std::unique_ptr<Simulation> Copy() const;
 

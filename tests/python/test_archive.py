@@ -1,0 +1,67 @@
+"""Run archives read from Python: every snapshot a Simulation that goes on
+bit for bit as the archived run did, and damaged files refused."""
+import os
+
+import numpy as np
+import pytest
+
+import quindelle as qd
+from conftest import significant_bytes
+
+# (options, steps, snapshot cadence, the snapshots' steps)
+RUNS = [
+    (["--formula", "DUDI"], 12, 5, [0, 5, 10, 12]),
+    (["--formula", "PES", "--walls", "10", "--cooler"], 9, 3, [0, 3, 6, 9]),
+]
+
+
+def same_state(a, b):
+    for name in ("positions", "velocities"):
+        assert np.array_equal(significant_bytes(getattr(a, name)), significant_bytes(getattr(b, name))), name
+    assert np.array_equal(a.present, b.present)
+
+
+@pytest.mark.parametrize("options,steps,every,snapshots", RUNS)
+def test_each_snapshot_goes_on_as_the_run_did(tmp_path, start_file, quindelle_run, options, steps, every,
+                                              snapshots):
+    start = start_file(particles=20, formula=options[1])
+    quindelle_run(start, "--steps", steps, *options, "--archive", tmp_path / "run.qra", "--archive-every", every,
+                  "--out", tmp_path / "end.pln")
+    archive = qd.Archive(tmp_path / "run.qra")
+    assert len(archive) == len(snapshots) and archive.steps == snapshots
+    assert not archive.torn_tail and archive.faults == [None] * len(snapshots)
+    end = qd.load(tmp_path / "end.pln")
+    same_state(archive[-1], end)
+    for i, step in enumerate(snapshots):
+        sim = archive.at_step(step)
+        assert sim.formula == options[1]
+        assert sim.walls == (options[options.index("--walls") + 1] if "--walls" in options else "none")
+        same_state(sim, archive[i])
+        sim.run(steps - step)
+        same_state(sim, end)
+
+
+def test_damaged_and_missing_archives(tmp_path, start_file, quindelle_run):
+    quindelle_run(start_file(), "--steps", 4, "--archive", tmp_path / "run.qra", "--archive-every", 2)
+    whole = (tmp_path / "run.qra").read_bytes()
+    with pytest.raises(ValueError, match="nearest are steps 2 and 4"):
+        qd.Archive(tmp_path / "run.qra").at_step(3)
+    with pytest.raises(IndexError):
+        qd.Archive(tmp_path / "run.qra")[3]
+
+    # A snapshot cut short at the end is left out and told.
+    (tmp_path / "torn.qra").write_bytes(whole[:-7])
+    torn = qd.Archive(tmp_path / "torn.qra")
+    assert torn.torn_tail and torn.steps == [0, 2]
+
+    for name, data in [("header.qra", whole[:20]), ("empty.qra", b""), ("start.pln", None),
+                       ("flipped.qra", whole[:len(whole) // 2] + bytes([whole[len(whole) // 2] ^ 1])
+                        + whole[len(whole) // 2 + 1:])]:
+        if data is not None:
+            (tmp_path / name).write_bytes(data)
+        with pytest.raises(ValueError):
+            qd.Archive(tmp_path / name)[0]
+    with pytest.raises(FileNotFoundError):
+        qd.Archive(tmp_path / "missing.qra")
+    with pytest.raises(IsADirectoryError):
+        qd.Archive(tmp_path)
