@@ -97,8 +97,6 @@ struct Options {
   std::string csv;  // empty: no table
   std::string xyz;  // empty: no trajectory
   std::int32_t every = 1;  // of the table's and the trajectory's steps
-  // FILE or FILE@N whose particles replace those of `in`; empty: none.
-  std::string from;
   std::string summary;  // empty: no summary row
   // The run archive: a new file, or with `resume` an existing one whose run
   // goes on from its last snapshot for `steps` further steps.
@@ -106,7 +104,8 @@ struct Options {
   std::int32_t archiveEvery = 0;  // 0: as ArchiveCadence finds
   bool resume = false;
   // Where the run starts instead of `in`: a run archive, at the snapshot of
-  // step `fromStep` (the last one without it).
+  // step `fromStep` (the last one without it). Or FILE.xyz or FILE.xyz@N,
+  // a frame whose particles replace those of `in` (fromStep unused).
   std::string from;
   std::optional<std::int64_t> fromStep;
   ChoicesGiven given;
