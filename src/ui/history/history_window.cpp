@@ -478,62 +478,52 @@ void THistoryWindow::ContinueClick() {
   Refresh();
 }
 
+std::optional<std::string> THistoryWindow::ChooseOutput(const QString& filter, const QString& suffix,
+                                                        const QString& refusal) {
+  FileDialogSpec request;
+  request.filter = filter;
+  request.defaultSuffix = suffix;
+  const std::optional<QString> chosen = ChooseSavePath(this, request);
+  if (!chosen) return std::nullopt;
+  // Never in the place of the configuration the run came from.
+  const std::string path = QFile::encodeName(*chosen).toStdString();
+  const std::string config = host_.ConfigurationName();
+  if (!config.empty() && SameFile(path, config)) {
+    AppDialogs().Error(this, refusal);
+    return std::nullopt;
+  }
+  return path;
+}
+
 void THistoryWindow::ExportClick() {
   const RunHistory& h = run_.History();
   if (h.Empty()) return;
-  FileDialogSpec request;
-  request.filter = QStringLiteral("CSV files (*.csv)");
-  request.defaultSuffix = QStringLiteral("csv");
-  const std::optional<QString> chosen = ChooseSavePath(this, request);
-  if (!chosen) return;
-  // The table must never take the place of the configuration it came from.
-  const QString config = QFile::decodeName(QByteArray::fromStdString(host_.ConfigurationName()));
-  if (!config.isEmpty() && QFileInfo(*chosen).exists() && QFileInfo(config).exists() &&
-      QFileInfo(*chosen).canonicalFilePath() == QFileInfo(config).canonicalFilePath()) {
-    AppDialogs().Error(this,
-                       QStringLiteral("The table cannot replace the configuration file it was made from."));
-    return;
-  }
+  const auto path =
+      ChooseOutput(QStringLiteral("CSV files (*.csv)"), QStringLiteral("csv"),
+                   QStringLiteral("The table cannot replace the configuration file it was made from."));
+  if (!path) return;
   const std::string text = HistoryCsv(h);
-  WriteFileSafely(QFile::encodeName(*chosen).toStdString(), text.data(), text.size());
+  WriteFileSafely(*path, text.data(), text.size());
 }
 
 void THistoryWindow::ExportXyzClick() {
   const RunHistory& h = run_.History();
   if (h.Empty()) return;
-  FileDialogSpec request;
-  request.filter = QStringLiteral("Extended XYZ files (*.xyz)");
-  request.defaultSuffix = QStringLiteral("xyz");
-  const std::optional<QString> chosen = ChooseSavePath(this, request);
-  if (!chosen) return;
-  const QString config = QFile::decodeName(QByteArray::fromStdString(host_.ConfigurationName()));
-  if (!config.isEmpty() && QFileInfo(*chosen).exists() && QFileInfo(config).exists() &&
-      QFileInfo(*chosen).canonicalFilePath() == QFileInfo(config).canonicalFilePath()) {
-    AppDialogs().Error(this,
-                       QStringLiteral("The frames cannot replace the configuration file they were made from."));
-    return;
-  }
+  const auto path =
+      ChooseOutput(QStringLiteral("Extended XYZ files (*.xyz)"), QStringLiteral("xyz"),
+                   QStringLiteral("The frames cannot replace the configuration file they were made from."));
+  if (!path) return;
   const std::string text = HistoryXyz(h, run_.Options().walls);
-  WriteFileSafely(QFile::encodeName(*chosen).toStdString(), text.data(), text.size());
+  WriteFileSafely(*path, text.data(), text.size());
 }
 
 void THistoryWindow::SaveClick() {
   const RunHistory& h = run_.History();
   if (h.Empty()) return;
-  FileDialogSpec request;
-  request.filter = QStringLiteral("Run archives (*.qra)");
-  request.defaultSuffix = QStringLiteral("qra");
-  const std::optional<QString> chosen = ChooseSavePath(this, request);
-  if (!chosen) return;
-  // Never in the place of the configuration the run came from.
-  const std::string path = QFile::encodeName(*chosen).toStdString();
-  const std::string config = host_.ConfigurationName();
-  if (!config.empty() && SameFile(path, config)) {
-    AppDialogs().Error(this,
-                       QStringLiteral("The archive cannot replace the configuration file it was made from."));
-    return;
-  }
-  SaveHistoryArchive(h, run_.Options(), path);
+  const auto path =
+      ChooseOutput(QStringLiteral("Run archives (*.qra)"), QStringLiteral("qra"),
+                   QStringLiteral("The archive cannot replace the configuration file it was made from."));
+  if (path) SaveHistoryArchive(h, run_.Options(), *path);
 }
 
 }  // namespace qd

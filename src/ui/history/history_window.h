@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 class QCategoryAxis;
@@ -71,6 +73,9 @@ class THistoryWindow : public QWidget {
   void ExportClick();
   void ExportXyzClick();
   void SaveClick();
+  // Where the snapshots are to go, asked of the user; nothing when cancelled
+  // or when it is the configuration the run came from (`refusal` says so).
+  std::optional<std::string> ChooseOutput(const QString& filter, const QString& suffix, const QString& refusal);
 
   // The snapshot the timeline points at, or -1 when there is none.
   int SelectedIndex() const;
