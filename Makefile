@@ -52,7 +52,7 @@ bench: deps
 sanitize: deps
 	@cmake -S . -B $(SANITIZE) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DQUINDELLE_SANITIZE=ON -DQUINDELLE_CORE_ONLY=OFF >/dev/null
 	@cmake --build $(SANITIZE)
-	cd $(SANITIZE) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -E debian_package
+	cd $(SANITIZE) && QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -E debian_package
 
 # The core tests whose steps share work among threads, under ThreadSanitizer.
 tsan: deps

@@ -139,6 +139,23 @@ TEST_F(Processes, ASignalWhileWaitingForAFifoStopsTheRun) {
     fs::remove(Path("err.txt"));
     EXPECT_EQ(Names(), (std::vector<std::string>{"fifo", "out.pln", "square.pln"}));
   }
+  // A reader that never reads: the run waits in a write of the table, and a
+  // signal there stops it too (a write tried again would wait for ever).
+  const int reader = ::open(Path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const pid_t pid = Spawn({run_, in, "--steps", "1000000", "--csv", Path("fifo"), "--out", Path("out.pln")});
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  kill(pid, SIGTERM);
+  int status = -1;
+  ASSERT_TRUE(Eventually([&] {
+    int st = 0;
+    if (waitpid(pid, &st, WNOHANG) != pid) return false;
+    status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return true;
+  })) << (kill(pid, SIGKILL), Wait(pid), "the run went on waiting");
+  EXPECT_EQ(status, 128 + SIGTERM);
+  EXPECT_EQ(Bytes(Path("out.pln")), "old result");
+  ::close(reader);
 }
 
 TEST_F(Processes, AFullStandardOutputIsAFileError) {

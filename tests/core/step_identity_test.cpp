@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cfenv>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <cfloat>
 #include <cmath>
@@ -186,7 +187,8 @@ TEST(WorkerPool, EachPartOfAJobRunsOnceAndPartZeroOnTheCaller) {
       std::atomic<int> started{0};
       bool zeroOnCaller = false;
       const auto caller = std::this_thread::get_id();
-      auto part = [&](int i) {
+      // Lives until Finish, as the pool asks of a job started in two halves.
+      const std::function<void(int)> part = [&](int i) {
         ASSERT_GE(i, 0);
         ASSERT_LT(i, parts);
         ++runs[i];
