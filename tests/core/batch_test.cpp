@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -488,6 +490,29 @@ TEST_F(Batch, ConcurrentSummaryAppendsNeverInterleave) {
     ASSERT_EQ(line, std::string(3000, line[0]));
   }
   EXPECT_EQ(count, 800);
+
+  // Writers that start together on a file that does not exist yet: one makes
+  // it, the others append to it, and the header is there once.
+  for (int round = 0; round < 100; ++round) {
+    const std::string fresh = Path("fresh" + std::to_string(round) + ".csv");
+    std::atomic<int> ready{0}, failed{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 4; ++w)
+      writers.emplace_back([&, w] {
+        ++ready;
+        while (ready.load() < 4) std::this_thread::yield();
+        try {
+          AppendLine(fresh, "header\n", std::to_string(w) + "\n");
+        } catch (const FileError&) {
+          ++failed;
+        }
+      });
+    for (std::thread& t : writers) t.join();
+    ASSERT_EQ(failed.load(), 0) << "round " << round;
+    const std::string text = Bytes(fresh);
+    ASSERT_EQ(text.rfind("header\n", 0), 0u) << text;
+    ASSERT_EQ(text.size(), 7u + 4 * 2) << text;
+  }
 }
 
 }  // namespace

@@ -122,6 +122,16 @@ TEST(FileWrite, ReplacesContentsAndKeepsPermissionBits) {
   EXPECT_EQ(ReadBytes(path).size(), 0u);
 }
 
+// Two files on different file systems may share an inode number (the roots
+// of /proc and /sys do): they are still two files.
+TEST(SameFileCheck, EqualInodesOnTwoFileSystemsAreTwoFiles) {
+  struct stat a, b;
+  if (::stat("/proc", &a) != 0 || ::stat("/sys", &b) != 0 || a.st_ino != b.st_ino || a.st_dev == b.st_dev)
+    GTEST_SKIP() << "no two file systems with equal inode numbers here";
+  EXPECT_FALSE(SameFile("/proc", "/sys"));
+  EXPECT_TRUE(SameFile("/proc", "/proc/."));
+}
+
 TEST(FileWrite, NewFilesFollowTheUmask) {
   TempDir dir;
   const mode_t old = ::umask(022);
