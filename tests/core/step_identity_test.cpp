@@ -174,11 +174,10 @@ const Case kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Step, Identity, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A prepared step is used only when nothing it was computed from has
-// changed; after any other change the step is computed afresh.
-// Every part of a job runs once, part 0 on the calling thread: a part run
-// twice or never would sum a thread's share twice or not at all. The
-// calling thread's part waits for the others, so that every worker joins.
+// Each share of a job runs once, the first one (index 0) on the calling
+// thread: a share run twice or never would add a thread's sums twice or not
+// at all. The calling thread's share waits for the others, so that every
+// worker joins.
 TEST(WorkerPool, EachPartOfAJobRunsOnceAndPartZeroOnTheCaller) {
   WorkerPool pool;
   for (const int parts : {2, 3, 5, 8})
@@ -209,6 +208,8 @@ TEST(WorkerPool, EachPartOfAJobRunsOnceAndPartZeroOnTheCaller) {
     }
 }
 
+// A prepared step is used only when nothing it was computed from has
+// changed; after any other change the step is computed afresh.
 TEST(PreparedStep, UsedOnlyWhileEveryValueItDependsOnIsTheSame) {
   struct Change {
     const char* name;

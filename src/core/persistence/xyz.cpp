@@ -307,17 +307,17 @@ struct Columns {
   int pos = -1, velocity = -1, slot = -1;
 };
 
-Columns ReadProperties(const std::string& spec, std::size_t lineNo) {
+Columns ReadProperties(const std::string& properties, std::size_t lineNo) {
   Columns c;
   std::vector<std::string> parts;
   std::size_t start = 0;
   for (;;) {
-    const std::size_t colon = spec.find(':', start);
-    parts.push_back(spec.substr(start, colon - start));
+    const std::size_t colon = properties.find(':', start);
+    parts.push_back(properties.substr(start, colon - start));
     if (colon == std::string::npos) break;
     start = colon + 1;
   }
-  if (parts.size() % 3 != 0) Damaged(lineNo, "Properties needs name:type:columns triples, not '" + spec + "'");
+  if (parts.size() % 3 != 0) Damaged(lineNo, "Properties needs name:type:columns triples, not '" + properties + "'");
   for (std::size_t p = 0; p < parts.size(); p += 3) {
     const std::string& name = parts[p];
     const std::string& type = parts[p + 1];
