@@ -10,6 +10,7 @@
 #include <cfloat>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <string>
 
 #include "core/common/errors.h"
@@ -367,6 +368,48 @@ TEST(IdentityFaults, ASumThatOverflowsFromFiniteTerms) {
   EXPECT_EQ(CompareRuns(s, o, 2, fault, &counts), 0);
   EXPECT_EQ(fault, "Floating point overflow");
   EXPECT_GT(counts.reruns, 0u);  // the shared work found it and handed it back
+}
+
+TEST(IdentityFaults, IntegrationFaultsAfterSharedForces) {
+  // The threads hand over finite, flag-free forces; the fault arises only
+  // when one slot's velocity or position is integrated, or comes from a
+  // quiet NaN that no operation announces. The components integrated before
+  // it must be stored exactly as the literal step stores them, the rest not.
+  struct Fault {
+    const char* name;
+    SlotArray<Extended> RunState::*array;
+    Extended value;
+    bool heater;
+    const char* message;
+  };
+  const Extended nan = std::numeric_limits<Extended>::quiet_NaN();
+  const Fault faults[] = {
+      {"velocity overflows under the heater", &RunState::UYNew, LDBL_MAX, true, "Floating point overflow"},
+      {"position overflows", &RunState::ZNew, LDBL_MAX, false, "Floating point overflow"},
+      {"quiet NaN velocity", &RunState::UZNew, nan, false, "Invalid floating point operation"},
+      {"quiet NaN committed position", &RunState::X, nan, false, "Invalid floating point operation"},
+  };
+  for (const Fault& f : faults) {
+    for (Formula formula : {Formula::E, Formula::DUDI}) {
+      SimState s = RandomCloud(35, 40, 5);
+      SetKind(s, 1, 1, 2.718L, 5, 10, 20);
+      SetKind(s, 2, 1, 2.718L, 5, 10, 20);
+      int k = kSlotCount;
+      while (s.Present[k] == 0) --k;
+      k -= 7;
+      while (s.Present[k] == 0) --k;
+      (s.*f.array)[k] = f.value;
+      if (f.array == &RunState::ZNew) s.UZNew[k] = LDBL_MAX / 2;
+      StepOptions o;
+      o.force.formula = formula;
+      o.heater = f.heater;
+      FastStepCounts counts;
+      std::string fault;
+      EXPECT_EQ(CompareRuns(s, o, 2, fault, &counts), 0) << f.name;
+      EXPECT_EQ(fault, f.message) << f.name;
+      EXPECT_EQ(counts.reruns, 0u) << f.name;
+    }
+  }
 }
 
 TEST(IdentityFaults, HeldPairOnOneSpotNeverMeets) {

@@ -170,9 +170,6 @@ int ListPairTasks(const RunState& s, const FastPairLaw& law, int first, Workspac
   return count;
 }
 
-// Pairs taken by a thread at a time: few enough to balance the load, enough
-// that the threads rarely meet on the shared counter.
-constexpr int kTaskChunk = 8;
 // Busy-waiting rounds before a waiting thread starts to yield.
 constexpr int kPauseRounds = 2000;
 
@@ -209,17 +206,29 @@ class SharedPairs {
     scope_ = ScopeSign(law.Options().sign);
     next_.store(0);
     pairsDone_.store(0);
-    nextSlot_.store(0);
     cancelled_.store(false);
     for (int i = 0; i < threads; ++i) {
-      raised_[i] = false;
-      calls_[i] = {};
+      own_[i].raised = false;
+      own_[i].calls = {};
     }
     int setsUsed = 0;
     count_ = ListPairTasks(s, law, first, w, setsUsed);
+    // The pairs go out a row at a time, the pairs of one higher slot, the
+    // longest rows first so that the last ones taken are short.
+    rows_ = 0;
+    for (int i = count_; i > 0; ++rows_) {
+      rowTo_[rows_] = i;
+      const int hi = w.tasks[i - 1].hi;
+      while (i > 0 && w.tasks[i - 1].hi == hi) --i;
+      rowFrom_[rows_] = i;
+    }
+    // A slot with no row (no lower partner) is summed by the calling
+    // thread, which always takes part.
     slots_ = 0;
-    for (int k = first; k <= n_; ++k)
+    for (int k = first; k <= n_; ++k) {
+      owner_[k] = 0;
       if (s.Present[k] != 0) w.summed[slots_++] = static_cast<std::uint8_t>(k);
+    }
     law.PrepareReciprocals();
     return !FpFlagsRaised(law.PrepareInverses(calls, setsUsed));
   }
@@ -230,8 +239,7 @@ class SharedPairs {
   // The pairs and slots not yet taken are left alone.
   void Cancel() {
     cancelled_.store(true);
-    next_.store(count_);
-    nextSlot_.store(slots_);
+    next_.store(rows_);
   }
 
   // After the job: true when no thread raised a flag, and every force is
@@ -239,8 +247,8 @@ class SharedPairs {
   bool Collect(MathCallCounts& calls) const {
     bool any = false;
     for (int i = 0; i < threads_; ++i) {
-      any = any || raised_[i];
-      calls += calls_[i];
+      any = any || own_[i].raised;
+      calls += own_[i].calls;
     }
     return !any;
   }
@@ -248,7 +256,7 @@ class SharedPairs {
  private:
   void Part(int part) {
     ClearFpFlags();
-    Extended last = Pairs(calls_[part]);
+    Extended last = Pairs(part);
     // The sums need every pair. A pair taken is finished by the thread that
     // took it without waiting for anyone, so this wait always ends.
     for (int i = 0; pairsDone_.load(std::memory_order_acquire) < count_ && !cancelled_.load(); ++i) {
@@ -258,56 +266,63 @@ class SharedPairs {
       else
         std::this_thread::yield();
     }
-    if (!cancelled_.load()) last = last + Sums();
-    raised_[part] = FpFlagsRaised(last);
+    if (!cancelled_.load()) last = last + Sums(part);
+    own_[part].raised = FpFlagsRaised(last);
     ClearFpFlags();
   }
 
-  Extended Pairs(MathCallCounts& calls) {
+  Extended Pairs(int part) {
+    MathCallCounts& calls = own_[part].calls;
     const RunState& s = *s_;
     Workspace& w = *w_;
     FastPairLaw& law = *law_;
     Extended last = 0;
     for (;;) {
-      const int from = next_.fetch_add(kTaskChunk, std::memory_order_relaxed);
-      if (from >= count_) break;
-      const int to = std::min(from + kTaskChunk, count_);
+      const int row = next_.fetch_add(1, std::memory_order_relaxed);
+      if (row >= rows_) break;
+      const int from = rowFrom_[row], to = rowTo_[row];
       for (int i = from; i < to; ++i) {
         const PairTask& t = w.tasks[i];
         const Extended d[3] = {s.X[t.hi] - s.X[t.lo], s.Y[t.hi] - s.Y[t.lo], s.Z[t.hi] - s.Z[t.lo]};
         const Extended r = sqrtl(d[2] * d[2] + (d[1] * d[1] + d[0] * d[0]));
         PairPowers powers;
+        PairScalars factors[2];
         for (int set = 0; set < 2; ++set)
-          if (t.sets & (1 << set)) law.Compute(calls, w.shared[t.lo][t.hi][set], r, set, powers, 1);
+          if (t.sets & (1 << set)) law.Compute(calls, factors[set], r, set, powers, 1);
         // PairSign * ScopeSign: the scope sign for an even distance, else -1.
         const Extended sigma = ((t.hi - t.lo) % 2 == 0) ? scope_ : -1;
         for (int c = 0; c < 3; ++c) {
           const int setLo = law.SetOf(t.lo, c, n_), setHi = law.SetOf(t.hi, c, n_);
-          const Extended towardLo = law.Term({setLo, w.shared[t.lo][t.hi][setLo]}, sigma, d[c], r);
+          const Extended towardLo = law.Term({setLo, factors[setLo]}, sigma, d[c], r);
           w.terms[t.hi][t.lo][c] = towardLo;
           if (t.lo >= first_)
-            w.terms[t.lo][t.hi][c] = setLo == setHi
-                                         ? -towardLo
-                                         : law.Term({setHi, w.shared[t.lo][t.hi][setHi]}, sigma, -d[c], r);
+            w.back[t.hi][t.lo][c] =
+                setLo == setHi ? -towardLo : law.Term({setHi, factors[setHi]}, sigma, -d[c], r);
           last = towardLo;
         }
       }
+      owner_[w.tasks[from].hi] = part;
       pairsDone_.fetch_add(to - from, std::memory_order_release);
     }
     return last;
   }
 
-  Extended Sums() {
+  // Each thread sums the slots whose row it computed: half of what a sum
+  // reads is then in its own cache, and the other threads do not take away
+  // the lines it writes again in the next step.
+  Extended Sums(int part) {
     const RunState& s = *s_;
     Workspace& w = *w_;
     Extended last = 0;
-    for (int i = nextSlot_.fetch_add(1); i < slots_; i = nextSlot_.fetch_add(1)) {
+    for (int i = 0; i < slots_; ++i) {
       const int k = w.summed[i];
+      if (owner_[k] != part) continue;
       for (int c = 0; c < 3; ++c) {
         Extended S = 0;
         for (int j = 1; j <= n_; ++j) {
           if (s.Present[j] == 0 || j == k) continue;
-          S = subtracts_ ? S - w.terms[k][j][c] : S + w.terms[k][j][c];
+          const Extended t = j < k ? w.terms[k][j][c] : w.back[j][k][c];
+          S = subtracts_ ? S - t : S + t;
         }
         w.force[k][c] = S;
         last = S;
@@ -326,13 +341,22 @@ class SharedPairs {
   bool subtracts_ = false;
   int scope_ = -1;
   int count_ = 0;
+  int rows_ = 0;
+  int rowFrom_[kRows] = {}, rowTo_[kRows] = {};
   int slots_ = 0;
-  std::atomic<int> next_{0};
-  std::atomic<int> pairsDone_{0};
-  std::atomic<int> nextSlot_{0};
-  std::atomic<bool> cancelled_{false};
-  bool raised_[kMaxStepThreads] = {};
-  MathCallCounts calls_[kMaxStepThreads] = {};
+  int owner_[kRows] = {};  // which thread sums each slot
+  // Each counter that the threads move on its own cache line, away from
+  // what they only read.
+  alignas(64) std::atomic<int> next_{0};
+  alignas(64) std::atomic<int> pairsDone_{0};
+  alignas(64) std::atomic<bool> cancelled_{false};
+  // What each thread writes as it goes: every exp and ln counts a call, so
+  // two threads' counters on one cache line would pass it to and fro.
+  struct alignas(64) Own {
+    bool raised = false;
+    MathCallCounts calls;
+  };
+  Own own_[kMaxStepThreads];
 };
 
 // A step's shared factors started ahead (Prepare): the values of the
@@ -432,8 +456,8 @@ void FastForceEngine::Prepare(const RunState& s, const ForceOptions& o, int firs
 
 void FastForceEngine::Discard() { Settle(false); }
 
-void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int first, int threads, ForceSink sink,
-                              void* context) {
+void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int first, int threads,
+                              const ForceSink& sink) {
   Memory& m = *m_;
   Workspace& w = m.w;
   const bool prepared = Settle(m.prepared.pending && SameInput(m.prepared, s, o, first));
@@ -462,22 +486,15 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
     }
   }
   if (shared) {
-    // Every force is summed; integrating them in order is all that is left,
-    // with the checks the serial pass makes before it hands a force over.
-    for (int k = first; k <= n; ++k) {
-      if (s.Present[k] == 0) continue;
-      for (int c = 0; c < 3; ++c) {
-        CheckFpResult(w.force[k][c]);
-        sink(context, k, c, w.force[k][c]);
-      }
-    }
+    // Every force is summed; integrating them in order is all that is left.
+    sink.all(sink.context, w.force);
     return;
   }
   FastPairLaw serialLaw(s, o);
   SerialPass forces(s, o, first, serialLaw, w, calls);
   for (int k = first; k <= n; ++k) {
     if (s.Present[k] == 0) continue;
-    for (int c = 0; c < 3; ++c) sink(context, k, c, forces.Force(k, c));
+    for (int c = 0; c < 3; ++c) sink.one(sink.context, k, c, forces.Force(k, c));
   }
 }
 

@@ -16,12 +16,13 @@ namespace qd {
 
 // Below this many present particles the pair terms of a step are computed on
 // the calling thread alone: handing out the work costs more than the second
-// thread saves. Measured on 2 cores: E and PE break even at 10 particles and
-// gain from 12 on; the poly-exponential laws, ten times dearer per pair, gain
-// from 6 on.
+// thread saves. Measured on 2 cores with the workers awake, as during a run:
+// E and PE gain from 8 particles on (1.5 times at 8, slower at 6); the
+// poly-exponential laws, ten times dearer per pair, from 5 on (1.2 to 1.3
+// times at 5, break-even at 4).
 struct ParallelThreshold {
-  int cheapLaws = 12;  // E, PE
-  int costlyLaws = 6;  // PES, DUDI, EPESminus
+  int cheapLaws = 8;   // E, PE
+  int costlyLaws = 5;  // PES, DUDI, EPESminus
 };
 
 // How an engine's steps computed their pair terms.
@@ -31,7 +32,18 @@ struct FastStepCounts {
   std::uint64_t prepared = 0;  // of those, steps that used pair terms prepared ahead
 };
 
-using ForceSink = void (*)(void* context, int k, int component, Extended force);
+// Where the forces of a step go. `one` takes them one at a time, in order,
+// as soon as each is complete, so that the caller can integrate and check
+// it before the next one is computed. When the threads computed every force
+// ahead with no flag raised, `all` takes the whole table at once instead
+// (force[k][c] for every present slot from the first integrated one on; a
+// value may still be a quiet NaN that raised no flag), so that the caller
+// can read the flags once for the whole step rather than once per value.
+struct ForceSink {
+  void (*one)(void* context, int k, int component, Extended force);
+  void (*all)(void* context, const Extended (*force)[3]);
+  void* context;
+};
 
 // The fast step's forces, with the memory its steps keep from one to the
 // next (a workspace of about a megabyte, and a step prepared ahead) and the
@@ -45,20 +57,23 @@ class FastForceEngine {
   FastForceEngine& operator=(const FastForceEngine&) = delete;
 
   // Computes the x, y and z forces on every present slot from `first` to
-  // the last one, in that order, from the committed positions, handing each
-  // to `sink` as soon as it is complete, so that the caller can integrate
-  // and check it before the next one is computed. `threads` (at least 1)
-  // threads compute the pair terms. Throws FpFault at the same slot and
-  // component, with the same message, as the literal law would.
-  void Compute(const RunState& s, const ForceOptions& o, int first, int threads, ForceSink sink, void* context);
+  // the last one, in that order, from the committed positions, and hands
+  // them to `sink`. `threads` (at least 1) threads compute the pair terms.
+  // Throws FpFault at the same slot and component, with the same message,
+  // as the literal law would.
+  void Compute(const RunState& s, const ForceOptions& o, int first, int threads, const ForceSink& sink);
 
-  template <class Use>
-  void ForEach(const RunState& s, const ForceOptions& o, int first, int threads, Use&& use) {
-    using U = std::remove_reference_t<Use>;
-    Compute(
-        s, o, first, threads,
-        [](void* c, int k, int component, Extended f) { (*static_cast<U*>(c))(k, component, f); },
-        const_cast<void*>(static_cast<const void*>(&use)));
+  template <class One, class All>
+  void ForEach(const RunState& s, const ForceOptions& o, int first, int threads, One&& one, All&& all) {
+    using O = std::remove_reference_t<One>;
+    using A = std::remove_reference_t<All>;
+    struct Both {
+      O* one;
+      A* all;
+    } both{&one, &all};
+    Compute(s, o, first, threads,
+            {[](void* c, int k, int component, Extended f) { (*static_cast<Both*>(c)->one)(k, component, f); },
+             [](void* c, const Extended (*force)[3]) { (*static_cast<Both*>(c)->all)(force); }, &both});
   }
 
   // Starts the pair terms of a step from s under o (as Compute would compute

@@ -36,12 +36,15 @@ struct Workspace {
   Extended dx[kRows], dy[kRows], dz[kRows], r[kRows];
   Scalars scalars[kRows];
   bool geometry[kRows];
-  // The factors computed by the threads, [lo][hi][set].
-  PairScalars shared[kRows][kRows][2];
   PairTask tasks[kRows * kRows / 2];
-  // terms[k][j][c]: what j adds to component c of the force on k, and the
-  // sums of a step whose every term was computed by the threads.
+  // What the threads compute for the pair (lo, hi): terms[hi][lo][c], what
+  // lo adds to component c of the force on hi, and back[hi][lo][c], what hi
+  // adds to the force on lo. Both indexed by the higher slot first, so that
+  // a thread's run of pairs writes memory of its own and not lines that the
+  // other threads' pairs write too.
   Extended terms[kRows][kRows][3];
+  Extended back[kRows][kRows][3];
+  // The sums of a step whose every term was computed by the threads.
   Extended force[kRows][3];
   std::uint8_t summed[kRows];  // the slots whose forces are summed, ascending
 

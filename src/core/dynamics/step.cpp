@@ -49,6 +49,55 @@ void Integrate(Extended force, Extended factor, Extended dt, Extended& u, Extend
   x = xn;
 }
 
+// The working velocity and position of component c of slot k.
+using Component = Extended* (*)(RunState&, int);
+constexpr Component kVelocity[3] = {[](RunState& s, int k) { return &s.UXNew[k]; },
+                                    [](RunState& s, int k) { return &s.UYNew[k]; },
+                                    [](RunState& s, int k) { return &s.UZNew[k]; }};
+constexpr Component kPosition[3] = {[](RunState& s, int k) { return &s.XNew[k]; },
+                                    [](RunState& s, int k) { return &s.YNew[k]; },
+                                    [](RunState& s, int k) { return &s.ZNew[k]; }};
+
+// Every force of the step at once, as the threads hand them over: the new
+// values are computed into scratch with the very operations of Integrate
+// and the flags are read once for all of them (reading them costs as much
+// as the arithmetic itself). Only a clean step is stored; otherwise the
+// components are integrated again one by one with every check, which
+// stores the same values up to the fault and throws there.
+template <class One>
+void IntegrateAll(RunState& s, int first, Extended factor, const Extended (*force)[3], const One& one) {
+  const int n = LastSlot(s);
+  Extended u[kSlotCount + 1][3], x[kSlotCount + 1][3];
+  bool nan = false;
+  Extended last = 0;
+  for (int k = first; k <= n; ++k) {
+    if (s.Present[k] == 0) continue;
+    for (int c = 0; c < 3; ++c) {
+      const Extended a = force[k][c] * s.Dt;
+      u[k][c] = factor * *kVelocity[c](s, k) + a;
+      x[k][c] = *kPosition[c](s, k) + u[k][c] * s.Dt;
+      // A NaN force (a quiet NaN in the state) makes both new values NaN.
+      nan = nan || std::isnan(u[k][c]) || std::isnan(x[k][c]);
+      last = x[k][c];
+    }
+  }
+  if (nan || FpFlagsRaised(last)) {
+    ClearFpFlags();
+    for (int k = first; k <= n; ++k) {
+      if (s.Present[k] == 0) continue;
+      for (int c = 0; c < 3; ++c) one(k, c, force[k][c]);
+    }
+    return;
+  }
+  for (int k = first; k <= n; ++k) {
+    if (s.Present[k] == 0) continue;
+    for (int c = 0; c < 3; ++c) {
+      *kVelocity[c](s, k) = u[k][c];
+      *kPosition[c](s, k) = x[k][c];
+    }
+  }
+}
+
 // The walls compare every slot's working position, present or not. An
 // ordered comparison with a NaN is an invalid operation; it is detected
 // before the commit, so a fault there leaves the committed state at the
@@ -113,14 +162,9 @@ void StepEngine::Advance(RunState& s, const StepOptions& o, std::int32_t stepNum
   ClearFpFlags();
   const int first = o.blockade ? 5 : 1;
   const Extended factor = VelocityFactor(o);
-  forces_.ForEach(s, o.force, first, ResolveThreadCount(o.threads), [&](int k, int c, Extended f) {
-    if (c == 0)
-      Integrate(f, factor, s.Dt, s.UXNew[k], s.XNew[k]);
-    else if (c == 1)
-      Integrate(f, factor, s.Dt, s.UYNew[k], s.YNew[k]);
-    else
-      Integrate(f, factor, s.Dt, s.UZNew[k], s.ZNew[k]);
-  });
+  const auto one = [&](int k, int c, Extended f) { Integrate(f, factor, s.Dt, *kVelocity[c](s, k), *kPosition[c](s, k)); };
+  const auto all = [&](const Extended (*force)[3]) { IntegrateAll(s, first, factor, force, one); };
+  forces_.ForEach(s, o.force, first, ResolveThreadCount(o.threads), one, all);
   CommitAndApplyWalls(s, o, first, stepNumber);
 }
 
