@@ -10,11 +10,14 @@
 #include <cfloat>
 #include <cmath>
 #include <iterator>
+#include <cstring>
+#include <optional>
 #include <limits>
 #include <string>
 
 #include "core/common/errors.h"
 #include "core/dynamics/fast_force.h"
+#include "core/dynamics/energy.h"
 #include "core/dynamics/force.h"
 #include "core/dynamics/step.h"
 #include "core/dynamics/worker_pool.h"
@@ -76,11 +79,23 @@ int CompareRuns(SimState start, StepOptions o, int steps, std::string& fault,
     ahead.Prepare(prepared, two);
     EXPECT_EQ(a, Fast(ahead, prepared, two, n)) << "step " << n << ", prepared";
     EXPECT_TRUE(SameDynamicState(lit, prepared)) << "step " << n << ", prepared";
+    // Each fast step also hands over the potential of the state it starts
+    // from; held slots keep it from doing so.
+    const Extended potential = PotentialEnergy(fast[0], o.force);
     for (std::size_t t = 0; t < std::size(kThreadCounts); ++t) {
       o.threads = kThreadCounts[t];
+      engines[t].Forces().WantPotential();
       const std::string b = Fast(engines[t], fast[t], o, n);
       EXPECT_EQ(a, b) << "step " << n << ", " << o.threads << " threads";
       EXPECT_TRUE(SameDynamicState(lit, fast[t])) << "step " << n << ", " << o.threads << " threads";
+      const std::optional<Extended> handed = engines[t].Forces().TakePotential();
+      if (o.blockade || !b.empty()) {
+        EXPECT_FALSE(handed) << "step " << n << ", " << o.threads << " threads";
+      } else {
+        EXPECT_TRUE(handed && std::memcmp(&*handed, &potential, 10) == 0)
+            << "step " << n << ", " << o.threads << " threads: " << (handed ? *handed : 0) << " against "
+            << potential;
+      }
     }
     if (!a.empty() || ::testing::Test::HasFailure()) {
       fault = a;

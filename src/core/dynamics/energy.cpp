@@ -22,7 +22,19 @@ Extended KineticEnergy(const RunState& s) {
 
 Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A, Extended B,
                        Extended C, Extended D, Extended F) {
-  return WithLaw(f, [&](auto law) { return decltype(law)::Potential(o, sigma, r, A, B, C, D, F); });
+  return WithLaw(f, [&](auto law) {
+    using L = decltype(law);
+    return L::Scaled(sigma, A, L::PotFactor(o, r, B, C, D, F));
+  });
+}
+
+Extended PairShare(Formula f, Extended sigma, bool loSecond, bool hiSecond, Extended A1, Extended A2,
+                   Extended pot1, Extended pot2) {
+  return WithLaw(f, [&](auto law) {
+    using L = decltype(law);
+    if (loSecond == hiSecond) return loSecond ? L::Scaled(sigma, A2, pot2) : L::Scaled(sigma, A1, pot1);
+    return (L::Scaled(sigma, A1, pot1) + L::Scaled(sigma, A2, pot2)) / 2;
+  });
 }
 
 namespace {
@@ -33,10 +45,12 @@ Extended PairTerm(const RunState& s, const ForceOptions& o, int n, int split, in
   const Extended r = sqrtl(dz * dz + (dy * dy + dx * dx));
   const Extended sigma = PairSign(k, j, o.sign) * ScopeSign(o.sign);
   const bool kSecond = k > n - split, jSecond = j > n - split;
-  const Extended v1 = PairPotential(o.formula, o, sigma, r, s.A1, s.B1, s.C1, s.D1, s.F1);
-  if (kSecond == jSecond)
-    return kSecond ? PairPotential(o.formula, o, sigma, r, s.A2, s.B2, s.C2, s.D2, s.F2) : v1;
-  return (v1 + PairPotential(o.formula, o, sigma, r, s.A2, s.B2, s.C2, s.D2, s.F2)) / 2;
+  return WithLaw(o.formula, [&](auto law) {
+    using L = decltype(law);
+    const Extended pot1 = kSecond && jSecond ? 0 : L::PotFactor(o, r, s.B1, s.C1, s.D1, s.F1);
+    const Extended pot2 = kSecond || jSecond ? L::PotFactor(o, r, s.B2, s.C2, s.D2, s.F2) : 0;
+    return PairShare(o.formula, sigma, kSecond, jSecond, s.A1, s.A2, pot1, pot2);
+  });
 }
 
 }  // namespace

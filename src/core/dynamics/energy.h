@@ -17,6 +17,14 @@ Extended KineticEnergy(const RunState& s);
 Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A, Extended B,
                        Extended C, Extended D, Extended F);
 
+// One pair's share of the potential energy, from the pair's potential
+// factors (PairScalars::pot) for the first kind's parameters and the
+// second's: a pair of two slots of one kind takes that kind's potential, a
+// pair of two kinds the mean of both. Only the factors of the pair's own
+// kinds are read.
+Extended PairShare(Formula f, Extended sigma, bool loSecond, bool hiSecond, Extended A1, Extended A2,
+                   Extended pot1, Extended pot2);
+
 // The sum over all pairs of present slots of the formula's pair potential.
 // A pair of two kinds whose parameter sets differ gets the mean of the two
 // kinds' potentials. The kinds are those of the x and y forces. With a pool

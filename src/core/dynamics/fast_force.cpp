@@ -9,8 +9,10 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <utility>
 
 #include "core/common/fp_guard.h"
+#include "core/dynamics/energy.h"
 #include "core/dynamics/fast_pair_law.h"
 #include "core/dynamics/force.h"
 #include "core/dynamics/worker_pool.h"
@@ -51,8 +53,10 @@ class SerialPass {
  public:
   // It computes every factor as it goes, at the first slot and component
   // whose literal force would compute it.
+  // With `potential`, it keeps each pair's potential factors for
+  // PotentialFromFactors.
   SerialPass(const RunState& s, const ForceOptions& o, int first, FastPairLaw& law, Workspace& w,
-             MathCallCounts& calls)
+             MathCallCounts& calls, bool potential)
       : s_(s),
         o_(o),
         law_(law),
@@ -60,6 +64,7 @@ class SerialPass {
         calls_(calls),
         n_(LastSlot(s)),
         first_(first),
+        potential_(potential),
         subtracts_(WithLaw(o.formula, [](auto l) { return decltype(l)::kSubtracts; })) {}
 
   // Component c of the force on present slot k; for each slot the three
@@ -96,6 +101,7 @@ class SerialPass {
     const int lo = k < j ? k : j, hi = k < j ? j : k;
     e.set = set;
     law_.Compute(calls_, e.v, w_.r[j], set, w_.powers[lo][hi], w_.gen);
+    if (potential_) w_.potOf[hi][lo][set] = e.v.pot;
   }
 
   Extended Component(int k, int c) {
@@ -139,9 +145,37 @@ class SerialPass {
   MathCallCounts& calls_;
   const int n_;
   const int first_;
+  const bool potential_;
   const bool subtracts_;
   bool reciprocalsReady_ = false;
 };
+
+// The potential energy of the state the forces were computed from, as
+// PotentialEnergy adds it up, from the shares `share(lo, hi)` of the pairs.
+// Every pair is there: no slot is held.
+template <class Share>
+Extended SumShares(const RunState& s, Share&& share) {
+  const int n = LastSlot(s);
+  Extended sum = 0;
+  for (int lo = 1; lo <= n; ++lo) {
+    if (s.Present[lo] == 0) continue;
+    for (int hi = lo + 1; hi <= n; ++hi)
+      if (s.Present[hi] != 0) sum += share(lo, hi);
+  }
+  return sum;
+}
+
+// A pair's share of the potential from its factors for the sets of its two
+// slots' kinds (those of the x force): pot(set).
+template <class Pot>
+Extended ShareOf(const FastPairLaw& law, int lo, int hi, int n, Extended sigma, Pot&& pot) {
+  const RunState& s = law.State();
+  const bool loSecond = lo > n - law.split[0], hiSecond = hi > n - law.split[0];
+  const int set1 = 0, set2 = law.equalSets ? 0 : 1;
+  const bool first = !(loSecond && hiSecond), second = loSecond || hiSecond;
+  return PairShare(law.Options().formula, sigma, loSecond, hiSecond, s.A1, s.A2, first ? pot(set1) : 0,
+                   second ? pot(set2) : 0);
+}
 
 // Lists the pairs, and for each the sets, whose factors the serial pass will
 // ask for: exactly those the literal step computes, less the reused ones.
@@ -195,8 +229,10 @@ class SharedPairs {
   // Lists the pairs and the slots and computes the law's values that all
   // threads read. False when that raised a flag: nothing is to be computed
   // then.
-  bool Set(const RunState& s, FastPairLaw& law, int first, int threads, Workspace& w, MathCallCounts& calls) {
+  bool Set(const RunState& s, FastPairLaw& law, int first, int threads, Workspace& w, MathCallCounts& calls,
+           bool potential = false) {
     s_ = &s;
+    potential_ = potential;
     law_ = &law;
     w_ = &w;
     threads_ = threads;
@@ -300,6 +336,8 @@ class SharedPairs {
                 setLo == setHi ? -towardLo : law.Term({setHi, factors[setHi]}, sigma, -d[c], r);
           last = towardLo;
         }
+        if (potential_)
+          w.share[t.hi][t.lo] = ShareOf(law, t.lo, t.hi, n_, sigma, [&](int set) { return factors[set].pot; });
       }
       owner_[w.tasks[from].hi] = part;
       pairsDone_.fetch_add(to - from, std::memory_order_release);
@@ -338,6 +376,7 @@ class SharedPairs {
   int threads_ = 1;
   int first_ = 1;
   int n_ = 0;
+  bool potential_ = false;
   bool subtracts_ = false;
   int scope_ = -1;
   int count_ = 0;
@@ -460,6 +499,9 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
                               const ForceSink& sink) {
   Memory& m = *m_;
   Workspace& w = m.w;
+  // Every pair's factors are at hand only when no slot is held.
+  const bool potential = std::exchange(wantPotential_, false) && first == 1;
+  potential_.reset();
   const bool prepared = Settle(m.prepared.pending && SameInput(m.prepared, s, o, first));
   w.NextGeneration();
   const int n = LastSlot(s);
@@ -472,7 +514,7 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
       ++counts.prepared;
       shared = m.job.Collect(calls);
     } else {
-      shared = m.job.Set(s, law, first, std::min(threads, kMaxStepThreads), w, calls);
+      shared = m.job.Set(s, law, first, std::min(threads, kMaxStepThreads), w, calls, potential);
       if (shared) {
         pool_.Run(m.job.Threads(), m.job.Job());
         shared = m.job.Collect(calls);
@@ -488,14 +530,25 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
   if (shared) {
     // Every force is summed; integrating them in order is all that is left.
     sink.all(sink.context, w.force);
+    // A prepared step was started without the potential.
+    if (potential && !prepared) potential_ = SumShares(s, [&](int lo, int hi) { return w.share[hi][lo]; });
     return;
   }
   FastPairLaw serialLaw(s, o);
-  SerialPass forces(s, o, first, serialLaw, w, calls);
+  SerialPass forces(s, o, first, serialLaw, w, calls, potential);
   for (int k = first; k <= n; ++k) {
     if (s.Present[k] == 0) continue;
     for (int c = 0; c < 3; ++c) sink.one(sink.context, k, c, forces.Force(k, c));
   }
+  if (potential) {
+    const int scope = ScopeSign(o.sign);
+    potential_ = SumShares(s, [&](int lo, int hi) {
+      const Extended sigma = ((hi - lo) % 2 == 0) ? scope : -1;
+      return ShareOf(serialLaw, lo, hi, n, sigma, [&](int set) { return w.potOf[hi][lo][set]; });
+    });
+  }
 }
+
+std::optional<Extended> FastForceEngine::TakePotential() { return std::exchange(potential_, std::nullopt); }
 
 }  // namespace qd

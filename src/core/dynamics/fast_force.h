@@ -4,6 +4,7 @@
 // and the expensive pair terms optionally shared among several threads.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 #include "core/common/extended.h"
@@ -87,6 +88,16 @@ class FastForceEngine {
   // Stops and throws away what Prepare started, if anything.
   void Discard();
 
+  // Asks the next Compute for the potential energy of the state it starts
+  // from as well, taken from the very values its forces are computed from
+  // (the force law's and the potential's powers are the same operations),
+  // the same to the last bit as PotentialEnergy and nearly free.
+  void WantPotential() { wantPotential_ = true; }
+  // That potential, once. Empty when the last Compute could not give it:
+  // slots held under blockade (their pairs are not computed), a step
+  // prepared ahead, a fault.
+  std::optional<Extended> TakePotential();
+
   // Whether a step from s under o on `threads` threads shares its pair terms.
   bool SharesPairs(const RunState& s, const ForceOptions& o, int threads) const;
 
@@ -102,6 +113,8 @@ class FastForceEngine {
 
   WorkerPool& pool_;
   std::unique_ptr<Memory> m_;
+  bool wantPotential_ = false;
+  std::optional<Extended> potential_;
 };
 
 }  // namespace qd

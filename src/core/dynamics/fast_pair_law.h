@@ -44,6 +44,11 @@ struct Workspace {
   // other threads' pairs write too.
   Extended terms[kRows][kRows][3];
   Extended back[kRows][kRows][3];
+  // Each pair's share of the potential energy, [hi][lo], when the threads
+  // computed it, and the potential factors the serial pass found for it,
+  // [hi][lo][set].
+  Extended share[kRows][kRows];
+  Extended potOf[kRows][kRows][2];
   // The sums of a step whose every term was computed by the threads.
   Extended force[kRows][3];
   std::uint8_t summed[kRows];  // the slots whose forces are summed, ascending
@@ -75,6 +80,7 @@ class FastPairLaw {
 
   int SetOf(int j, int c, int n) const { return equalSets ? 0 : (j > n - split[c] ? 1 : 0); }
   const ForceOptions& Options() const { return o_; }
+  const RunState& State() const { return s_; }
 
   // All eight reciprocals, whatever the formula, as every literal evaluation
   // does. Returns the last one, for the flag check.

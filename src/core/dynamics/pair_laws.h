@@ -67,8 +67,9 @@ struct ParamSet {
 // A pair's factors for one parameter set, computed once per step. E: f0 =
 // r^-2, f1 = exp(B/r). PE: f0 = r^-2, f1 = r^(B/r), f2 = 1 - ln r. PES,
 // DUDI, EPESminus: f0 is the whole bracket that multiplies sigma*dc/r*A.
+// pot: the pair potential without its sign and A, from the same values.
 struct PairScalars {
-  Extended f0 = 0, f1 = 0, f2 = 0;
+  Extended f0 = 0, f1 = 0, f2 = 0, pot = 0;
 };
 
 // r^-2 and ln r of a pair, whatever the parameter set; valid when gen is the
@@ -95,11 +96,11 @@ inline Extended Q(MathCallCounts& m, Extended q, Extended r) {
 
 inline Extended G(MathCallCounts& m, Extended q, Extended r) { return H(m, q, r) * (-Q(m, q, r)); }
 
-// H(q) = u^((2.5 - u^20) / (0.1 u)), u = q r, for the potential.
+// H of parameter P for the potential: the force law's own H, so that the
+// step that computes the forces has the potential's values too.
 inline Extended Bump(Extended P, Extended r) {
-  const Extended q = kReciprocalNumerator / P;
-  const Extended u = q * r;
-  return powl(u, (2.5L - powl(u, 20)) / (kTenth * u));
+  MathCallCounts m;
+  return H(m, kReciprocalNumerator / P, r);
 }
 
 // The fast step's helpers a law's factors are built with (FastPairLaw in
@@ -131,14 +132,17 @@ struct E {
     f.Powers(m, pw, gen, r);
     e.f0 = pw.rm2;
     e.f1 = m.Exp(p.B / r);
+    e.pot = e.f1;
   }
   static Extended Term(const PairScalars& v, const ParamSet& p, Extended sigma, Extended dc, Extended r) {
     return v.f1 * (sigma * dc / r * v.f0 * p.A * p.B);
   }
-  static Extended Potential(const ForceOptions&, Extended sigma, Extended r, Extended A, Extended B, Extended,
-                            Extended, Extended) {
-    return sigma * A * expl(B / r);
+  // The pair potential is Scaled(sigma, A, PotFactor(...)); PotFactor is
+  // the factors' pot for the same parameters.
+  static Extended PotFactor(const ForceOptions&, Extended r, Extended B, Extended, Extended, Extended) {
+    return expl(B / r);
   }
+  static Extended Scaled(Extended sigma, Extended A, Extended pot) { return sigma * A * pot; }
 };
 
 struct PE {
@@ -160,14 +164,16 @@ struct PE {
     e.f0 = pw.rm2;
     e.f1 = m.Exp(p.B / r * pw.lnr);
     e.f2 = 1 - pw.lnr;
+    e.pot = e.f1;
   }
   static Extended Term(const PairScalars& v, const ParamSet& p, Extended sigma, Extended dc, Extended r) {
     return v.f2 * (v.f1 * (sigma * dc / r * v.f0 * p.A * p.B));
   }
-  static Extended Potential(const ForceOptions&, Extended sigma, Extended r, Extended A, Extended B, Extended,
-                            Extended, Extended) {
-    return sigma * A * powl(r, B / r);
+  static Extended PotFactor(const ForceOptions&, Extended r, Extended B, Extended, Extended, Extended) {
+    MathCallCounts m;
+    return PowerOf(m, r, B / r);
   }
+  static Extended Scaled(Extended sigma, Extended A, Extended pot) { return sigma * A * pot; }
 };
 
 // The bracket laws share how their term is built from the bracket.
@@ -200,6 +206,7 @@ struct PES : BracketTerm {
   static void Factors(Fast& f, MathCallCounts& m, const ParamSet&, int set, Extended r, PairScalars& e,
                       PairPowers& pw, std::uint32_t gen) {
     const ForceOptions& o = f.Options();
+    e.pot = 0;
     if (o.dropB && o.dropCDF) {
       e.f0 = (Extended(0) + 0) + 0;
       return;
@@ -210,24 +217,27 @@ struct PES : BracketTerm {
     if (!o.dropB) {
       f.HQ(m, set, 0, r, pw.rm2, h, q);
       t2 = h * (-q);
+      e.pot += h;
     }
     if (!o.dropCDF) {
-      Extended g[3];
+      Extended g[3], hs[3];
       for (int i = 1; i <= 3; ++i) {
         f.HQ(m, set, i, r, pw.rm2, h, q);
         g[i - 1] = h * (-q);
+        hs[i - 1] = h;
       }
       t3 = (g[0] + g[1]) + g[2];
+      e.pot += (hs[0] + hs[1]) + hs[2];
     }
     e.f0 = (Extended(0) + t2) + t3;
   }
-  static Extended Potential(const ForceOptions& o, Extended sigma, Extended r, Extended A, Extended B,
-                            Extended C, Extended D, Extended F) {
+  static Extended PotFactor(const ForceOptions& o, Extended r, Extended B, Extended C, Extended D, Extended F) {
     Extended h = 0;
     if (!o.dropB) h += Bump(B, r);
     if (!o.dropCDF) h += Bump(C, r) + Bump(D, r) + Bump(F, r);
-    return sigma * A * h;
+    return h;
   }
+  static Extended Scaled(Extended sigma, Extended A, Extended pot) { return sigma * A * pot; }
 };
 
 // DUDI and EPESminus: e^(-B/r) and three bumps, the D and F bumps subtracted
@@ -253,18 +263,22 @@ struct ExpBumps : BracketTerm {
   static void Factors(Fast& f, MathCallCounts& m, const ParamSet& p, int set, Extended r, PairScalars& e,
                       PairPowers& pw, std::uint32_t gen) {
     f.Powers(m, pw, gen, r);
-    const Extended e0 = m.Exp(-p.B / r) * (pw.rm2 * p.B);
+    const Extended x = m.Exp(-p.B / r);
+    const Extended e0 = x * (pw.rm2 * p.B);
     Extended h[3], q[3];
     for (int i = 1; i <= 3; ++i) f.HQ(m, set, i, r, pw.rm2, h[i - 1], q[i - 1]);
     const Extended w = kMinus ? (h[0] * (q[0] * 10) - h[1] * (q[1] * 2)) - h[2] * q[2]
                               : (h[0] * (q[0] * 10) + h[1] * (q[1] * 2)) + h[2] * q[2];
     e.f0 = e0 + w;
+    e.pot = Bracket(x, h[0], h[1], h[2]);
   }
-  static Extended Potential(const ForceOptions&, Extended sigma, Extended r, Extended A, Extended B, Extended C,
-                            Extended D, Extended F_) {
-    return kMinus ? -sigma * A * (expl(-B / r) + 10 * Bump(C, r) - 2 * Bump(D, r) - Bump(F_, r))
-                  : -sigma * A * (expl(-B / r) + 10 * Bump(C, r) + 2 * Bump(D, r) + Bump(F_, r));
+  static Extended PotFactor(const ForceOptions&, Extended r, Extended B, Extended C, Extended D, Extended F_) {
+    return Bracket(expl(-B / r), Bump(C, r), Bump(D, r), Bump(F_, r));
   }
+  static Extended Bracket(Extended x, Extended hC, Extended hD, Extended hF) {
+    return kMinus ? x + 10 * hC - 2 * hD - hF : x + 10 * hC + 2 * hD + hF;
+  }
+  static Extended Scaled(Extended sigma, Extended A, Extended pot) { return -sigma * A * pot; }
 };
 
 using DUDI = ExpBumps<Formula::DUDI, true>;
