@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <thread>
 #include <atomic>
+#include <cfloat>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include "core/persistence/file_io.h"
 #include "core/persistence/xyz.h"
 #include "core/structures/structures.h"
+#include "dynamics_support.h"
 
 namespace qd {
 namespace {
@@ -202,6 +205,90 @@ TEST_F(Batch, CsvColumnsHoldTheValuesTheyName) {
     }
   }
   EXPECT_EQ(finalRows, 4);
+}
+
+// Each step's energies are those of its own rows' state: the potential the
+// next step hands over, the one computed alone after the last step, with
+// slots held, on one thread and shared among several, before a fault.
+TEST_F(Batch, CsvEnergiesAreThoseOfTheirOwnStep) {
+  struct Case {
+    const char* name;
+    Formula formula;
+    int particles;  // 0: the square
+    bool blockade;
+    int threads;
+    bool faults;
+  };
+  const Case cases[] = {
+      {"square, E", Formula::E, 0, false, 1, false},
+      {"cloud, DUDI, two threads", Formula::DUDI, 24, false, 2, false},
+      {"cloud, PE, held slots", Formula::PE, 24, true, 2, false},
+      {"cloud, PES, one thread", Formula::PES, 12, false, 1, false},
+      {"cloud, EPESminus, three threads, a fault", Formula::EPESminus, 20, false, 3, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimState start{};
+    start.TaonCount = kSlotCount;
+    if (c.particles == 0) {
+      ReadConfigFile(start, WriteSquare("square.pln"));
+      ApplyConfigRecord(start);
+    } else {
+      start = testing_support::RandomCloud(41, c.particles, 4);
+      testing_support::SetKind(start, 1, 1, 2.718L, 5, 10, 20);
+      testing_support::SetKind(start, 2, 0.75L, 1.9L, 3.5L, 7.25L, 12);
+    }
+    if (c.faults) {
+      // One particle flies so fast that the second step's distances
+      // overflow.
+      int a = 1;
+      while (start.Present[a] == 0) ++a;
+      start.UX[a] = LDBL_MAX / 2;
+    }
+    FillConfigRecord(start);
+    WriteConfigFile(start, Path("in.pln"));
+    ReadConfigFile(start, Path("in.pln"));
+    ApplyConfigRecord(start);
+    auto o = Command(Path("in.pln"), 8);
+    o.csv = Path("run.csv");
+    o.step.force.formula = c.formula;
+    o.step.blockade = c.blockade;
+    o.step.threads = c.threads;
+    const int status = Run(o);
+    ASSERT_EQ(status, c.faults ? batch::kFloatingPointFault : 0) << err_.str();
+    std::ifstream f(Path("run.csv"));
+    std::string line;
+    std::getline(f, line);
+    SimState at = start;
+    std::string step;
+    std::vector<std::string> energies;
+    int checked = 0;
+    auto check = [&] {
+      if (step.empty()) return;
+      ++checked;
+      // The far flier's state has no finite energies.
+      auto same = [](Extended a, Extended b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+      EXPECT_TRUE(same(std::strtold(energies[0].c_str(), nullptr), KineticEnergy(at))) << "step " << step;
+      EXPECT_TRUE(same(std::strtold(energies[1].c_str(), nullptr), PotentialEnergy(at, o.step.force)))
+          << "step " << step << ": " << energies[1] << " against " << PotentialEnergy(at, o.step.force);
+    };
+    while (std::getline(f, line)) {
+      std::vector<std::string> cells;
+      std::istringstream row(line + ",");
+      for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
+      ASSERT_EQ(cells.size(), 11u) << line;
+      if (cells[0] != step) {
+        check();
+        step = cells[0];
+        energies = {cells[8], cells[9]};
+      }
+      const int k = std::stoi(cells[1]);
+      SlotArray<Extended>* arrays[] = {&at.X, &at.Y, &at.Z, &at.UX, &at.UY, &at.UZ};
+      for (int i = 0; i < 6; ++i) (*arrays[i])[k] = std::strtold(cells[std::size_t(2 + i)].c_str(), nullptr);
+    }
+    check();
+    EXPECT_EQ(checked, c.faults ? 2 : 9);
+  }
 }
 
 TEST_F(Batch, CsvNumbersAreLossless) {

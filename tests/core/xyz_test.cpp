@@ -60,6 +60,7 @@ std::string Frame(const RunState& s, const StepOptions& o = {}) {
 
 // Written, read back and installed, a state's particles come back bit for
 // bit under a comma locale as under a full stop; the empty slots are empty.
+// The threads of a run write the same text as one.
 TEST(Xyz, ParticlesComeBackBitForBitInEitherLocale) {
   for (const bool comma : {false, true}) {
     std::optional<CommaNumericLocale> locale;
@@ -71,6 +72,13 @@ TEST(Xyz, ParticlesComeBackBitForBitInEitherLocale) {
       const RunState s = RandomState(seed);
       const std::string text = Frame(s);
       ASSERT_EQ(text.find(','), std::string::npos) << text;
+      // Threads that share the lines put them in the same order.
+      static WorkerPool pool;
+      for (int threads : {2, 3}) {
+        std::string shared;
+        AppendXyzFrame(shared, s, {}, 1.25L, -0.5L, &pool, threads);
+        ASSERT_EQ(shared, text) << threads << " threads";
+      }
       const std::vector<XyzFrame> frames = ParseXyz(text);
       ASSERT_EQ(frames.size(), 1u);
       EXPECT_EQ(frames[0].count, CountPresent(s));

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <sstream>
 
@@ -421,25 +423,46 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     qd::Run run(s);
     run.Options() = options;
     run.History().SetEnabled(false);
-    // The energies once for both records, the potential on the run's threads
-    // (the same to the last bit as on one): they cost more than the text.
-    auto record = [&](std::int32_t step) {
-      if (!csv.file && !xyz.file) return;
-      const Extended kinetic = run.Kinetic(), potential = run.Potential();
+    // The energies once for both records. Computed alone, the potential of
+    // 60 particles costs more than a step; the next step finds it among the
+    // values its forces are computed from at almost no cost. So a recorded
+    // state waits, copied, for the next step to hand its potential over;
+    // after the last step or a fault, or with slots held, it is computed
+    // alone (on the run's threads, the same to the last bit).
+    struct Waiting {
+      bool waiting = false;
+      std::int32_t step = 0;
+      std::unique_ptr<RunState> state = std::make_unique<RunState>();
+    } waiting;
+    auto write = [&](std::optional<Extended> handed) {
+      if (!waiting.waiting) return;
+      waiting.waiting = false;
+      const RunState& at = *waiting.state;
+      const Extended kinetic = KineticEnergy(at);
+      const Extended potential =
+          handed ? *handed : run.Engine().Potential(at, options.force, ResolveThreadCount(options.threads));
       if (csv.file) {
         failing = &o.csv;
         std::ostringstream rows;
-        WriteCsvRows(rows, s, step, kinetic, potential);
+        WriteCsvRows(rows, at, waiting.step, kinetic, potential);
         csv.file->Write(rows.str());
       }
       if (xyz.file) {
         failing = &o.xyz;
-        AppendXyzFrame(frames, s, options, kinetic, potential);
+        AppendXyzFrame(frames, at, options, kinetic, potential, &run.Engine().Pool(),
+                       ResolveThreadCount(options.threads));
         if (frames.size() >= kFrameBuffer) {
           xyz.file->Write(frames);
           frames.clear();
         }
       }
+    };
+    auto record = [&](std::int32_t step) {
+      if (!csv.file && !xyz.file) return;
+      *waiting.state = s;
+      waiting.step = step;
+      waiting.waiting = true;
+      run.Engine().Forces().WantPotential();
     };
     record(stepAt(0));
     if (const int sig = stopSignal()) return stopped(sig, 0);
@@ -448,6 +471,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
     const RunOutcome ran = run.Go(o.steps, [&](std::int64_t steps) {
       const auto step = static_cast<std::int32_t>(steps);
       done = steps;
+      write(run.Engine().Forces().TakePotential());
       if (step % o.every == 0 || step == o.steps) record(stepAt(steps));
       if (archiving.On()) {
         try {
@@ -467,6 +491,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
       archiving.Close();
       return stopped(stoppedBy, ran.steps);
     }
+    write(std::nullopt);
     if (ran.fault) {
       fault = ran.fault->message;
       n = start.step + ran.steps + 1;

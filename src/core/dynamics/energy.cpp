@@ -28,15 +28,6 @@ Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extende
   });
 }
 
-Extended PairShare(Formula f, Extended sigma, bool loSecond, bool hiSecond, Extended A1, Extended A2,
-                   Extended pot1, Extended pot2) {
-  return WithLaw(f, [&](auto law) {
-    using L = decltype(law);
-    if (loSecond == hiSecond) return loSecond ? L::Scaled(sigma, A2, pot2) : L::Scaled(sigma, A1, pot1);
-    return (L::Scaled(sigma, A1, pot1) + L::Scaled(sigma, A2, pot2)) / 2;
-  });
-}
-
 namespace {
 
 // One pair's share of the potential energy, as the sum adds it.

@@ -165,17 +165,42 @@ Extended SumShares(const RunState& s, Share&& share) {
   return sum;
 }
 
-// A pair's share of the potential from its factors for the sets of its two
-// slots' kinds (those of the x force): pot(set).
-template <class Pot>
-Extended ShareOf(const FastPairLaw& law, int lo, int hi, int n, Extended sigma, Pot&& pot) {
-  const RunState& s = law.State();
-  const bool loSecond = lo > n - law.split[0], hiSecond = hi > n - law.split[0];
-  const int set1 = 0, set2 = law.equalSets ? 0 : 1;
-  const bool first = !(loSecond && hiSecond), second = loSecond || hiSecond;
-  return PairShare(law.Options().formula, sigma, loSecond, hiSecond, s.A1, s.A2, first ? pot(set1) : 0,
-                   second ? pot(set2) : 0);
-}
+// What turns a pair's potential factors into its share of the potential,
+// worked out once per step: the share of two slots of one kind is
+// scale[kind][odd] * pot, with odd whether the slots' distance is odd, the
+// very product the law's Scaled computes (sigma * A is exact, sigma being
+// 1 or -1); a pair of two kinds takes the mean. The kinds are those of the
+// x force, as the potential energy counts them.
+class ShareScales {
+ public:
+  ShareScales(const FastPairLaw& law, int n) : set2_(law.equalSets ? 0 : 1) {
+    const RunState& s = law.State();
+    const ForceOptions& o = law.Options();
+    for (int k = 1; k <= n; ++k) second_[k] = k > n - law.split[0];
+    const Extended sigma[2] = {static_cast<Extended>(ScopeSign(o.sign)), -1};
+    WithLaw(o.formula, [&](auto l) {
+      for (int odd = 0; odd < 2; ++odd) {
+        scale_[0][odd] = decltype(l)::Scaled(sigma[odd], s.A1, 1);
+        scale_[1][odd] = decltype(l)::Scaled(sigma[odd], s.A2, 1);
+      }
+    });
+  }
+
+  // pot(set): the pair's factor for parameter set `set`; only the sets of
+  // the two slots' kinds are asked for.
+  template <class Pot>
+  Extended Of(int lo, int hi, Pot&& pot) const {
+    const int odd = (hi - lo) & 1;
+    const bool loSecond = second_[lo], hiSecond = second_[hi];
+    if (loSecond == hiSecond) return loSecond ? scale_[1][odd] * pot(set2_) : scale_[0][odd] * pot(0);
+    return (scale_[0][odd] * pot(0) + scale_[1][odd] * pot(set2_)) / 2;
+  }
+
+ private:
+  int set2_;
+  bool second_[kRows] = {};
+  Extended scale_[2][2];
+};
 
 // Lists the pairs, and for each the sets, whose factors the serial pass will
 // ask for: exactly those the literal step computes, less the reused ones.
@@ -233,6 +258,7 @@ class SharedPairs {
            bool potential = false) {
     s_ = &s;
     potential_ = potential;
+    if (potential) scales_.emplace(law, LastSlot(s));
     law_ = &law;
     w_ = &w;
     threads_ = threads;
@@ -336,8 +362,7 @@ class SharedPairs {
                 setLo == setHi ? -towardLo : law.Term({setHi, factors[setHi]}, sigma, -d[c], r);
           last = towardLo;
         }
-        if (potential_)
-          w.share[t.hi][t.lo] = ShareOf(law, t.lo, t.hi, n_, sigma, [&](int set) { return factors[set].pot; });
+        if (potential_) w.share[t.hi][t.lo] = scales_->Of(t.lo, t.hi, [&](int set) { return factors[set].pot; });
       }
       owner_[w.tasks[from].hi] = part;
       pairsDone_.fetch_add(to - from, std::memory_order_release);
@@ -377,6 +402,7 @@ class SharedPairs {
   int first_ = 1;
   int n_ = 0;
   bool potential_ = false;
+  std::optional<ShareScales> scales_;
   bool subtracts_ = false;
   int scope_ = -1;
   int count_ = 0;
@@ -541,10 +567,9 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
     for (int c = 0; c < 3; ++c) sink.one(sink.context, k, c, forces.Force(k, c));
   }
   if (potential) {
-    const int scope = ScopeSign(o.sign);
+    const ShareScales scales(serialLaw, n);
     potential_ = SumShares(s, [&](int lo, int hi) {
-      const Extended sigma = ((hi - lo) % 2 == 0) ? scope : -1;
-      return ShareOf(serialLaw, lo, hi, n, sigma, [&](int set) { return w.potOf[hi][lo][set]; });
+      return scales.Of(lo, hi, [&](int set) { return w.potOf[hi][lo][set]; });
     });
   }
 }

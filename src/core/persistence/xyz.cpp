@@ -3,6 +3,7 @@
 #include <locale.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -66,6 +67,12 @@ bool ShortDigits(std::uint64_t m, int e, int& d, u128& digits) {
   return false;
 }
 
+// "00" to "99", one after the other.
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 }  // namespace
 
 char* LosslessChars(char* first, Extended v) {
@@ -90,8 +97,15 @@ char* LosslessChars(char* first, Extended v) {
       constexpr std::uint64_t kFive19 = 19073486328125ULL, kTen19 = 10000000000000000000ULL;
       std::uint64_t high = static_cast<std::uint64_t>(digits >> 19) / kFive19;
       std::uint64_t low = static_cast<std::uint64_t>(digits - u128{high} * kTen19);
-      for (int i = 20; i >= 2; --i, low /= 10) text[i] = static_cast<char>('0' + low % 10);
-      for (int i = 1; i >= 0; --i, high /= 10) text[i] = static_cast<char>('0' + high % 10);
+      // Two digits at a time, in two independent runs: the low ten digits
+      // and the nine above them.
+      constexpr std::uint64_t kTen10 = 10000000000ULL;
+      std::uint64_t ten = low % kTen10;
+      auto nine = static_cast<std::uint32_t>(low / kTen10);
+      for (int i = 19; i >= 11; i -= 2, ten /= 100) std::memcpy(text + i, kPairs + 2 * (ten % 100), 2);
+      for (int i = 9; i >= 3; i -= 2, nine /= 100) std::memcpy(text + i, kPairs + 2 * (nine % 100), 2);
+      text[2] = static_cast<char>('0' + nine);
+      std::memcpy(text, kPairs + 2 * high, 2);
       int n = 21;
       while (n > 1 && text[n - 1] == '0') --n;
       char* out = first;
@@ -139,8 +153,35 @@ void AppendInt(std::string& out, long v) {
 
 }  // namespace
 
+namespace {
+
+// The lines of the present slots from `first` to `last`. A line is written
+// into a buffer of its own: a frame is mostly numbers, and the string's
+// bookkeeping per piece would cost as much as writing them.
+void AppendLines(std::string& out, const RunState& s, const StepOptions& o, int first, int last) {
+  char line[2 + 6 * 49 + 2 * 12 + 1];
+  for (int k = first; k <= last; ++k) {
+    if (s.Present[k] == 0) continue;
+    const int kind = SlotKind(s, o.force.secondKindCount, k);
+    const char* species = KindSpecies(kind);
+    char* at = std::copy(species, species + std::strlen(species), line);
+    for (const Extended v : {s.X[k], s.Y[k], s.Z[k], s.UX[k], s.UY[k], s.UZ[k]}) {
+      *at++ = ' ';
+      at = LosslessChars(at, v);
+    }
+    *at++ = ' ';
+    at = std::to_chars(at, at + 11, k).ptr;
+    *at++ = ' ';
+    at = std::to_chars(at, at + 11, kind).ptr;
+    *at++ = '\n';
+    out.append(line, at);
+  }
+}
+
+}  // namespace
+
 void AppendXyzFrame(std::string& out, const RunState& s, const StepOptions& o, Extended kinetic,
-                    Extended potential) {
+                    Extended potential, WorkerPool* pool, int threads) {
   const int last = LastSlot(s);
   int count = 0;
   for (int k = 1; k <= last; ++k) count += s.Present[k] != 0;
@@ -163,20 +204,21 @@ void AppendXyzFrame(std::string& out, const RunState& s, const StepOptions& o, E
            ' ' + corner + "\" pbc=\"F F F\"";
   }
   out += '\n';
-  for (int k = 1; k <= last; ++k) {
-    if (s.Present[k] == 0) continue;
-    const int kind = SlotKind(s, o.force.secondKindCount, k);
-    out += KindSpecies(kind);
-    for (const Extended v : {s.X[k], s.Y[k], s.Z[k], s.UX[k], s.UY[k], s.UZ[k]}) {
-      out += ' ';
-      AppendNumber(out, v);
-    }
-    out += ' ';
-    AppendInt(out, k);
-    out += ' ';
-    AppendInt(out, kind);
-    out += '\n';
-  }
+  // The particles' lines, a run of slots at a time, each run on whichever
+  // of the threads takes it and put in place in slot order.
+  constexpr int kRun = 8;
+  const int runs = (last + kRun - 1) / kRun;
+  std::string text[(kSlotCount + kRun - 1) / kRun];
+  std::atomic<int> next{0};
+  auto part = [&](int) {
+    for (int r = next.fetch_add(1); r < runs; r = next.fetch_add(1))
+      AppendLines(text[r], s, o, r * kRun + 1, std::min(last, (r + 1) * kRun));
+  };
+  if (pool != nullptr && threads > 1)
+    pool->Run(std::min(threads, kMaxStepThreads), part);
+  else
+    part(0);
+  for (int r = 0; r < runs; ++r) out += text[r];
 }
 
 std::string HistoryXyz(const RunHistory& h, Walls walls) {

@@ -11,6 +11,7 @@
 
 #include "core/common/extended.h"
 #include "core/dynamics/options.h"
+#include "core/dynamics/worker_pool.h"
 #include "core/state/sim_state.h"
 
 namespace qd {
@@ -32,9 +33,11 @@ char* LosslessChars(char* first, Extended v);
 
 // Appends one frame of the present slots of `s` to `out`: positions,
 // velocities, slot and kind per particle; the step count and the energies
-// on the comment line, and with walls their box.
+// on the comment line, and with walls their box. With a pool and more than
+// one thread, the threads share the writing of the lines; the text is the
+// same.
 void AppendXyzFrame(std::string& out, const RunState& s, const StepOptions& o, Extended kinetic,
-                    Extended potential);
+                    Extended potential, WorkerPool* pool = nullptr, int threads = 1);
 
 class RunHistory;
 
