@@ -58,7 +58,7 @@ sanitize: deps
 tsan: deps
 	@cmake -S . -B $(TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUINDELLE_TSAN=ON -DQUINDELLE_CORE_ONLY=ON >/dev/null
 	@cmake --build $(TSAN) --target quindelle_core_tests
-	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R "Identity|PreparedStep|RunObject|Energy|WorkerPool"
+	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R "Identity|PreparedStep|RunObject|Energy|WorkerPool|Xyz"
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE) $(TSAN) $(BENCHDIR)
