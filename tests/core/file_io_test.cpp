@@ -117,6 +117,16 @@ TEST(FileWrite, ReplacesContentsAndKeepsPermissionBits) {
   }
   EXPECT_EQ(ReadText(path), "new");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"c.pln"});
+  // Long writes, sent to the disk as they come, land whole and in order.
+  {
+    std::string a(300000, 'a'), b(400000, 'b');
+    ReplacingFile out(path);
+    out.Write(a);
+    out.Write("c", 1);
+    out.Write(b);
+    out.Commit();
+    EXPECT_EQ(ReadText(path), a + "c" + b);
+  }
   // Empty contents make an empty file.
   WriteFileSafely(path, "", 0);
   EXPECT_EQ(ReadBytes(path).size(), 0u);

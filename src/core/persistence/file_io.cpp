@@ -361,6 +361,13 @@ void ReplacingFile::Write(const void* data, std::size_t size) {
   }
   if (fd_ < 0) ThrowFileError(EBADF);
   if (const int e = WriteAll(fd_, data, size)) ThrowFileError(e);
+  // A long output (a trajectory) goes to the disk while the run goes on,
+  // rather than all at once in the fsync before the rename. Best effort:
+  // the fsync still says whether it got there.
+  constexpr std::size_t kEarlyWriteback = 256 * 1024;
+  if (!temp_.empty() && size >= kEarlyWriteback)
+    (void)::sync_file_range(fd_, static_cast<off_t>(written_), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+  written_ += size;
 }
 
 void ReplacingFile::Finish() {

@@ -90,6 +90,7 @@ class ReplacingFile {
   std::string held_;  // the contents kept for inPlaceAtCommit_
   unsigned mode_ = 0;
   unsigned uid_ = 0, gid_ = 0;
+  std::size_t written_ = 0;  // bytes written so far
 };
 
 // One write() of the whole text at the end of the file (created when missing),
