@@ -30,6 +30,19 @@ Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extende
 
 namespace {
 
+// One pair's share from its potential factors for the first kind's
+// parameters and the second's: a pair of two slots of one kind takes that
+// kind's potential, a pair of two kinds the mean of both. Only the factors
+// of the pair's own kinds are read.
+Extended PairShare(Formula f, Extended sigma, bool loSecond, bool hiSecond, Extended A1, Extended A2,
+                   Extended pot1, Extended pot2) {
+  return WithLaw(f, [&](auto law) {
+    using L = decltype(law);
+    if (loSecond == hiSecond) return loSecond ? L::Scaled(sigma, A2, pot2) : L::Scaled(sigma, A1, pot1);
+    return (L::Scaled(sigma, A1, pot1) + L::Scaled(sigma, A2, pot2)) / 2;
+  });
+}
+
 // One pair's share of the potential energy, as the sum adds it.
 Extended PairTerm(const RunState& s, const ForceOptions& o, int n, int split, int k, int j) {
   const Extended dx = s.X[k] - s.X[j], dy = s.Y[k] - s.Y[j], dz = s.Z[k] - s.Z[j];

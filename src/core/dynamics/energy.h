@@ -3,7 +3,6 @@
 // the derivative of these pair potentials).
 #include "core/common/extended.h"
 #include "core/dynamics/options.h"
-#include "core/dynamics/pair_laws.h"
 #include "core/dynamics/worker_pool.h"
 #include "core/state/sim_state.h"
 
@@ -17,21 +16,6 @@ Extended KineticEnergy(const RunState& s);
 // with the pair sign sigma (+1 or -1).
 Extended PairPotential(Formula f, const ForceOptions& o, Extended sigma, Extended r, Extended A, Extended B,
                        Extended C, Extended D, Extended F);
-
-// One pair's share of the potential energy, from the pair's potential
-// factors (PairScalars::pot) for the first kind's parameters and the
-// second's: a pair of two slots of one kind takes that kind's potential, a
-// pair of two kinds the mean of both. Only the factors of the pair's own
-// kinds are read.
-// Inline: the step computes one for every pair.
-inline Extended PairShare(Formula f, Extended sigma, bool loSecond, bool hiSecond, Extended A1, Extended A2,
-                          Extended pot1, Extended pot2) {
-  return WithLaw(f, [&](auto law) {
-    using L = decltype(law);
-    if (loSecond == hiSecond) return loSecond ? L::Scaled(sigma, A2, pot2) : L::Scaled(sigma, A1, pot1);
-    return (L::Scaled(sigma, A1, pot1) + L::Scaled(sigma, A2, pot2)) / 2;
-  });
-}
 
 // The sum over all pairs of present slots of the formula's pair potential.
 // A pair of two kinds whose parameter sets differ gets the mean of the two

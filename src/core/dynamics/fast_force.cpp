@@ -12,7 +12,6 @@
 #include <utility>
 
 #include "core/common/fp_guard.h"
-#include "core/dynamics/energy.h"
 #include "core/dynamics/fast_pair_law.h"
 #include "core/dynamics/force.h"
 #include "core/dynamics/worker_pool.h"
@@ -53,8 +52,8 @@ class SerialPass {
  public:
   // It computes every factor as it goes, at the first slot and component
   // whose literal force would compute it.
-  // With `potential`, it keeps each pair's potential factors for
-  // PotentialFromFactors.
+  // With `potential`, it keeps each pair's potential factors, from which
+  // the step sums the potential energy once the forces are done.
   SerialPass(const RunState& s, const ForceOptions& o, int first, FastPairLaw& law, Workspace& w,
              MathCallCounts& calls, bool potential)
       : s_(s),

@@ -162,7 +162,9 @@ void StepEngine::Advance(RunState& s, const StepOptions& o, std::int32_t stepNum
   ClearFpFlags();
   const int first = o.blockade ? 5 : 1;
   const Extended factor = VelocityFactor(o);
-  const auto one = [&](int k, int c, Extended f) { Integrate(f, factor, s.Dt, *kVelocity[c](s, k), *kPosition[c](s, k)); };
+  const auto one = [&](int k, int c, Extended f) {
+    Integrate(f, factor, s.Dt, *kVelocity[c](s, k), *kPosition[c](s, k));
+  };
   const auto all = [&](const Extended (*force)[3]) { IntegrateAll(s, first, factor, force, one); };
   forces_.ForEach(s, o.force, first, ResolveThreadCount(o.threads), one, all);
   CommitAndApplyWalls(s, o, first, stepNumber);
