@@ -124,11 +124,14 @@ std::string ArchiveOptions(const Texts& t, const CLI::App& app, batch::Options& 
   if (app.count("--archive") > 0 && o.archive.empty()) return "--archive needs a file name";
   if (app.count("--archive-every") > 0) {
     const auto n = WholeNumber(t.archiveEvery);
-    if (!n || *n == 0) return "--archive-every needs a whole number of at least 1, not '" + t.archiveEvery + "'";
+    if (!n || *n == 0)
+      return "--archive-every needs a whole number of at least 1, not '" + t.archiveEvery + "'";
     if (o.archive.empty()) return "--archive-every only goes with --archive";
     o.archiveEvery = *n;
   }
-  if (app.count("--from") > 0 && IsXyzName(batch::SplitStartPointer(t.from).path)) {
+  const batch::StartPointer frame = batch::SplitStartPointer(t.from);
+  if (app.count("--from") > 0 && frame.xyz) {
+    if (!frame.problem.empty()) return "--from: " + frame.problem + " (FILE.xyz@N: 0 the first, -1 the last)";
     // A frame holds particles only: the parameters and choices come from IN.
     if (t.in.empty()) return "--from FILE.xyz takes the particles only; give IN.pln for the rest";
     o.from = t.from;
@@ -152,8 +155,8 @@ std::string ArchiveOptions(const Texts& t, const CLI::App& app, batch::Options& 
     if (!t.in.empty() || !o.from.empty())
       return "--resume goes on from the archive's last snapshot; no input file or --from with it";
     // The run goes on as it was; another choice would make it another run.
-    for (const char* choice : {"--formula", "--sign", "--kinds", "--walls", "--drop-b", "--drop-cdf", "--cooler",
-                               "--heater", "--blockade", "--dt", "--set"})
+    for (const char* choice : {"--formula", "--sign", "--kinds", "--walls", "--drop-b", "--drop-cdf",
+                               "--cooler", "--heater", "--blockade", "--dt", "--set"})
       if (app.count(choice) > 0)
         return std::string("--resume goes on with the archive's choices; ") + choice + " cannot go with it";
   } else if (!o.archive.empty()) {
@@ -171,7 +174,7 @@ std::string Convert(const Texts& t, const CLI::App& app, Command& c) {
   StepOptions& so = o.step;
   o.in = t.in;
   ChoicesGiven& g = o.given;
-  g = {app.count("--formula") > 0, app.count("--sign") > 0,   app.count("--kinds") > 0,
+  g = {app.count("--formula") > 0, app.count("--sign") > 0,     app.count("--kinds") > 0,
        app.count("--drop-b") > 0,  app.count("--drop-cdf") > 0, app.count("--cooler") > 0,
        app.count("--heater") > 0,  app.count("--blockade") > 0, app.count("--walls") > 0};
   if (auto problem = ArchiveOptions(t, app, o); !problem.empty()) return problem;
@@ -211,21 +214,24 @@ std::string Convert(const Texts& t, const CLI::App& app, Command& c) {
     if (auto problem = SetParameter(name, set.substr(eq + 1), "--set " + name, o); !problem.empty())
       return problem;
   }
-  for (const auto& [option, path] :
-       {std::pair{"--out", &o.out}, {"--csv", &o.csv}, {"--xyz", &o.xyz}, {"--summary", &o.summary},
-        {"--from", &o.from}})
+  for (const auto& [option, path] : {std::pair{"--out", &o.out},
+                                     {"--csv", &o.csv},
+                                     {"--xyz", &o.xyz},
+                                     {"--summary", &o.summary},
+                                     {"--from", &o.from}})
     if (app.count(option) > 0 && path->empty()) return std::string(option) + " needs a file name";
-  if (app.count("--every") > 0 && o.csv.empty() && o.xyz.empty()) return "--every only goes with --csv or --xyz";
+  if (app.count("--every") > 0 && o.csv.empty() && o.xyz.empty())
+    return "--every only goes with --csv or --xyz";
   return {};
 }
 
 // No output may overwrite the input or another output.
 std::string DistinctFiles(const batch::Options& o) {
   // An archive's step is split off already; an XYZ frame's number is not.
-  const std::string from = IsXyzName(batch::SplitStartPointer(o.from).path) ? batch::SplitStartPointer(o.from).path
-                                                                             : o.from;
+  const batch::StartPointer frame = batch::SplitStartPointer(o.from);
+  const std::string from = frame.xyz ? frame.path : o.from;
   const std::pair<const char*, const std::string*> files[] = {
-      {"the input", &o.in}, {"--from", &from},         {"--out", &o.out},         {"--csv", &o.csv},
+      {"the input", &o.in}, {"--from", &from},         {"--out", &o.out},        {"--csv", &o.csv},
       {"--xyz", &o.xyz},    {"--summary", &o.summary}, {"--archive", &o.archive}};
   for (std::size_t i = 0; i < std::size(files); ++i)
     for (std::size_t j = i + 1; j < std::size(files); ++j)

@@ -19,8 +19,10 @@ Simulation::Simulation() : run_(std::make_unique<Run>()) {}
 
 std::unique_ptr<Simulation> Simulation::Load(const std::string& path) {
   const batch::StartPointer frame = batch::SplitStartPointer(path);
-  const bool xyz = IsXyzName(frame.path);
+  const bool xyz = frame.xyz;
   const std::string& file = xyz ? frame.path : path;
+  // "F.xyz@abc" is a wrong frame number before it is a missing file.
+  if (!frame.problem.empty()) throw BadValue(path + ": " + frame.problem);
   // The access check first, so that a missing file or a folder is told by
   // its errno rather than by the text alone.
   if (const int err = RegularFileAccessError(file)) throw FileProblem(err, FileErrorText(err), file);
@@ -29,7 +31,8 @@ std::unique_ptr<Simulation> Simulation::Load(const std::string& path) {
     // simulation.
     auto sim = std::make_unique<Simulation>();
     try {
-      InstallXyzFrame(sim->State(), ReadXyzFrame(file, frame.index));
+      const int second = sim->GetRun().Options().force.secondKindCount;
+      InstallXyzFrame(sim->State(), ReadXyzFrame(file, frame.index, second));
     } catch (const FileError& e) {
       throw FileProblem(0, e.what(), file);
     }

@@ -14,6 +14,18 @@
 
 namespace qd::clitest {
 
+// How many files of the folder the process has open, named or not: an
+// output being written has no name there until it is complete.
+inline int FilesOpenIn(pid_t pid, const std::filesystem::path& dir) {
+  std::error_code ec;
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    const std::filesystem::path target = std::filesystem::read_symlink(e.path(), ec);
+    n += !ec && target.parent_path() == dir;
+  }
+  return n;
+}
+
 class Scratch : public ::testing::Test {
  protected:
   void SetUp() override {

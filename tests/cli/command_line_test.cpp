@@ -1,8 +1,10 @@
 #include "cli/command_line.h"
 
+#include <fstream>
 #include <sstream>
 #include <streambuf>
 
+#include "core/editing/number_text.h"
 #include "tests/cli/cli_support.h"
 
 namespace qd {
@@ -103,6 +105,9 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
       {"--steps", "3", "--archive", old, "--resume", "--out", old},
       {in, "--from", old, "--steps", "3"},
       {"--from", old + "@ten", "--steps", "3"},
+      {in, "--steps", "3", "--from", Path("f.xyz@")},
+      {in, "--steps", "3", "--from", Path("f.xyz@+1")},
+      {in, "--steps", "3", "--from", Path("f.xyz@1.5")},
       {"--from", "@5", "--steps", "3"},
       {"--from", old, "--steps", "3", "--csv", old},
       {"--from", old},
@@ -133,6 +138,8 @@ TEST_F(CommandLine, WrongUsageExitsWithTwo) {
        "quindelle-run: '" + old + "' exists; --resume goes on with the run in it, or name another archive\n"},
       {{"--steps", "3", "--archive", old, "--resume", "--walls", "10"},
        "quindelle-run: --resume goes on with the archive's choices; --walls cannot go with it\n"},
+      {{in, "--steps", "3", "--from", Path("f.xyz@abc")},
+       "quindelle-run: --from: frame 'abc' is not a whole number (FILE.xyz@N: 0 the first, -1 the last)\n"},
   };
   for (const auto& [args, first] : said) {
     EXPECT_EQ(Run(args), 2);
@@ -163,8 +170,8 @@ TEST_F(CommandLine, ReadsEveryOption) {
   EXPECT_EQ(c.run.set[0], 0.001L);
   EXPECT_EQ(c.run.set[8], -0.5L);
   cli::Command xyz;
-  ASSERT_EQ(cli::ParseArguments({"in.pln", "--steps", "9", "--xyz", "t.xyz", "--every", "3", "--from", "s.xyz@-2"},
-                                xyz),
+  ASSERT_EQ(cli::ParseArguments(
+                {"in.pln", "--steps", "9", "--xyz", "t.xyz", "--every", "3", "--from", "s.xyz@-2"}, xyz),
             "");
   EXPECT_EQ(xyz.run.xyz, "t.xyz");
   EXPECT_EQ(xyz.run.every, 3);
@@ -231,6 +238,20 @@ TEST_F(CommandLine, OutputThatCannotBeWrittenExitsWithFour) {
     std::ostream out(&full);
     EXPECT_EQ(Run(args, out), 4);
     EXPECT_EQ(err_.str(), "quindelle-run: standard output: Disk full\n");
+  }
+}
+
+// A file whose own name ends in "@1" is that file, not frame 1 of another.
+TEST_F(CommandLine, AnXyzFileNamedWithAnAtIsReadWhole) {
+  const std::string in = WriteSquare("square.pln");
+  std::ofstream(Path("e.xyz@1")) << "1\n\nCl 0.5 0 0\n";
+  std::ofstream(Path("e.xyz")) << "1\n\nCl 1 0 0\n\n1\n\nCl 2 0 0\n";
+  const std::string zero = FloatToText(0, '.');
+  for (const auto& [from, x] : {std::pair{"e.xyz@1", 0.5L}, {"e.xyz@0", 1.0L}, {"e.xyz", 2.0L}}) {
+    ASSERT_EQ(Run({in, "--steps", "0", "--from", Path(from), "--list", "positions"}), 0) << err_.str();
+    EXPECT_EQ(out_.str().substr(0, out_.str().find('\n')),
+              "1\t" + FloatToText(x, '.') + "\t" + zero + "\t" + zero)
+        << from;
   }
 }
 

@@ -1,9 +1,11 @@
 #include "core/persistence/file_io.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -244,6 +246,82 @@ TEST(FileWrite, AReadOnlyFileStaysRefusedEvenInAWritableFolder) {
   EXPECT_EQ(result, "File access denied");
   EXPECT_EQ(ReadText(path), "old");
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"c.pln"});
+}
+
+// An output being written has no name in its folder where the file system
+// has unnamed files, so that a process killed while writing leaves nothing;
+// a rename over the old file puts it in place, old or new.
+TEST(FileWrite, AnOutputHasNoNameUntilItIsInPlace) {
+  TempDir dir;
+  const int probe = ::open(dir.path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (probe < 0) GTEST_SKIP() << "no unnamed files on this file system";
+  ::close(probe);
+  for (const bool old : {false, true}) {
+    if (old) WriteText(dir / "out.xyz", "old");
+    ReplacingFile out(dir / "out.xyz");
+    out.Write("new", 3);
+    out.Finish();
+    EXPECT_EQ(dir.Entries(), old ? std::vector<std::string>{"out.xyz"} : std::vector<std::string>{});
+    out.Commit();
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out.xyz"});
+    EXPECT_EQ(ReadText(dir / "out.xyz"), "new");
+    std::filesystem::remove(dir / "out.xyz");
+  }
+  // Discarded, it leaves nothing either.
+  {
+    ReplacingFile out(dir / "gone.xyz");
+    out.Write("x", 1);
+  }
+  EXPECT_EQ(dir.Entries().size(), 0u);
+}
+
+// Where a named temporary file had to be used, the next writer in the folder
+// removes those whose process is dead; a living process's, another
+// machine's and any other file stay.
+TEST(FileWrite, TemporariesOfDeadProcessesAreRemoved) {
+  TempDir dir;
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  const std::string dead = TemporaryName(dir / "out.pln", child);
+  const std::string live = TemporaryName(dir / "out.pln", static_cast<long>(::getppid()));
+  const std::string own = TemporaryName(dir / "run.csv", static_cast<long>(::getpid()));
+  std::string elsewhere = TemporaryName(dir / "o.xyz", child);
+  {  // this machine's name in it replaced by another's
+    const std::size_t host = elsewhere.find(".o.xyz.") + 7;
+    const std::size_t pid = elsewhere.rfind('.', elsewhere.rfind('-', elsewhere.rfind('-') - 1));
+    elsewhere.replace(host, pid - host, "other-machine");
+  }
+  const std::string plain = dir / ".out.pln.123-abc-0.tmp";
+  for (const std::string& f : {dead, live, own, elsewhere, plain, dir / "keep.tmp"}) WriteText(f, "x");
+  EXPECT_EQ(dead.substr(0, dir.path().size() + 10), dir / ".out.pln.");
+  RemoveStaleTemporaries(dir.path());
+  for (const std::string& f : {live, own, elsewhere, plain, dir / "keep.tmp"})
+    EXPECT_TRUE(std::filesystem::exists(f)) << f;
+  EXPECT_FALSE(std::filesystem::exists(dead));
+}
+
+// /dev/stdout behind a pipe is written as a FIFO is: in place, at once.
+TEST(FileWrite, StandardOutputOnAPipeIsWrittenInPlace) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const std::string said = RunInChild([&] {
+    ::close(fds[0]);
+    if (::dup2(fds[1], STDOUT_FILENO) < 0) return std::string("<dup2 failed>");
+    ::close(fds[1]);
+    ReplacingFile out("/dev/stdout");
+    out.Write("frames ", 7);
+    out.Commit();
+    return ErrorOf<FileError>([] { WriteFileSafely("/dev/stdout", "and a record", 12); });
+  });
+  ::close(fds[1]);
+  char got[64] = {};
+  std::size_t n = 0;
+  for (ssize_t r; (r = ::read(fds[0], got + n, sizeof got - 1 - n)) > 0;) n += static_cast<std::size_t>(r);
+  ::close(fds[0]);
+  EXPECT_EQ(said, "<no error>");
+  EXPECT_EQ(std::string(got, n), "frames and a record");
 }
 
 }  // namespace

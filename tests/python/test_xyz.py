@@ -1,8 +1,10 @@
 """quindelle-run's extended XYZ as another tool reads it, other tools' frames
-read back with --from, damaged files refused, and quindelle.load of a frame
-to the last bit."""
+(velocities or momenta, with or without masses) read back with --from,
+damaged files refused, and quindelle.load of a frame to the last bit."""
 import csv
 import os
+import re
+import subprocess
 
 import ase.io as ase_io
 import numpy as np
@@ -67,12 +69,87 @@ def test_frames_ase_writes_start_a_run(tmp_path, start_file, quindelle_run):
     ase_io.write(tmp_path / "ase.xyz", [atoms, atoms], format="extxyz")
     quindelle_run(start_file(), "--steps", 0, "--from", f"{tmp_path / 'ase.xyz'}@1", "--out", tmp_path / "o.pln")
     sim = qd.load(tmp_path / "o.pln")
-    assert sim.present.tolist() == [True] * 3 + [False] * 57
+    # Without a slot column the S particle goes to the second kind's first slot.
+    slots = [0, 1, 30]
+    assert np.flatnonzero(sim.present).tolist() == slots
     written = [line.split() for line in (tmp_path / "ase.xyz").read_text().splitlines()[2:5]]
-    assert np.array_equal(sim.positions[:3], np.array([[np.longdouble(v) for v in w[1:4]] for w in written]))
-    # ASE writes momenta; the program's particles have unit mass.
-    momenta = np.array([[np.longdouble(v) for v in w[4:7]] for w in written])
-    assert np.array_equal(sim.velocities[:3], momenta)
+    assert np.array_equal(sim.positions[slots], np.array([[np.longdouble(v) for v in w[1:4]] for w in written]))
+    # ASE writes momenta: mass times velocity, the masses its own.
+    assert np.allclose(sim.velocities[slots].astype(float), atoms.get_velocities(), rtol=0, atol=1e-9)
+
+
+def slots_by_kind(symbols, second=30):
+    """The slot (0 the first) of each particle of a file without a slot column:
+    S in the second kind's slots, the rest in the first kind's, in order."""
+    split = 60 - second
+    # A kind with more particles than slots fills the other's from the top down.
+    first = iter(list(range(split)) + list(range(59, split - 1, -1)))
+    last = iter(list(range(split, 60)) + list(range(split - 1, -1, -1)))
+    return [next(last) if s == "S" else next(first) for s in symbols]
+
+
+def ase_cloud(seed, symbols, velocities, masses):
+    rng = np.random.default_rng(seed)
+    atoms = Atoms(symbols, positions=rng.uniform(-3, 3, (len(symbols), 3)))
+    if masses:
+        atoms.set_masses(rng.uniform(0.5, 5, len(symbols)))
+    if velocities:
+        atoms.set_velocities(rng.uniform(-0.2, 0.2, (len(symbols), 3)))
+    return atoms
+
+
+@pytest.mark.parametrize("velocities", [True, False])
+@pytest.mark.parametrize("masses", [True, False])
+def test_ase_files_give_its_velocities_and_each_kind_its_slots(tmp_path, start_file, quindelle_run, velocities,
+                                                               masses):
+    symbols = ["Cl", "S", "S", "Cl", "Cl", "S"] * 2 + ["Cl"] * 5
+    atoms = ase_cloud(3, symbols, velocities, masses)
+    ase_io.write(tmp_path / "ase.xyz", atoms, format="extxyz")
+    header = (tmp_path / "ase.xyz").read_text().splitlines()[1]
+    assert ("momenta:R:3" in header) == velocities and ("masses:R:1" in header) == masses
+    start = start_file()
+    for kinds in (30, 15, 10):
+        quindelle_run(start, "--steps", 0, "--kinds", kinds, "--from", tmp_path / "ase.xyz", "--out",
+                      tmp_path / f"o{kinds}.pln")
+    for kinds, sim in [(30, qd.load(tmp_path / "ase.xyz"))] + [
+            (k, qd.load(tmp_path / f"o{k}.pln")) for k in (30, 15, 10)]:
+        slots = slots_by_kind(symbols, kinds)
+        assert sorted(np.flatnonzero(sim.present)) == sorted(slots), kinds
+        # ASE writes eight decimals: that is its precision.
+        assert np.allclose(sim.positions[slots].astype(float), atoms.positions, rtol=0, atol=6e-9)
+        want = atoms.get_velocities() if velocities else np.zeros((len(symbols), 3))
+        assert np.allclose(sim.velocities[slots].astype(float), want, rtol=0, atol=6e-9 / 0.5), kinds
+
+
+def test_every_species_gets_the_mass_ase_gives_it(tmp_path):
+    from ase.data import chemical_symbols
+    for first in range(0, len(chemical_symbols), 60):
+        symbols = chemical_symbols[first:first + 60]
+        atoms = ase_cloud(first, symbols, True, False)
+        ase_io.write(tmp_path / "all.xyz", atoms, format="extxyz")
+        sim = qd.load(tmp_path / "all.xyz")
+        slots = slots_by_kind(symbols)
+        got = sim.velocities[slots].astype(float)
+        assert np.allclose(got, atoms.get_velocities(), rtol=0, atol=6e-9), [
+            s for s, g, w in zip(symbols, got, atoms.get_velocities()) if not np.allclose(g, w, atol=6e-9)]
+
+
+def test_a_trip_through_ase_keeps_the_kinetic_energy(tmp_path, start_file, quindelle_run):
+    start = start_file(particles=25)
+    # Standard output on a pipe takes the frames as a FIFO would.
+    done = subprocess.run(f"'{os.environ['QUINDELLE_RUN']}' '{start}' --steps 3 --kinds 15 --xyz /dev/stdout | cat",
+                          shell=True, capture_output=True, text=True, timeout=120, check=True)
+    (tmp_path / "run.xyz").write_text(done.stdout)
+    ours = qd.load(f"{tmp_path / 'run.xyz'}@-1")
+    theirs = ase_io.read(tmp_path / "run.xyz", index=-1)
+    # What a user of ASE makes of it: the particles anew, without the slot column.
+    again = Atoms(theirs.get_chemical_symbols(), positions=theirs.positions, velocities=theirs.arrays["velo"])
+    ase_io.write(tmp_path / "again.xyz", again, format="extxyz")
+    back = qd.load(tmp_path / "again.xyz")
+    assert back.kinetic == pytest.approx(ours.kinetic, rel=1e-7)
+    second = theirs.get_chemical_symbols().count("S")
+    assert second == np.count_nonzero(theirs.arrays["kind"] == 2) > 0
+    assert np.count_nonzero(back.present[30:]) == second
 
 
 DAMAGED = {
@@ -122,3 +199,18 @@ def test_load_takes_a_frame_as_quindelle_run_does(tmp_path, start_file, quindell
         qd.load(f"{tmp_path / 'run.xyz'}@3")
     with pytest.raises(FileNotFoundError):
         qd.load(tmp_path / "missing.xyz")
+
+
+@pytest.mark.parametrize("selector", ["abc", "", "+1", "1.5"])
+def test_a_frame_number_that_is_not_whole_is_refused(tmp_path, start_file, quindelle_run, selector):
+    (tmp_path / "run.xyz").write_text("1\n\nCl 0 0 0\n")
+    with pytest.raises(ValueError, match=f"frame '{re.escape(selector)}' is not a whole number"):
+        qd.load(f"{tmp_path / 'run.xyz'}@{selector}")
+    done = quindelle_run(start_file(), "--steps", 1, "--from", f"{tmp_path / 'run.xyz'}@{selector}", check=False)
+    assert done.returncode == 2
+    assert f"frame '{selector}' is not a whole number" in done.stderr
+
+
+def test_a_file_named_with_an_at_is_read_whole(tmp_path):
+    (tmp_path / "e.xyz@1").write_text("1\n\nCl 0.5 0 0\n")
+    assert qd.load(tmp_path / "e.xyz@1").positions[0, 0] == np.longdouble("0.5")

@@ -236,7 +236,7 @@ std::optional<Outcome> StartFromArchive(const Options& o, const std::string& fro
 std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
   start.options = o.step;
   if (o.resume) return StartFromArchive(o, o.archive, s, start);
-  const bool frame = !o.from.empty() && IsXyzName(SplitStartPointer(o.from).path);
+  const bool frame = !o.from.empty() && SplitStartPointer(o.from).xyz;
   if (o.from.empty() || frame) {
     try {
       ReadConfigFile(s, o.in);
@@ -249,7 +249,7 @@ std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
     // IN's, whose parameters and choices stay.
     if (frame) {
       try {
-        InstallStartFrom(s, o.from);
+        InstallStartFrom(s, o.from, start.options.force.secondKindCount);
       } catch (const FileError& e) {
         return Outcome{kFileFault, SplitStartPointer(o.from).path + ": " + e.what()};
       }

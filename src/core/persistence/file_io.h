@@ -26,6 +26,10 @@ std::string FileErrorText(int err);
 // EACCES, both "File access denied"). Never waits, never throws.
 int RegularFileAccessError(const std::string& path);
 
+// Opens a file by the rule of RegularFileAccessError, for blocking reads:
+// the descriptor, or -1 with errno.
+int OpenRegularFileForReading(const std::string& path);
+
 // Reads exactly `size` bytes from the start of a regular file, opened
 // read-only by the rule of RegularFileAccessError. A shorter file fails with
 // "Read beyond end of file".
@@ -59,12 +63,15 @@ std::optional<WriteFailure> TryWriteFileSafely(const std::string& path, const vo
 
 // A file replaced as a whole once its new contents are complete, for output
 // that is written piece by piece or that must only appear together with other
-// files. The constructor creates the temporary file beside the target (so an
-// unwritable folder is found before any work is done); Commit puts it in
-// place; anything not committed is removed, the old file untouched. Targets
-// that cannot be replaced (devices, pipes) are written directly; a writable
-// file in a folder that takes no new file gets its new contents in place, at
-// Commit. All members throw FileError.
+// files. The constructor creates the new file beside the target (so an
+// unwritable folder is found before any work is done): an unnamed one
+// (O_TMPFILE) where the file system has them, so that a process killed at any
+// moment leaves nothing, else a named temporary file (TemporaryName). Commit
+// puts it in place; anything not committed is removed, the old file
+// untouched. Targets that are no regular file (devices, FIFOs, the pipe
+// behind /dev/stdout) are written directly; a writable file in a folder that
+// takes no new file gets its new contents in place, at Commit. All members
+// throw FileError.
 class ReplacingFile {
  public:
   explicit ReplacingFile(const std::string& path);
@@ -74,7 +81,8 @@ class ReplacingFile {
 
   void Write(const void* data, std::size_t size);
   void Write(const std::string& text) { Write(text.data(), text.size()); }
-  // Flushes and closes the new file; after it only Commit or Discard.
+  // Flushes the new file to the disk and closes it (an unnamed one stays
+  // open until Commit names it); after it only Commit or Discard.
   void Finish();
   // Finish (when still open), then the rename that makes the new file visible.
   void Commit();
@@ -83,8 +91,10 @@ class ReplacingFile {
 
  private:
   std::string target_;
-  std::string temp_;  // empty when writing directly or once committed
+  std::string temp_;  // the named temporary file; empty for an unnamed one
   int fd_ = -1;
+  bool replacing_ = false;  // a new file to put in the target's place
+  bool finished_ = false;   // Finish done on a file that stays open
   bool hadOld_ = false;
   bool inPlaceAtCommit_ = false;
   std::string held_;  // the contents kept for inPlaceAtCommit_
@@ -92,6 +102,15 @@ class ReplacingFile {
   unsigned uid_ = 0, gid_ = 0;
   std::size_t written_ = 0;  // bytes written so far
 };
+
+// The name of a temporary file for `target` in its folder, made by the
+// process `pid` on this machine: ".NAME.HOST.PID-XXXXXX-N.tmp".
+std::string TemporaryName(const std::string& target, long pid);
+
+// Removes from the folder the temporary files that processes of this
+// machine which no longer live left behind (killed while writing); those of
+// living processes and of other machines stay. Never throws.
+void RemoveStaleTemporaries(const std::string& folder);
 
 // One write() of the whole text at the end of the file (created when missing),
 // under an exclusive lock, so that lines from concurrent writers never

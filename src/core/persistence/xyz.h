@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/extended.h"
@@ -54,14 +55,35 @@ struct XyzFrame {
   std::optional<std::int32_t> step;  // the frame's step=, when it has one
 };
 
+// Bounds on what a file may hold, far above what any frame of 60 particles
+// needs: a line of at most 1 MiB, at most 64 name:type:columns triples in
+// Properties, each of at most 1000 columns.
+inline constexpr std::size_t kXyzMaxLineBytes = std::size_t{1} << 20;
+inline constexpr int kXyzMaxProperties = 64;
+inline constexpr long kXyzMaxColumnWidth = 1000;
+// A message quotes at most this many characters of the text it refuses.
+inline constexpr int kXyzQuoteChars = 60;
+
+// `text` in single quotes for a message: at most kXyzQuoteChars characters,
+// then "…"; control characters and bytes that are not UTF-8 become '?'.
+std::string XyzQuote(std::string_view text);
+
 // Every frame of an extended XYZ text (or a plain XYZ one: species and
-// positions). Throws FileError naming the line and what is wrong with it.
-std::vector<XyzFrame> ParseXyz(const std::string& text);
+// positions). Velocities come from a `velo` (or `velocities`) column; else
+// from `momenta` divided by the `masses` column, or without one by the
+// species' standard atomic mass, as tools of the ASE convention write
+// them. Without a `slot` column the particles of the second kind's species
+// (KindSpecies(2)) take the second kind's slots, the last
+// `secondKindCount`, and the others the first kind's, in the file's order.
+// Throws FileError naming the line and what is wrong with it.
+std::vector<XyzFrame> ParseXyz(const std::string& text, int secondKindCount = 30);
 
 // Frame `index` of the file (0 the first, -1 the last, as Python counts;
-// none: the last). Throws FileError for a file that cannot be read, is not
-// a regular file, or holds no such or a damaged frame.
-XyzFrame ReadXyzFrame(const std::string& path, std::optional<long> index = std::nullopt);
+// none: the last), read by the rules of ParseXyz a piece at a time. Throws
+// FileError for a file that cannot be read, is not a regular file, or holds
+// no such or a damaged frame.
+XyzFrame ReadXyzFrame(const std::string& path, std::optional<long> index = std::nullopt,
+                      int secondKindCount = 30);
 
 // Makes the frame's particles the state's: positions, velocities (0 where
 // the frame has none) and presence of all 60 slots, with the working and
