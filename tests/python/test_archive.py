@@ -1,6 +1,7 @@
 """Run archives read from Python: every snapshot a Simulation that goes on
 bit for bit as the archived run did, and damaged files refused."""
 import os
+import zlib
 
 import numpy as np
 import pytest
@@ -65,3 +66,46 @@ def test_damaged_and_missing_archives(tmp_path, start_file, quindelle_run):
         qd.Archive(tmp_path / "missing.qra")
     with pytest.raises(IsADirectoryError):
         qd.Archive(tmp_path)
+
+
+HEADER, FRAME = 29, 9486
+TAON_AT, FAULT_AT = 153, 25
+
+
+def crafted(data, frame, offset, field):
+    """The archive's bytes with `field` written into snapshot `frame` (from 0)
+    at `offset`, and that snapshot's checksum made right again."""
+    at = HEADER + frame * FRAME
+    data = bytearray(data)
+    data[at + offset:at + offset + len(field)] = field
+    data[at + FRAME - 4:at + FRAME] = zlib.crc32(bytes(data[at:at + FRAME - 4])).to_bytes(4, "little")
+    return bytes(data)
+
+
+def with_fault(data, frame, text):
+    return crafted(data, frame, FAULT_AT, bytes([len(text)]) + text + bytes(127 - len(text)))
+
+
+def test_crafted_fields_name_the_file_and_the_snapshot(tmp_path, start_file, quindelle_run):
+    quindelle_run(start_file(), "--steps", 4, "--archive", tmp_path / "run.qra", "--archive-every", 2)
+    whole = (tmp_path / "run.qra").read_bytes()
+    for name, data, says in [
+            ("slots.qra", crafted(whole, 1, TAON_AT, (-7).to_bytes(4, "little", signed=True)),
+             "snapshot 2 is damaged (slot count -7 outside 0..60 at byte 9515)"),
+            ("escape.qra", with_fault(whole, 2, b"\x1b[2J"), "snapshot 3 is damaged (fault text that is not"),
+            ("utf8.qra", with_fault(whole, 2, b"\xff\xfe"), "snapshot 3 is damaged (fault text that is not"),
+            ("steps.qra", crafted(crafted(whole, 2, 8, (1).to_bytes(8, "little")), 2, 157, (1).to_bytes(4, "little")),
+             "snapshot 3 is damaged (step 1 after step 2")]:
+        (tmp_path / name).write_bytes(data)
+        with pytest.raises(ValueError) as caught:
+            qd.Archive(tmp_path / name).faults
+        assert str(caught.value).startswith(f"{tmp_path / name}: {says}")
+        assert not isinstance(caught.value, UnicodeError)
+
+    # A fault right after a snapshot, written as a snapshot of that step
+    # again, is marked on it: every step once.
+    pair = with_fault(whole + whole[-FRAME:], 3, b"Floating point overflow")
+    (tmp_path / "pair.qra").write_bytes(pair)
+    archive = qd.Archive(tmp_path / "pair.qra")
+    assert archive.steps == [0, 2, 4] and len(archive) == 3
+    assert archive.faults == [None, None, "Floating point overflow"]

@@ -14,23 +14,25 @@
 #include <ostream>
 #include <sstream>
 
+#include "core/batch/batch_archive.h"
 #include "core/batch/csv_rows.h"
 #include "core/batch/start_from.h"
 #include "core/common/errors.h"
 #include "core/dynamics/energy.h"
-#include "core/run/run.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
 #include "core/persistence/run_archive.h"
 #include "core/persistence/xyz.h"
+#include "core/run/run.h"
 #include "core/state/sim_state.h"
 
 namespace qd::batch {
 
 const char* const kSummaryHeader =
     "input,output,formula,sign,kinds,walls,drop_b,drop_cdf,cooler,heater,blockade,"
-    "Dt,A1,B1,C1,D1,F1,A2,B2,C2,D2,F2,steps,kinetic,potential,total,max_distance,fault,fault_step,host,version\n";
+    "Dt,A1,B1,C1,D1,F1,A2,B2,C2,D2,F2,steps,kinetic,potential,total,max_distance,fault,fault_step,host,"
+    "version\n";
 
 std::string LosslessText(Extended v) {
   if (std::isnan(v)) return "nan";
@@ -160,79 +162,6 @@ std::string StoppedText(int sig, std::int64_t done) {
 
 namespace {
 
-// Where a run starts: the state, the choices it steps with, the number of
-// its first step, and for a resumed archive where appending goes on. Every
-// kind of start file is told apart here.
-struct Start {
-  StepOptions options;
-  std::int64_t step = 0;
-  std::uint64_t archiveSize = 0;  // --resume: the archive's whole snapshots
-  std::string note;               // said on standard error when done
-};
-
-// The run of `e` with the command line's choices over the archived ones.
-StepOptions Choose(const Options& o, const StepOptions& archived) {
-  StepOptions so = archived;
-  const ChoicesGiven& g = o.given;
-  const StepOptions& c = o.step;
-  if (g.formula) so.force.formula = c.force.formula;
-  if (g.sign) so.force.sign = c.force.sign;
-  if (g.kinds) so.force.secondKindCount = c.force.secondKindCount;
-  if (g.dropB) so.force.dropB = c.force.dropB;
-  if (g.dropCDF) so.force.dropCDF = c.force.dropCDF;
-  if (g.cooler) so.cooler = c.cooler;
-  if (g.heater) so.heater = c.heater;
-  if (g.blockade) so.blockade = c.blockade;
-  if (g.walls) so.walls = c.walls;
-  so.threads = c.threads;
-  return so;
-}
-
-std::string TornNote(const std::string& path, const archive::Reader& r) {
-  return path + ": the last " + std::to_string(r.TornBytes()) +
-         " bytes are a snapshot cut short (a run stopped while writing it); they are ignored";
-}
-
-// The steps of the snapshots nearest to `step`, for the message that says it
-// is not there.
-std::string Nearest(const std::vector<std::int64_t>& steps, std::int64_t step) {
-  const auto after = std::lower_bound(steps.begin(), steps.end(), step);
-  std::string text;
-  if (after != steps.begin()) text = "step " + std::to_string(*(after - 1));
-  if (after != steps.end()) text += (text.empty() ? "step " : " and ") + std::to_string(*after);
-  return text;
-}
-
-// The snapshot of the archive `from` that --from or --resume names.
-std::optional<Outcome> StartFromArchive(const Options& o, const std::string& from, SimState& s, Start& start) {
-  try {
-    const archive::Reader r(from);
-    if (r.Count() == 0) return Outcome{kFileFault, from + ": the archive holds no whole snapshot"};
-    std::size_t index = r.Count() - 1;
-    if (!o.resume && o.fromStep) {
-      const auto& steps = r.Steps();
-      const auto at = std::find(steps.begin(), steps.end(), *o.fromStep);
-      if (at == steps.end())
-        return Outcome{kUsage, from + ": no snapshot of step " + std::to_string(*o.fromStep) +
-                                   "; the nearest are " + Nearest(steps, *o.fromStep)};
-      index = static_cast<std::size_t>(at - steps.begin());
-    }
-    archive::Entry e = r.At(index);
-    if (o.resume && !e.fault.empty())
-      return Outcome{kFloatingPointFault, from + ": the run ended with a fault after step " +
-                                              std::to_string(e.step) + " (" + e.fault + "); it cannot go on"};
-    static_cast<RunState&>(s) = e.state;
-    start.options = o.resume ? e.options : Choose(o, e.options);
-    start.options.threads = o.step.threads;
-    start.step = e.step;
-    start.archiveSize = r.WholeSize();
-    if (r.TornTail()) start.note = TornNote(from, r);
-  } catch (const FileError& e) {
-    return Outcome{kFileFault, from + ": " + e.what()};
-  }
-  return std::nullopt;
-}
-
 std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
   start.options = o.step;
   if (o.resume) return StartFromArchive(o, o.archive, s, start);
@@ -262,116 +191,7 @@ std::optional<Outcome> LoadStart(const Options& o, SimState& s, Start& start) {
   return StartFromArchive(o, o.from, s, start);
 }
 
-// Appends the run's snapshots to the archive and keeps the last one, from
-// which the state before a fault is found again.
-class Archiving {
- public:
-  Archiving(const Options& o, const StepOptions& options)
-      : o_(o), options_(options), cadence_(o.archiveEvery) {}
-
-  bool On() const { return writer_.has_value(); }
-
-  void Open(const RunState& s, const Start& start) {
-    if (o_.archive.empty()) return;
-    last_ = {start.step, options_, s, {}};
-    if (o_.resume)
-      writer_.emplace(o_.archive, start.archiveSize);
-    else
-      writer_.emplace(o_.archive, last_);
-    // Creating the file is no measure of a snapshot's cost: the cadence
-    // starts at the first snapshot appended.
-    lastEnd_ = Clock::now();
-  }
-
-  // After each step: a snapshot when one is due, timed for the cadence.
-  void StepDone(std::int64_t step, const RunState& s) {
-    if (!writer_ || !cadence_.Due(step)) return;
-    const std::int64_t steps = step - last_.step;
-    const auto t0 = Clock::now();
-    Save(step, s);
-    const auto t1 = Clock::now();
-    cadence_.Measured(Ns(t1 - t0), Ns(t0 - lastEnd_), steps);
-    lastEnd_ = t1;
-  }
-
-  void Save(std::int64_t step, const RunState& s, const std::string& fault = {}) {
-    if (!writer_) return;
-    archive::Entry e{step, options_, s, fault};
-    writer_->Append(e);
-    last_ = std::move(e);
-  }
-
-  // After the steps: the end state, unless just saved.
-  void SaveEnd(std::int64_t step, const RunState& s) {
-    if (writer_ && last_.step != step) Save(step, s);
-  }
-
-  // The state after step `faultStep` - 1, found by running on from the last
-  // snapshot (the faulted step has changed the working arrays), saved with
-  // the fault.
-  void SaveFault(std::int64_t faultStep, const std::string& fault) {
-    if (!writer_) return;
-    qd::Run replay;
-    replay.State() = last_.state;
-    replay.Options() = options_;
-    replay.History().SetEnabled(false);
-    const std::int64_t steps = faultStep - 1 - last_.step;
-    if (steps > 0 && replay.Go(steps).fault) return;  // cannot happen: the steps are the same
-    Save(faultStep - 1, replay.State(), fault);
-  }
-
-  void Close() {
-    if (writer_) writer_->Close();
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-  static double Ns(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
-
-  const Options& o_;
-  StepOptions options_;
-  std::optional<archive::Writer> writer_;
-  archive::Entry last_;
-  ArchiveCadence cadence_;
-  Clock::time_point lastEnd_;
-};
-
 }  // namespace
-
-void ArchiveCadence::Measured(double snapshotNs, double stepsNs, std::int64_t steps) {
-  snapshotsNs_ += snapshotNs;
-  ++snapshots_;
-  stepsNs_ += stepsNs;
-  steps_ += steps;
-  if (fixed_ > 0 || steps_ <= 0 || stepsNs_ <= 0) return;
-  const double wanted = (snapshotsNs_ / double(snapshots_)) / (kShare * stepsNs_ / double(steps_));
-  // The round numbers 1, 2, 5, 10, 20, ...; never past what a step number holds.
-  std::int64_t round = kLeast;
-  for (int i = 0; double(round) < wanted && round < (std::int64_t{1} << 60); ++i)
-    round = round / (i % 3 == 1 ? 2 : 1) * (i % 3 == 1 ? 5 : 2);
-  every_ = std::max(every_, round);
-}
-
-int ListArchive(const std::string& path, std::ostream& out, std::string& message) {
-  try {
-    const archive::Reader r(path);
-    out << "# step\tkinetic\tpotential\ttotal\n";
-    for (std::size_t i = 0; i < r.Count(); ++i) {
-      const archive::Entry e = r.At(i);
-      const Extended kinetic = KineticEnergy(e.state), potential = PotentialEnergy(e.state, e.options.force);
-      out << e.step << '\t' << LosslessText(kinetic) << '\t' << LosslessText(potential) << '\t'
-          << LosslessText(kinetic + potential);
-      if (!e.fault.empty()) out << "\tfault after this step: " << e.fault;
-      out << '\n';
-    }
-    out << "# " << r.Count() << (r.Count() == 1 ? " snapshot" : " snapshots") << "; torn tail: "
-        << (r.TornTail() ? std::to_string(r.TornBytes()) + " bytes, ignored" : std::string("none")) << '\n';
-  } catch (const FileError& e) {
-    message = path + ": " + e.what();
-    return kFileFault;
-  }
-  return kDone;
-}
 
 Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   auto stopSignal = [&hooks] { return hooks.stopSignal ? hooks.stopSignal() : 0; };
@@ -379,6 +199,14 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   s.TaonCount = kSlotCount;
   Start start;
   if (auto problem = LoadStart(o, s, start)) return *problem;
+  // Past the last step the step counter holds, the table's steps would wrap
+  // while the archive's go on.
+  if (start.step + o.steps > archive::kLastStep)
+    return Outcome{kUsage, (o.resume ? o.archive : o.from) + ": the run would end at step " +
+                               std::to_string(start.step + o.steps) + ", past " +
+                               std::to_string(archive::kLastStep) +
+                               ", the last step a run counts; from step " + std::to_string(start.step) +
+                               " at most " + std::to_string(archive::kLastStep - start.step) + " more"};
   for (std::size_t i = 0; i < o.set.size(); ++i)
     if (o.set[i]) s.*kParameterBlock[i] = *o.set[i];
   const StepOptions& options = start.options;
@@ -393,7 +221,7 @@ Outcome Run(const Options& o, SimState& s, const Hooks& hooks) {
   std::string fault, summaryError;
   std::int64_t n = 0;     // the step that faulted
   std::int64_t done = 0;  // the steps taken
-  Archiving archiving(o, options);
+  Archiving archiving(o, options, o.archiveEvery > 0 ? o.archiveEvery : start.archiveEvery);
   // The archive keeps what the run did: it is there to continue from.
   auto stopped = [&](int sig, std::int64_t steps) {
     std::string said = StoppedText(sig, steps);

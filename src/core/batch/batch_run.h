@@ -74,14 +74,14 @@ class ArchiveCadence {
   static constexpr double kShare = 0.01;
 
   // `fixed` > 0: every `fixed` steps, whatever the times.
-  explicit ArchiveCadence(std::int32_t fixed = 0) : fixed_(fixed) {}
+  explicit ArchiveCadence(std::int64_t fixed = 0) : fixed_(fixed) {}
   std::int64_t Every() const { return fixed_ > 0 ? fixed_ : every_; }
   bool Due(std::int64_t step) const { return step % Every() == 0; }
   // A snapshot took `snapshotNs`, after `steps` steps that took `stepsNs`.
   void Measured(double snapshotNs, double stepsNs, std::int64_t steps);
 
  private:
-  std::int32_t fixed_;
+  std::int64_t fixed_;
   std::int64_t every_ = kLeast;
   double snapshotsNs_ = 0, stepsNs_ = 0;
   std::int64_t snapshots_ = 0, steps_ = 0;
@@ -94,14 +94,16 @@ struct Options {
   StepOptions step;
   // Values that replace those of the file, by place in the parameter block.
   std::array<std::optional<Extended>, 11> set;
-  std::string csv;  // empty: no table
-  std::string xyz;  // empty: no trajectory
+  std::string csv;         // empty: no table
+  std::string xyz;         // empty: no trajectory
   std::int32_t every = 1;  // of the table's and the trajectory's steps
-  std::string summary;  // empty: no summary row
+  std::string summary;     // empty: no summary row
   // The run archive: a new file, or with `resume` an existing one whose run
   // goes on from its last snapshot for `steps` further steps.
   std::string archive;
-  std::int32_t archiveEvery = 0;  // 0: as ArchiveCadence finds
+  // 0: as ArchiveCadence finds, or with `resume` at the interval of the
+  // archive's snapshots (SnapshotSpacing)
+  std::int32_t archiveEvery = 0;
   bool resume = false;
   // Where the run starts instead of `in`: a run archive, at the snapshot of
   // step `fromStep` (the last one without it). Or FILE.xyz or FILE.xyz@N,
@@ -130,13 +132,13 @@ struct Outcome {
 // Runs the command; `s` holds the final state afterwards. The table, the
 // trajectory and the output file appear together, and only once complete;
 // after a floating-point fault the table and the trajectory keep the steps up
-// to the last good one and the output file is not written. The summary row is appended once the outputs are in place,
-// also after a floating-point fault.
+// to the last good one and the output file is not written. The summary row is appended once the outputs are
+// in place, also after a floating-point fault.
 Outcome Run(const Options& o, SimState& s, const Hooks& hooks = {});
 
 // One line per snapshot of a run archive: step, kinetic, potential and total
 // energy (tab-separated, with the fault when the snapshot has one), then a
-// line that says how many snapshots there are and whether a torn tail was
+// line that says how many snapshots there are and what torn tail was
 // found. Returns an ExitStatus; `message` gets the reason of a failure.
 int ListArchive(const std::string& path, std::ostream& out, std::string& message);
 

@@ -1,167 +1,21 @@
 #include "core/persistence/run_archive.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "core/common/errors.h"
-#include "core/persistence/extended_bytes.h"
 #include "core/persistence/file_io.h"
 
 namespace qd::archive {
 namespace {
-
-// A field added to the run state must be added to the snapshot's bytes too
-// (and the format version raised), or a continued run would lose it.
-struct ExpectedRunState {
-  SlotArray<Extended> arrays[15];
-  SlotArray<std::uint8_t> present;
-  Extended params[11];
-  std::int32_t taon, step;
-};
-static_assert(sizeof(RunState) == sizeof(ExpectedRunState), "the archive must keep every field of RunState");
-
-// Each snapshot's frame starts with this tag.
-constexpr std::uint8_t kRecordTag[4] = {'S', 'N', 'A', 'P'};
-constexpr std::size_t kOptionsBytes = 9;
-constexpr std::size_t kStateBytes = 4 + 4 + 11 * 10 + 15 * (kSlotCount + 1) * 10 + (kSlotCount + 1);
-constexpr std::size_t kPayloadBytes = 8 + kOptionsBytes + 1 + kMaxFaultText + kStateBytes;
-constexpr std::size_t kRecordBytes = 4 + 4 + kPayloadBytes + 4;
-constexpr std::size_t kHeaderBytes = 8 + 4 + 4 + kOptionsBytes + 4;
-
-using Arrays = SlotArray<Extended> RunState::*;
-constexpr Arrays kArrays[15] = {&RunState::X,     &RunState::Y,     &RunState::Z,    &RunState::UX,
-                                &RunState::UY,    &RunState::UZ,    &RunState::XNew, &RunState::YNew,
-                                &RunState::ZNew,  &RunState::UXNew, &RunState::UYNew, &RunState::UZNew,
-                                &RunState::ViewX, &RunState::ViewY, &RunState::ViewZ};
-
-// Eight tables, so that the CRC takes eight bytes a round (slicing by 8):
-// a snapshot's checksum then costs a few microseconds.
-using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
-
-const CrcTables& CrcTable() {
-  static const CrcTables tables = [] {
-    CrcTables t{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-      std::uint32_t c = n;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[0][n] = c;
-    }
-    for (std::uint32_t n = 0; n < 256; ++n)
-      for (int k = 1; k < 8; ++k) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
-    return t;
-  }();
-  return tables;
-}
-
-// Little-endian whatever the machine, as the format says; into a buffer
-// sized beforehand, as a snapshot is written every so many steps of a run.
-class Out {
- public:
-  Out(std::vector<std::uint8_t>& b, std::size_t size) : b_(b) {
-    b_.resize(size);
-    p_ = b_.data();
-  }
-  void U8(std::uint8_t v) { *p_++ = v; }
-  void U32(std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) *p_++ = static_cast<std::uint8_t>(v >> (8 * i));
-  }
-  void I64(std::int64_t v) {
-    const auto u = static_cast<std::uint64_t>(v);
-    for (int i = 0; i < 8; ++i) *p_++ = static_cast<std::uint8_t>(u >> (8 * i));
-  }
-  void Ext(Extended v) {
-    StoreExtended(v, p_);
-    p_ += 10;
-  }
-  void Bytes(const void* p, std::size_t n) {
-    if (n > 0) std::memcpy(p_, p, n);
-    p_ += n;
-  }
-  void Zeros(std::size_t n) {
-    std::memset(p_, 0, n);
-    p_ += n;
-  }
-  std::size_t Done() const { return static_cast<std::size_t>(p_ - b_.data()); }
-
- private:
-  std::vector<std::uint8_t>& b_;
-  std::uint8_t* p_;
-};
-
-class In {
- public:
-  In(const std::uint8_t* p, std::size_t n) : p_(p), end_(p + n) {}
-  std::uint8_t U8() { return *p_++; }
-  std::uint32_t U32() {
-    std::uint32_t v = 0;
-    for (int i = 0; i < 4; ++i) v |= std::uint32_t{p_[i]} << (8 * i);
-    p_ += 4;
-    return v;
-  }
-  std::int64_t I64() {
-    std::uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v |= std::uint64_t{p_[i]} << (8 * i);
-    p_ += 8;
-    return static_cast<std::int64_t>(v);
-  }
-  Extended Ext() {
-    const Extended v = BytesToExtended(p_);
-    p_ += 10;
-    return v;
-  }
-  const std::uint8_t* Skip(std::size_t n) {
-    const std::uint8_t* at = p_;
-    p_ += n;
-    return at;
-  }
-  std::size_t Left() const { return static_cast<std::size_t>(end_ - p_); }
-
- private:
-  const std::uint8_t* p_;
-  const std::uint8_t* end_;
-};
-
-void PutOptions(Out& o, const StepOptions& so) {
-  o.U8(static_cast<std::uint8_t>(so.force.formula));
-  o.U8(static_cast<std::uint8_t>(so.force.sign));
-  o.U8(static_cast<std::uint8_t>(so.force.secondKindCount));
-  o.U8(so.force.dropB);
-  o.U8(so.force.dropCDF);
-  o.U8(so.blockade);
-  o.U8(so.cooler);
-  o.U8(so.heater);
-  o.U8(static_cast<std::uint8_t>(so.walls));
-}
-
-// False when a byte holds no value the program knows.
-bool GetOptions(In& in, StepOptions& so) {
-  const std::uint8_t f = in.U8(), sign = in.U8(), kinds = in.U8();
-  std::uint8_t flags[5];
-  for (auto& b : flags) b = in.U8();
-  const std::uint8_t walls = in.U8();
-  if (f > std::uint8_t(Formula::EPESminus) || sign > std::uint8_t(SignMode::Taoscope) ||
-      walls > std::uint8_t(Walls::ThermosNXN) || (kinds != 30 && kinds != 15 && kinds != 10))
-    return false;
-  for (const auto b : flags)
-    if (b > 1) return false;
-  so.force.formula = Formula(f);
-  so.force.sign = SignMode(sign);
-  so.force.secondKindCount = kinds;
-  so.force.dropB = flags[0] != 0;
-  so.force.dropCDF = flags[1] != 0;
-  so.blockade = flags[2] != 0;
-  so.cooler = flags[3] != 0;
-  so.heater = flags[4] != 0;
-  so.walls = Walls(walls);
-  return true;
-}
 
 [[noreturn]] void Damaged(const std::string& what) { throw FileError(what); }
 
@@ -217,6 +71,23 @@ int OpenRegular(const std::string& path, int flags) {
   return fd;
 }
 
+// Locks the whole file for writing without waiting: 0, EWOULDBLOCK when
+// another open file holds the lock, or an errno. The lock belongs to the
+// open file, not to the process, so that a second Writer in the same
+// process is refused too.
+int Lock(int fd) {
+  struct flock l {};
+  l.l_type = F_WRLCK;
+  l.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &l) == 0) return 0;
+  if (errno == EAGAIN || errno == EACCES) return EWOULDBLOCK;
+  if (errno != EINVAL) return errno;
+  // A kernel without open file description locks.
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (errno != EINTR) return errno;
+  return 0;
+}
+
 std::string Folder(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -230,92 +101,12 @@ std::string Base(const std::string& path) {
 
 }  // namespace
 
-std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc) {
-  const CrcTables& t = CrcTable();
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  crc = ~crc;
-  for (; size >= 8; size -= 8, p += 8) {
-    const std::uint32_t lo = crc ^ (std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-                                    std::uint32_t{p[3]} << 24);
-    crc = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][p[4]] ^
-          t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
-  }
-  for (; size > 0; --size, ++p) crc = t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
-
-std::size_t RecordSize() { return kRecordBytes; }
-std::size_t HeaderSize() { return kHeaderBytes; }
-
-std::vector<std::uint8_t> EncodeRecord(const Entry& e) {
-  std::vector<std::uint8_t> b;
-  Out o(b, kRecordBytes);
-  o.Bytes(kRecordTag, 4);
-  o.U32(kPayloadBytes);
-  o.I64(e.step);
-  PutOptions(o, e.options);
-  const std::size_t faultLength = std::min(e.fault.size(), kMaxFaultText);
-  o.U8(static_cast<std::uint8_t>(faultLength));
-  o.Bytes(e.fault.data(), faultLength);
-  o.Zeros(kMaxFaultText - faultLength);
-  const RunState& s = e.state;
-  o.U32(static_cast<std::uint32_t>(s.TaonCount));
-  o.U32(static_cast<std::uint32_t>(s.StepCount));
-  for (const auto param : kParameterBlock) o.Ext(s.*param);
-  for (const Arrays a : kArrays)
-    for (const Extended v : s.*a) o.Ext(v);
-  o.Bytes(s.Present.data(), s.Present.size());
-  o.U32(Crc32(b.data(), o.Done()));
-  return b;
-}
-
-std::vector<std::uint8_t> EncodeHeader(const StepOptions& so) {
-  std::vector<std::uint8_t> b;
-  Out o(b, kHeaderBytes);
-  o.Bytes(kMagic, sizeof kMagic);
-  o.U32(kFormatVersion);
-  o.U32(kOptionsBytes);
-  PutOptions(o, so);
-  o.U32(Crc32(b.data(), o.Done()));
-  return b;
-}
-
-namespace {
-
-// Empty when the frame is sound; otherwise what is wrong with it.
-std::string DecodeRecord(const std::uint8_t* p, Entry* e) {
-  if (std::memcmp(p, kRecordTag, 4) != 0) return "no snapshot mark";
-  In in(p + 4, kRecordBytes - 4);
-  if (in.U32() != kPayloadBytes) return "wrong snapshot length";
-  In tail(p + kRecordBytes - 4, 4);
-  if (tail.U32() != Crc32(p, kRecordBytes - 4)) return "checksum mismatch";
-  Entry local;
-  Entry& x = e != nullptr ? *e : local;
-  x.step = in.I64();
-  if (!GetOptions(in, x.options)) return "unknown option value";
-  const std::size_t faultLength = in.U8();
-  if (faultLength > kMaxFaultText) return "fault text too long";
-  const std::uint8_t* text = in.Skip(kMaxFaultText);
-  if (e == nullptr) return {};
-  x.fault.assign(reinterpret_cast<const char*>(text), faultLength);
-  RunState& s = x.state;
-  s.TaonCount = static_cast<std::int32_t>(in.U32());
-  s.StepCount = static_cast<std::int32_t>(in.U32());
-  for (const auto param : kParameterBlock) s.*param = in.Ext();
-  for (const Arrays a : kArrays)
-    for (Extended& v : s.*a) v = in.Ext();
-  std::memcpy(s.Present.data(), in.Skip(s.Present.size()), s.Present.size());
-  return {};
-}
-
-}  // namespace
-
 bool LooksLikeArchive(const std::string& path) {
   const int fd = OpenRegular(path, O_RDONLY);
   if (fd < 0) return false;
   std::uint8_t head[sizeof kMagic];
-  const bool yes = ReadAt(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
-                   std::memcmp(head, kMagic, sizeof head) == 0;
+  const bool yes =
+      ReadAt(fd, head, sizeof head, 0) == ssize_t(sizeof head) && std::memcmp(head, kMagic, sizeof head) == 0;
   ::close(fd);
   return yes;
 }
@@ -344,7 +135,9 @@ Writer::Writer(const std::string& path, const Entry& first) {
     if (fd_ < 0 && errno != EEXIST) ThrowFileError(errno);
   }
   if (fd_ < 0) ThrowFileError(EEXIST);
-  int err = WriteAll(fd_, start.data(), start.size());
+  // Locked before it has a name, so that no other run finds it unlocked.
+  int err = Lock(fd_);
+  if (err == 0) err = WriteAll(fd_, start.data(), start.size());
   // link() never replaces a file: a file that appeared meanwhile is kept.
   if (err == 0) {
     const std::string from = temp.empty() ? "/proc/self/fd/" + std::to_string(fd_) : temp;
@@ -361,21 +154,25 @@ Writer::Writer(const std::string& path, const Entry& first) {
   size_ = start.size();
 }
 
-Writer::Writer(const std::string& path, std::uint64_t wholeSize) {
+Writer::Writer(const std::string& path) {
   fd_ = OpenRegular(path, O_RDWR | O_APPEND);
   if (fd_ < 0) ThrowFileError(errno);
-  struct stat st;
-  if (::fstat(fd_, &st) != 0 || std::uint64_t(st.st_size) < wholeSize) {
+  if (const int err = Lock(fd_)) {
     ::close(fd_);
     fd_ = -1;
-    throw FileError("the archive changed while it was read");
-  }
-  if (std::uint64_t(st.st_size) > wholeSize && ::ftruncate(fd_, static_cast<off_t>(wholeSize)) != 0) {
-    const int err = errno;
-    ::close(fd_);
-    fd_ = -1;
+    if (err == EWOULDBLOCK) throw FileError(kBeingWritten);
     ThrowFileError(err);
   }
+}
+
+void Writer::ContinueAfter(std::uint64_t wholeSize) {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) ThrowFileError(errno);
+  // Nobody else writes a locked archive: a smaller file was cut meanwhile
+  // by a program that does not lock.
+  if (std::uint64_t(st.st_size) < wholeSize) throw FileError("the archive changed while it was read");
+  if (std::uint64_t(st.st_size) > wholeSize && ::ftruncate(fd_, static_cast<off_t>(wholeSize)) != 0)
+    ThrowFileError(errno);
   size_ = wholeSize;
 }
 
@@ -409,9 +206,41 @@ void Writer::Close() {
 
 // ---- Reader ------------------------------------------------------------------
 
+namespace {
+
+// The bytes a frame starts with: its tag and the length of what follows
+// up to the checksum.
+std::array<std::uint8_t, 8> FrameStart() {
+  const auto payload = static_cast<std::uint32_t>(RecordSize() - 12);
+  return {'S',
+          'N',
+          'A',
+          'P',
+          std::uint8_t(payload),
+          std::uint8_t(payload >> 8),
+          std::uint8_t(payload >> 16),
+          std::uint8_t(payload >> 24)};
+}
+
+bool AllZero(const std::uint8_t* p, std::size_t n) {
+  return std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
+}
+
+}  // namespace
+
 Reader::Reader(const std::string& path) : path_(path) {
   fd_ = OpenRegular(path, O_RDONLY);
   if (fd_ < 0) ThrowFileError(errno);
+  Scan();
+}
+
+Reader::Reader(const std::string& path, const Writer& w) : path_(path) {
+  fd_ = ::fcntl(w.Descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (fd_ < 0) ThrowFileError(errno);
+  Scan();
+}
+
+void Reader::Scan() {
   struct Closer {
     Reader* r;
     bool armed = true;
@@ -425,55 +254,91 @@ Reader::Reader(const std::string& path) : path_(path) {
   struct stat st;
   if (::fstat(fd_, &st) != 0) ThrowFileError(errno);
   const auto size = static_cast<std::uint64_t>(st.st_size);
+  const std::size_t rec = RecordSize(), headBytes = HeaderSize();
   if (size == 0) Damaged("not a run archive (the file is empty)");
-  std::vector<std::uint8_t> buf(kRecordBytes > kHeaderBytes ? kRecordBytes : kHeaderBytes);
-  const ssize_t got = ReadAt(fd_, buf.data(), kHeaderBytes, 0);
+  std::vector<std::uint8_t> buf(rec), previous(rec);
+  const ssize_t got = ReadAt(fd_, buf.data(), headBytes, 0);
   if (got < 0) ThrowFileError(errno);
   const std::size_t head = static_cast<std::size_t>(got);
   if (std::memcmp(buf.data(), kMagic, std::min(head, sizeof kMagic)) != 0)
     Damaged("not a run archive (it does not start with the archive's mark)");
-  if (head < kHeaderBytes) Damaged("the archive's header is cut short");
-  In in(buf.data() + sizeof kMagic, kHeaderBytes - sizeof kMagic);
-  const std::uint32_t version = in.U32();
+  if (head < headBytes) Damaged("the archive's header is cut short");
+  auto u32 = [&buf](std::size_t at) {
+    return std::uint32_t{buf[at]} | std::uint32_t{buf[at + 1]} << 8 | std::uint32_t{buf[at + 2]} << 16 |
+           std::uint32_t{buf[at + 3]} << 24;
+  };
+  const std::uint32_t version = u32(8);
   if (version != kFormatVersion)
     Damaged("archive format version " + std::to_string(version) + "; this program reads version " +
             std::to_string(kFormatVersion));
-  const std::uint32_t optionBytes = in.U32();
-  In crc(buf.data() + kHeaderBytes - 4, 4);
-  if (optionBytes != kOptionsBytes || crc.U32() != Crc32(buf.data(), kHeaderBytes - 4) ||
-      !GetOptions(in, options_))
+  // The mark, the version, the options' length, the options, the checksum.
+  if (u32(12) != headBytes - 20 || u32(headBytes - 4) != Crc32(buf.data(), headBytes - 4) ||
+      !DecodeOptions(buf.data() + 16, options_))
     Damaged("the archive's header is damaged");
 
-  std::uint64_t at = kHeaderBytes;
-  while (at < size) {
+  static const std::array<std::uint8_t, 8> kFrameStart = FrameStart();
+  auto stepIn = [](const std::uint8_t* frame) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= std::uint64_t{frame[kStepAt + std::size_t(i)]} << (8 * i);
+    return static_cast<std::int64_t>(v);
+  };
+  bool faulted = false;  // the last snapshot ended the run with a fault
+  for (std::uint64_t at = headBytes; at < size; at += rec) {
     const std::uint64_t left = size - at;
-    if (left < kRecordBytes) {
-      tornBytes_ = left;
-      break;
-    }
-    const ssize_t n = ReadAt(fd_, buf.data(), kRecordBytes, at);
+    const ssize_t n = ReadAt(fd_, buf.data(), std::min<std::uint64_t>(left, rec), at);
     if (n < 0) ThrowFileError(errno);
-    if (std::size_t(n) < kRecordBytes) {
-      tornBytes_ = std::size_t(n);
+    const std::string number = std::to_string((at - headBytes) / rec + 1);
+    auto damaged = [&](const std::string& what) {
+      Damaged("snapshot " + number + " is damaged (" + what + " at byte " + std::to_string(at) + ")");
+    };
+    const auto got = static_cast<std::size_t>(n);
+    if (got < rec) {
+      // What a run stopped while writing a snapshot leaves: its start, or
+      // zeros where the system had not yet written it.
+      const bool zeros = AllZero(buf.data(), got);
+      if (!zeros && std::memcmp(buf.data(), kFrameStart.data(), std::min<std::size_t>(got, 8)) != 0)
+        damaged("bytes that are no snapshot");
+      tail_ = zeros ? Tail::Zeros : Tail::Cut;
+      tornBytes_ = got;
+      if (!zeros && got >= kStepAt + 8) tornStep_ = stepIn(buf.data());
       break;
     }
-    const std::string wrong = DecodeRecord(buf.data(), nullptr);
-    if (!wrong.empty()) {
-      // The last frame in the file may be one the system never finished
-      // writing; one with snapshots after it was damaged afterwards.
-      if (left == kRecordBytes) {
-        tornBytes_ = left;
+    if (const std::string wrong = CheckFrame(buf.data()); !wrong.empty()) {
+      // The last frame may be one whose data never all reached the disk: a
+      // system that stops leaves zeros where it had not written yet, and a
+      // whole sector of them at the end is no snapshot's checksum. A whole
+      // frame wrong otherwise was changed after it was written.
+      const std::uint64_t lastSector = std::max<std::uint64_t>(at, (size - 1) / 512 * 512);
+      if (left == rec && AllZero(buf.data() + (lastSector - at), std::size_t(size - lastSector))) {
+        tail_ = Tail::Zeros;
+        tornBytes_ = rec;
+        if (std::memcmp(buf.data(), kFrameStart.data(), 8) == 0) tornStep_ = stepIn(buf.data());
         break;
       }
-      Damaged("snapshot " + std::to_string(offsets_.size() + 1) + " is damaged (" + wrong + " at byte " +
-              std::to_string(at) + ")");
+      damaged(wrong);
     }
-    In step(buf.data() + 8, 8);
-    offsets_.push_back(at);
-    steps_.push_back(step.I64());
-    at += kRecordBytes;
+    if (const std::string wrong = DecodeRecord(buf.data(), nullptr); !wrong.empty()) damaged(wrong);
+    const std::int64_t step = stepIn(buf.data());
+    const bool fault = buf[kFaultAt] != 0;
+    if (faulted) damaged("a snapshot after the one whose fault ended the run");
+    if (!steps_.empty() && step <= steps_.back()) {
+      // The fault after a snapshot's step, written as a snapshot of its
+      // own: the same bytes but for the fault text and the checksum.
+      const bool sameState =
+          std::memcmp(buf.data(), previous.data(), kFaultAt) == 0 &&
+          std::memcmp(buf.data() + kTaonAt, previous.data() + kTaonAt, rec - 4 - kTaonAt) == 0;
+      if (!(step == steps_.back() && fault && previous[kFaultAt] == 0 && sameState))
+        damaged("step " + std::to_string(step) + " after step " + std::to_string(steps_.back()));
+      offsets_.back() = at;
+    } else {
+      offsets_.push_back(at);
+      steps_.push_back(step);
+    }
+    faulted = fault;
+    std::swap(buf, previous);
   }
-  wholeSize_ = kHeaderBytes + offsets_.size() * kRecordBytes;
+  if (tornStep_ && (*tornStep_ < 0 || *tornStep_ > kLastStep)) tornStep_.reset();
+  wholeSize_ = size - tornBytes_;
   closer.armed = false;
 }
 
@@ -483,11 +348,12 @@ Reader::~Reader() {
 
 Entry Reader::At(std::size_t i) const {
   if (i >= offsets_.size()) throw FileError("no snapshot " + std::to_string(i + 1) + " in the archive");
-  std::vector<std::uint8_t> buf(kRecordBytes);
-  const ssize_t n = ReadAt(fd_, buf.data(), kRecordBytes, offsets_[i]);
+  std::vector<std::uint8_t> buf(RecordSize());
+  const ssize_t n = ReadAt(fd_, buf.data(), buf.size(), offsets_[i]);
   if (n < 0) ThrowFileError(errno);
   Entry e;
-  if (std::size_t(n) != kRecordBytes || !DecodeRecord(buf.data(), &e).empty())
+  if (std::size_t(n) != buf.size() || !CheckFrame(buf.data()).empty() ||
+      !DecodeRecord(buf.data(), &e).empty())
     throw FileError("the archive changed while it was read");
   return e;
 }

@@ -6,65 +6,57 @@
 //
 // Every snapshot is framed with its length and a CRC-32. A reader takes every
 // complete snapshot and reports a torn tail (a snapshot cut short by a kill
-// or a full disk) instead of failing; a damaged snapshot followed by others
-// is an error, as the archive is then not what was written.
+// or a full disk, or zeros a crash left) instead of failing; any other
+// damage is an error, as the archive is then not what was written.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/dynamics/options.h"
-#include "core/state/sim_state.h"
+#include "core/persistence/archive_record.h"
 
 namespace qd::archive {
 
-inline constexpr std::uint32_t kFormatVersion = 1;
-// What a run archive starts with: the program's mark, a line end that a text
-// transfer would change, and an end-of-file mark that stops a text display.
-inline constexpr std::uint8_t kMagic[8] = {'Q', 'D', 'R', 'A', '\r', '\n', 0x1A, '\n'};
-// The longest fault text a snapshot keeps; a longer one is cut.
-inline constexpr std::size_t kMaxFaultText = 127;
-
-// One snapshot: the step it was taken after, the choices the run stepped
-// with, the whole run state, and the fault that ended the run after it, if
-// one did.
-struct Entry {
-  std::int64_t step = 0;
-  StepOptions options;  // threads is not kept: it never changes a result
-  RunState state;
-  std::string fault;
-};
-
-// CRC-32 (the polynomial of zip and PNG), continued from `crc`.
-std::uint32_t Crc32(const void* data, std::size_t size, std::uint32_t crc = 0);
+// What a second writer of an archive is told.
+inline constexpr const char* kBeingWritten = "the archive is being written by another run";
 
 // True when the file starts with the archive's mark; never throws, never
 // waits (a pipe or a device gives false).
 bool LooksLikeArchive(const std::string& path);
 
-// Creates a new archive and appends to it. The header and the first snapshot
-// go to a temporary file that is then linked in under the archive's name, so
-// that the archive either does not exist or holds at least one whole
-// snapshot, and an existing file is never written over. Every member throws
-// FileError; after a failed append the archive is cut back to its last whole
-// snapshot where the file system allows it.
+// Creates a new archive and appends to it, or appends to an existing one.
+// The archive is locked (an open file description lock, or flock where the
+// system has none) for as long as the Writer lives: a second writer is
+// refused with FileError kBeingWritten instead of cutting and appending
+// beside the first. Every member throws FileError; after a failed append
+// the archive is cut back to its last whole snapshot where the file system
+// allows it.
 class Writer {
  public:
-  // A new archive at `path` whose first snapshot is `first`; FileError
-  // "File exists" when there is a file of that name.
+  // A new archive at `path` whose first snapshot is `first`. The header and
+  // the snapshot go to a temporary file that is then linked in under the
+  // archive's name, so that the archive either does not exist or holds at
+  // least one whole snapshot, and an existing file is never written over
+  // (FileError "File exists").
   Writer(const std::string& path, const Entry& first);
-  // Appends to an existing archive, after cutting off a torn tail (the
-  // caller has read it with Reader and checked it).
-  Writer(const std::string& path, std::uint64_t wholeSize);
+  // An existing archive, opened and locked but not yet changed: read it with
+  // Reader(path, *this), so that what is read is what no other run changes,
+  // then call ContinueAfter.
+  explicit Writer(const std::string& path);
   ~Writer();
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
+  // Cuts off whatever follows the whole snapshots `r` found (a torn tail);
+  // appends go on after them.
+  void ContinueAfter(std::uint64_t wholeSize);
   void Append(const Entry& e);
-  // Flushes to the medium and closes; the destructor closes without.
+  // Flushes to the medium, closes and unlocks; the destructor does without
+  // the flush.
   void Close();
   std::uint64_t Size() const { return size_; }
+  int Descriptor() const { return fd_; }
 
  private:
   int fd_ = -1;
@@ -72,12 +64,28 @@ class Writer {
   std::vector<std::uint8_t> buffer_;
 };
 
+// What follows an archive's last whole snapshot.
+enum class Tail {
+  None,
+  Cut,    // fewer bytes than a snapshot: a run stopped while writing it
+  Zeros,  // a snapshot's bytes, all zero or ending in zeros: a system that
+          // stopped before the data reached the disk
+};
+
+// Reads the header and checks every snapshot: its frame (tag, length,
+// checksum), every field for sense (archive_record.h), and that the steps
+// increase. A fault snapshot of the step the snapshot before it was taken
+// after (the run faulted at the next step) is the same state with the fault:
+// the two are one snapshot, the fault marked on it. A torn tail (Tail) is
+// left out and told; anything else that is wrong is damage, a FileError
+// naming the snapshot ("snapshot 2 is damaged (...)"), even in the last
+// snapshot, as a whole snapshot with a wrong checksum was changed after it
+// was written.
 class Reader {
  public:
-  // Reads the header and checks every snapshot's frame. Throws FileError
-  // with the reason: not an archive, another format version, a damaged
-  // header or snapshot, or the file's own error.
   explicit Reader(const std::string& path);
+  // The archive `w` has locked, read through its descriptor.
+  Reader(const std::string& path, const Writer& w);
   ~Reader();
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
@@ -89,31 +97,28 @@ class Reader {
   // Snapshot i (0 .. Count() - 1), read from the file; throws FileError
   // when the file changed since it was opened.
   Entry At(std::size_t i) const;
-  // The step each snapshot was taken after, in file order.
+  // The step each snapshot was taken after, increasing.
   const std::vector<std::int64_t>& Steps() const { return steps_; }
-  // Bytes after the last whole snapshot: a snapshot cut short.
-  bool TornTail() const { return tornBytes_ > 0; }
+  // What follows the last whole snapshot, its size, and the step its header
+  // names when it has one that makes sense.
+  bool TornTail() const { return tail_ != Tail::None; }
+  Tail TailKind() const { return tail_; }
   std::uint64_t TornBytes() const { return tornBytes_; }
+  std::optional<std::int64_t> TornStep() const { return tornStep_; }
   // Size of the header and the whole snapshots: where an append continues.
   std::uint64_t WholeSize() const { return wholeSize_; }
 
  private:
+  void Scan();
+
   int fd_ = -1;
   std::string path_;
   StepOptions options_;
   std::vector<std::uint64_t> offsets_;
   std::vector<std::int64_t> steps_;
+  Tail tail_ = Tail::None;
   std::uint64_t tornBytes_ = 0, wholeSize_ = 0;
+  std::optional<std::int64_t> tornStep_;
 };
-
-// Bytes of a snapshot's frame in format version 1 (tag, length, payload,
-// CRC); every snapshot has this size.
-std::size_t RecordSize();
-std::size_t HeaderSize();
-
-// The bytes of an archive's header and of one snapshot's frame: an archive is
-// the header followed by frames. For writers of a whole archive at once.
-std::vector<std::uint8_t> EncodeHeader(const StepOptions& options);
-std::vector<std::uint8_t> EncodeRecord(const Entry& e);
 
 }  // namespace qd::archive
