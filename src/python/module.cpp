@@ -623,10 +623,11 @@ PYBIND11_MODULE(quindelle, m) {
       "continue_from",
       [](PySimulation& self, py::ssize_t i) {
         auto& run = self.Use().GetRun();
-        const auto n = static_cast<py::ssize_t>(run.History().Size());
-        if (i < 0) i += n;
-        if (i < 0 || i >= n) throw py::index_error("history index out of range");
-        run.ContinueFrom(static_cast<std::size_t>(i));
+        // Negative indices count from the end, as in a list; the run itself
+        // says whether there is such a snapshot.
+        if (i < 0) i += static_cast<py::ssize_t>(run.History().Size());
+        if (i < 0 || !run.ContinueFrom(static_cast<std::size_t>(i)))
+          throw py::index_error("history index out of range");
       },
       py::arg("index"),
       "Installs snapshot `index` of the history as the state and drops the\n"

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
@@ -6,10 +7,14 @@
 
 #include "core/batch/batch_run.h"
 #include "core/batch/csv_rows.h"
+#include "core/common/errors.h"
 #include "core/dynamics/step.h"
+#include "core/history/history_archive.h"
 #include "core/history/run_history.h"
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
+#include "core/persistence/run_archive.h"
+#include "core/run/run.h"
 #include "dynamics_support.h"
 #include "test_files.h"
 
@@ -20,6 +25,7 @@ using testing::ReadBytes;
 using testing::ReadText;
 using testing::TempDir;
 using testing_support::RandomCloud;
+using testing_support::SameDynamicState;
 using testing_support::TwoParticles;
 
 // A clock that moves on by `tick` nanoseconds at every reading: a step and
@@ -191,6 +197,179 @@ TEST_F(History, ThinsEvenlyAndStartsAgainWhereTheStateChanges) {
   EXPECT_TRUE(h.Empty());
   run(1);
   EXPECT_EQ(steps(), (std::vector<std::int32_t>{35, 36}));
+}
+
+// An archive of `count` snapshots, steps 0, 10, 20, ..., written whole as
+// Save History writes one; the formula changes at every fifth.
+void WriteArchive(const std::string& path, int count) {
+  std::vector<std::uint8_t> bytes = archive::EncodeHeader(StepOptions{});
+  SimState s = TwoParticles();
+  for (int i = 0; i < count; ++i) {
+    s.StepCount = 10 * i;
+    s.X[2] = 1 + i / 1000.0L;
+    archive::Entry e{s.StepCount, {}, s, {}};
+    e.options.force.formula = Formula(i / 5 % 5);
+    const std::vector<std::uint8_t> record = archive::EncodeRecord(e);
+    bytes.insert(bytes.end(), record.begin(), record.end());
+  }
+  testing::WriteBytes(path, bytes);
+}
+
+std::vector<std::int32_t> Steps(const RunHistory& h) {
+  std::vector<std::int32_t> v;
+  for (std::size_t i = 0; i < h.Size(); ++i) v.push_back(h.At(i).State.StepCount);
+  return v;
+}
+
+TEST(EvenPicks, KeepTheFirstAndTheLastAndSpreadTheRestOverTheWholeRun) {
+  const struct {
+    std::size_t count, room;
+    std::vector<std::size_t> expected;  // empty: only the spacing is checked
+  } cases[] = {
+      {0, 5, {}},         {3, 5, {0, 1, 2}}, {5, 5, {0, 1, 2, 3, 4}}, {10, 4, {0, 3, 6, 9}},
+      {7, 1, {0, 6}},  // never fewer than the two ends
+      {100000, 3680, {}}, {20000, 4320, {}}, {4321, 4320, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.count) + " in " + std::to_string(c.room));
+    const std::vector<std::size_t> picks = EvenPicks(c.count, c.room);
+    if (!c.expected.empty() || c.count == 0) {
+      EXPECT_EQ(picks, c.expected);
+      continue;
+    }
+    ASSERT_EQ(picks.size(), c.room);
+    EXPECT_EQ(picks.front(), 0u);
+    EXPECT_EQ(picks.back(), c.count - 1);
+    // No gap wider than the even spacing rounded up.
+    const std::size_t widest = (c.count - 1 + c.room - 2) / (c.room - 1);
+    for (std::size_t i = 1; i < picks.size(); ++i) {
+      ASSERT_GT(picks[i], picks[i - 1]) << i;
+      ASSERT_LE(picks[i] - picks[i - 1], widest) << i;
+    }
+  }
+}
+
+// An archive larger than the history is read thinned evenly, its source
+// named, every snapshot with its own force choices; one that fits is read
+// whole. The source follows the history's own thinning and cutting.
+TEST_F(History, AnArchiveIsReadThinnedEvenlyAndItsSourceFollowsTheHistory) {
+  const std::string big = dir_ / "big.qra", small = dir_ / "small.qra";
+  WriteArchive(big, 200);
+  WriteArchive(small, 30);
+  RunHistory h(50 * RunHistory::SnapshotBytes(), Ticking(1000));
+  ASSERT_EQ(h.Capacity(), 50u);
+
+  LoadHistoryArchive(archive::Reader(small), small, h);
+  EXPECT_EQ(h.Size(), 30u);
+  EXPECT_EQ(h.Source().path, small);
+  EXPECT_FALSE(h.Source().Thinned());
+
+  const LoadedArchive loaded = LoadHistoryArchive(archive::Reader(big), big, h);
+  ASSERT_EQ(h.Size(), 50u);
+  EXPECT_EQ(h.Source().path, big);
+  EXPECT_EQ(h.Source().indices, EvenPicks(200, 50));
+  EXPECT_EQ(h.Source().Span(), 200u);
+  EXPECT_TRUE(h.Source().Thinned());
+  EXPECT_EQ(loaded.options.force.formula, Formula(199 / 5 % 5));
+  for (std::size_t i = 0; i < h.Size(); ++i) {
+    const std::size_t from = h.Source().indices[i];
+    ASSERT_EQ(h.At(i).State.StepCount, std::int32_t(10 * from)) << i;
+    ASSERT_EQ(h.At(i).Force.formula, Formula(from / 5 % 5)) << i;
+  }
+
+  // Going back keeps what the window says true: the snapshots up to there.
+  h.TruncateAfter(19);
+  EXPECT_EQ(h.Source().indices.size(), 20u);
+  EXPECT_EQ(h.Source().Span(), EvenPicks(200, 50)[19] + 1);
+  // A run from there fills the history: the source is thinned with it.
+  SimState s = TwoParticles();
+  InstallSnapshot(h.At(19), s);
+  h.RunStarted(s, ForceOptions{});
+  StepOptions o;
+  for (int n = 0; n < 4000 && h.Source().indices.size() == 20; ++n) {
+    AdvanceStep(s, o, s.StepCount + 1);
+    h.StepDone(s, o.force);
+  }
+  EXPECT_EQ(h.Source().indices.size(), 10u);
+  for (std::size_t i = 0; i < 10; ++i)
+    EXPECT_EQ(h.At(i).State.StepCount, std::int32_t(10 * h.Source().indices[i]));
+  h.Clear();
+  EXPECT_TRUE(h.Source().path.empty());
+  EXPECT_FALSE(h.Source().Thinned());
+}
+
+// A read that fails (the archive cut after it was opened) leaves the history
+// as it was.
+TEST_F(History, AnArchiveThatFailsWhileReadLeavesTheHistoryAsItWas) {
+  const std::string path = dir_ / "cut.qra";
+  WriteArchive(path, 40);
+  RunHistory h(RunHistory::kDefaultMemoryLimit, Ticking(1000));
+  SimState s = TwoParticles();
+  h.RunStarted(s, ForceOptions{});
+  const archive::Reader r(path);
+  ASSERT_EQ(truncate(path.c_str(), off_t(archive::HeaderSize() + 10 * archive::RecordSize())), 0);
+  EXPECT_THROW(LoadHistoryArchive(r, path, h), FileError);
+  EXPECT_EQ(Steps(h), std::vector<std::int32_t>{0});
+  EXPECT_TRUE(h.Source().path.empty());
+}
+
+// Save History writes each snapshot with the force choices it was taken
+// under, not those in force when it is saved; the other choices are the
+// run's.
+TEST_F(History, SavedSnapshotsKeepTheForceChoicesTheyWereTakenUnder) {
+  SimState s = Load(WallCloud());
+  RunHistory h(RunHistory::kDefaultMemoryLimit, Ticking(1000));
+  StepOptions o = WallOptions();
+  const Formula formulas[] = {Formula::E, Formula::PE, Formula::PES};
+  for (const Formula f : formulas) {
+    o.force.formula = f;
+    o.force.dropB = f == Formula::PES;
+    h.RunStarted(s, o.force);  // each run records its start
+    for (int n = 0; n < 3; ++n) {
+      AdvanceStep(s, o, s.StepCount + 1);
+      h.StepDone(s, o.force);
+    }
+  }
+  ASSERT_GE(h.Size(), 3u);
+  StepOptions now = WallOptions();
+  now.force.formula = Formula::DUDI;
+  now.heater = true;
+  SaveHistoryArchive(h, now, dir_ / "saved.qra");
+  const archive::Reader r(dir_ / "saved.qra");
+  ASSERT_EQ(r.Count(), h.Size());
+  EXPECT_EQ(r.Options().force.formula, Formula::E);
+  std::vector<Formula> seen;
+  for (std::size_t i = 0; i < r.Count(); ++i) {
+    const archive::Entry e = r.At(i);
+    EXPECT_EQ(e.options.force.formula, h.At(i).Force.formula) << i;
+    EXPECT_EQ(e.options.force.dropB, h.At(i).Force.dropB) << i;
+    EXPECT_TRUE(e.options.heater) << i;
+    if (seen.empty() || seen.back() != e.options.force.formula) seen.push_back(e.options.force.formula);
+  }
+  EXPECT_EQ(seen, std::vector<Formula>(std::begin(formulas), std::end(formulas)));
+}
+
+// Steps taken one by one from a fresh load make a run whose start is
+// recorded; continuing from that first snapshot goes back to the load.
+TEST_F(History, SingleStepsRecordTheirStartAndTheFirstSnapshotContinues) {
+  qd::Run run;
+  run.State() = Load(WallCloud());
+  run.Options() = WallOptions();
+  run.StateReplaced();
+  const RunState loaded = run.State();
+  for (int n = 0; n < 5; ++n) ASSERT_FALSE(run.Step());
+  const RunState fifth = run.State();
+  ASSERT_GE(run.History().Size(), 1u);
+  EXPECT_EQ(run.History().At(0).State.StepCount, 0);
+  EXPECT_TRUE(SameDynamicState(run.History().At(0).State, loaded));
+
+  ASSERT_TRUE(run.ContinueFrom(0));
+  EXPECT_EQ(run.History().Size(), 1u);
+  EXPECT_EQ(run.State().StepCount, 0);
+  EXPECT_TRUE(SameDynamicState(run.State(), loaded));
+  EXPECT_FALSE(run.ContinueFrom(1));
+  run.Go(5);
+  EXPECT_TRUE(SameDynamicState(run.State(), fifth));
 }
 
 }  // namespace

@@ -103,6 +103,19 @@ def test_history_replays_the_run(start_file):
     assert (sim.positions.tobytes(), sim.step_count) == (end.tobytes(), 30)
 
 
+def test_single_steps_from_a_load_record_their_start(start_file):
+    sim = qd.load(start_file(formula="E"))
+    start = sim.positions
+    for _ in range(4):
+        sim.step()
+    assert sim.history[0].step == 0
+    np.testing.assert_array_equal(sim.history[0].positions, start)
+    # Negative indices count from the end; the first snapshot goes back to the load.
+    sim.continue_from(-len(sim.history))
+    assert sim.step_count == 0 and len(sim.history) == 1
+    np.testing.assert_array_equal(sim.positions, start)
+
+
 def test_copy_is_independent(start_file):
     sim = qd.load(start_file())
     sim.formula = "DUDI"

@@ -130,6 +130,8 @@ def test_bad_calls_are_refused_and_change_nothing(tmp_path):
         (lambda: sim.run(-1), ValueError, "at least 0"),
         (lambda: sim.run("5"), TypeError, ""),
         (lambda: sim.continue_from(5), IndexError, "history index"),
+        (lambda: sim.continue_from(len(sim.history)), IndexError, "history index"),
+        (lambda: sim.continue_from(-len(sim.history) - 1), IndexError, "history index"),
         (lambda: sim.history[-5], IndexError, "history index"),
         (lambda: sim.save(tmp_path / "start.pln"), ValueError, "loaded from; save to another file"),
         (lambda: sim.save(tmp_path / "no" / "such.pln"), FileNotFoundError, "File not found"),

@@ -1,6 +1,7 @@
 // The "Run History" window over the main window's recording: opening it
 // during a run, the chart with its gaps, going back to a snapshot, the
-// exported table, and the commands that start a new history.
+// exported table, and the commands that start a new history. Run archives:
+// history_window_archive_test.cpp.
 #include "ui/history/history_window.h"
 
 #include <QAction>
@@ -23,49 +24,11 @@
 #include "core/batch/batch_run.h"
 #include "core/editing/number_text.h"
 #include "core/persistence/xyz.h"
-#include "core/persistence/run_archive.h"
-#include "tests/ui/commands_fixture.h"
+#include "tests/ui/history_fixture.h"
 #include "ui/editing/edit_dlg.h"
 
 namespace qd {
 namespace {
-
-class HistoryWindow : public CommandsTest {
- protected:
-  THistoryWindow& Open(TMainForm& f) {
-    // A clock on which a step and a snapshot cost the same, so that K (and
-    // with it how many snapshots a run leaves) does not depend on the load
-    // of the machine running the tests.
-    f.History() =
-        RunHistory(RunHistory::kDefaultMemoryLimit, [t = std::int64_t{0}]() mutable { return t += 1000; });
-    window = std::make_unique<THistoryWindow>(f.CurrentRun(), f);
-    f.SetWindows({.history = window.get()});
-    return *window;
-  }
-  void TearDown() override {
-    window.reset();
-    CommandsTest::TearDown();
-  }
-  std::unique_ptr<THistoryWindow> window;
-};
-
-// Fourteen particles with a fast start, so that the 1.5 walls and the
-// blockade of slots 1..4 all have work to do.
-SimState WallCloud() {
-  SimState c = TwoParticles();
-  c.Dt = 0.01L;
-  c.A1 = c.A2 = 0.01L;
-  for (int s = 1; s <= 14; ++s) {
-    c.Present[s] = 1;
-    c.X[s] = 0.3L * (s % 5) - 0.6L;
-    c.Y[s] = 0.2L * (s % 3) - 0.2L;
-    c.Z[s] = 0.25L * (s / 5) - 0.3L;
-    c.UX[s] = (s % 2 ? 1 : -1) * 0.9L;
-    c.UY[s] = 0.3L;
-    c.UZ[s] = (s % 3 ? 1 : -1) * 0.7L;
-  }
-  return c;
-}
 
 TEST_F(HistoryWindow, OpensBesideARunningRunAndClosingKeepsTheRecording) {
   TMainForm& f = StartWith(WallCloud());
@@ -151,6 +114,39 @@ TEST_F(HistoryWindow, ContinuingFromASnapshotIsTheBatchRunOfAsManySteps) {
   ASSERT_EQ(rc.status, batch::kDone) << rc.message;
   EXPECT_EQ(ReadBytes(Folder() + QStringLiteral("/continued.pln")),
             ReadBytes(Folder() + QStringLiteral("/straight.pln")));
+  EXPECT_TRUE(dialogs.errors.empty());
+}
+
+// Watched by the window while it ran, a run that stopped may be continued
+// from: after Stop, after moving the slider, after a second run; and from
+// the first snapshot, which goes back to the run's start.
+TEST_F(HistoryWindow, ContinueComesOnWhenAWatchedRunStopsAndReachesTheFirstSnapshot) {
+  TMainForm& f = StartWith(WallCloud());
+  THistoryWindow& w = Open(f);
+  f.RunHistory1->trigger();
+  ASSERT_TRUE(w.isVisible());
+  const RunState start = state;
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    RunFor(140, [&](int step) {
+      if (step != 3) return;
+      w.Refresh();
+      EXPECT_FALSE(w.ContinueButton->isEnabled());
+    });
+    EXPECT_TRUE(w.ContinueButton->isEnabled());
+    ASSERT_GE(f.History().Size(), 3u);
+    w.Timeline->setValue(1);
+    EXPECT_TRUE(w.ContinueButton->isEnabled());
+  }
+  w.Timeline->setValue(0);
+  ASSERT_EQ(w.SelectedIndex(), 0);
+  w.ContinueButton->click();
+  EXPECT_EQ(state.StepCount, 0);
+  EXPECT_EQ(f.LTime->text(), QStringLiteral("0"));
+  EXPECT_EQ(f.History().Size(), 1u);
+  EXPECT_EQ(state.X, start.X);
+  EXPECT_EQ(state.UZ, start.UZ);
+  EXPECT_TRUE(w.ContinueButton->isEnabled());
   EXPECT_TRUE(dialogs.errors.empty());
 }
 
@@ -342,153 +338,6 @@ TEST_F(HistoryWindow, InstallingAnotherStateStartsANewHistory) {
     EXPECT_TRUE(f.History().Empty()) << c.command;
   }
   EXPECT_TRUE(dialogs.errors.empty());
-}
-
-// ---- run archives -------------------------------------------------------------
-
-// Save History writes what the runner's archive holds: every recorded
-// snapshot, bit for bit, with the run's choices; never over the
-// configuration the run came from.
-TEST_F(HistoryWindow, SaveHistoryWritesTheSnapshotsAsARunArchive) {
-  TMainForm& f = StartWith(WallCloud());
-  THistoryWindow& w = Open(f);
-  f.Thermos3X3->setChecked(true);
-  f.Warm->setChecked(true);
-  RunFor(30);
-  w.Refresh();
-  ASSERT_TRUE(w.SaveButton->isEnabled());
-  const QString path = Folder() + QStringLiteral("/run.qra");
-  dialogs.saveAnswers.push_back(path);
-  w.SaveButton->click();
-  ASSERT_TRUE(dialogs.errors.empty());
-  EXPECT_EQ(dialogs.fileDialogs.back().defaultSuffix, QStringLiteral("qra"));
-  const RunHistory& h = f.History();
-  archive::Reader r(path.toStdString());
-  ASSERT_EQ(r.Count(), h.Size());
-  EXPECT_FALSE(r.TornTail());
-  EXPECT_EQ(r.Options().walls, Walls::Thermos3X3);
-  EXPECT_TRUE(r.Options().heater);
-  for (std::size_t i = 0; i < h.Size(); ++i) {
-    const archive::Entry e = r.At(i);
-    EXPECT_EQ(e.step, h.At(i).State.StepCount);
-    EXPECT_EQ(archive::EncodeRecord({e.step, e.options, h.At(i).State, {}}), archive::EncodeRecord(e)) << i;
-  }
-
-  const QByteArray config = ReadBytes(startPath);
-  dialogs.saveAnswers.push_back(startPath);
-  dialogs.yesNoAnswers.push_back(true);  // "replace it?" Yes: still refused
-  w.SaveButton->click();
-  EXPECT_EQ(dialogs.errors.size(), 1u);
-  EXPECT_EQ(ReadBytes(startPath), config);
-}
-
-// An archive of quindelle-run opened in the window: its last state and
-// choices installed, its snapshots in the history; continuing from one of
-// them is the runner's run of as many steps.
-TEST_F(HistoryWindow, AnOpenedArchiveGoesOnAsTheRunnersRun) {
-  TMainForm& f = StartWith(WallCloud());
-  THistoryWindow& w = Open(f);
-  batch::Options o;
-  o.in = startPath.toStdString();
-  o.steps = 60;
-  o.step.force.formula = Formula::PE;
-  o.step.walls = Walls::Thermos3X3;
-  o.step.cooler = true;
-  o.step.blockade = true;
-  o.archive = (Folder() + QStringLiteral("/runner.qra")).toStdString();
-  o.archiveEvery = 20;
-  auto end = std::make_unique<SimState>();
-  ASSERT_EQ(batch::Run(o, *end).status, batch::kDone);
-
-  const struct {
-    const char* how;
-    std::function<void()> open;
-  } ways[] = {
-      {"File > Open",
-       [&] {
-         dialogs.openAnswers.push_back(QString::fromStdString(o.archive));
-         f.Open1->trigger();
-       }},
-      {"command line", [&] { f.RunHandler([&] { f.OpenFromCommandLine(QString::fromStdString(o.archive)); }); }},
-  };
-  for (const auto& way : ways) {
-    SCOPED_TRACE(way.how);
-    f.Exponential->setChecked(true);
-    f.Thermosout->setChecked(true);
-    f.Cool->setChecked(false);
-    way.open();
-    ASSERT_TRUE(dialogs.errors.empty()) << dialogs.errors.front().toStdString();
-    EXPECT_TRUE(w.isVisible());
-    const RunHistory& h = f.History();
-    ASSERT_EQ(h.Size(), 4u);  // steps 0, 20, 40, 60
-    EXPECT_EQ(state.StepCount, 60);
-    EXPECT_EQ(f.LTime->text(), QStringLiteral("60"));
-    EXPECT_TRUE(f.PolyExpon->isChecked());
-    EXPECT_TRUE(f.Thermos3X3->isChecked());
-    EXPECT_TRUE(f.Cool->isChecked());
-    EXPECT_TRUE(f.Blockade->isChecked());
-    EXPECT_EQ(f.FName->text().toStdString(), o.archive);
-    EXPECT_EQ(state.CurrentName, "");  // Save asks for a configuration's name
-    EXPECT_EQ(w.Timeline->maximum(), 3);
-  }
-
-  // From step 20, 15 more steps: the runner's 35.
-  w.Refresh();
-  w.Timeline->setValue(1);
-  ASSERT_TRUE(w.ContinueButton->isEnabled());
-  w.ContinueButton->click();
-  EXPECT_EQ(state.StepCount, 20);
-  RunFor(15);
-  dialogs.saveAnswers.push_back(Folder() + QStringLiteral("/continued.pln"));
-  f.Save1Click();
-  batch::Options straight = o;
-  straight.steps = 35;
-  straight.archive.clear();
-  straight.out = (Folder() + QStringLiteral("/straight.pln")).toStdString();
-  ASSERT_EQ(batch::Run(straight, *end).status, batch::kDone);
-  EXPECT_EQ(ReadBytes(Folder() + QStringLiteral("/continued.pln")),
-            ReadBytes(Folder() + QStringLiteral("/straight.pln")));
-  EXPECT_TRUE(dialogs.errors.empty());
-}
-
-// A damaged archive leaves the window as it was; a torn tail and a fault are
-// told, the snapshots before them opened.
-TEST_F(HistoryWindow, ADamagedArchiveChangesNothingAndATornOneIsTold) {
-  TMainForm& f = StartWith(WallCloud());
-  Open(f);
-  RunFor(5);
-  batch::Options o;
-  o.in = startPath.toStdString();
-  o.steps = 40;
-  o.archive = (Folder() + QStringLiteral("/whole.qra")).toStdString();
-  o.archiveEvery = 10;
-  auto end = std::make_unique<SimState>();
-  ASSERT_EQ(batch::Run(o, *end).status, batch::kDone);
-  QByteArray bytes = ReadBytes(QString::fromStdString(o.archive));
-
-  QByteArray damaged = bytes;
-  damaged[int(archive::HeaderSize()) + 700] = char(damaged[int(archive::HeaderSize()) + 700] ^ 4);
-  const QString bad = Folder() + QStringLiteral("/bad.qra");
-  WriteBytes(bad, damaged);
-  const std::size_t before = f.History().Size();
-  dialogs.openAnswers.push_back(bad);
-  f.Open1->trigger();
-  ASSERT_EQ(dialogs.errors.size(), 1u);
-  EXPECT_TRUE(dialogs.errors[0].contains(QStringLiteral("snapshot 1 is damaged")))
-      << dialogs.errors[0].toStdString();
-  EXPECT_EQ(state.StepCount, 5);
-  EXPECT_EQ(f.History().Size(), before);
-  EXPECT_EQ(f.FName->text(), startPath);
-
-  const QString torn = Folder() + QStringLiteral("/torn.qra");
-  WriteBytes(torn, bytes.left(bytes.size() - 100));
-  dialogs.openAnswers.push_back(torn);
-  f.Open1->trigger();
-  EXPECT_EQ(dialogs.errors.size(), 1u);
-  ASSERT_EQ(dialogs.informations.size(), 1u);
-  EXPECT_TRUE(dialogs.informations[0].contains(QStringLiteral("cut short")));
-  EXPECT_EQ(f.History().Size(), 4u);
-  EXPECT_EQ(state.StepCount, 30);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // quindelle-run --archive.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/dynamics/options.h"
 #include "core/history/run_history.h"
@@ -24,8 +25,16 @@ struct LoadedArchive {
   bool tornTail = false;
 };
 
-// Replaces the snapshots of `h` with those of the archive `r` has read, their
-// energies computed under each one's force choices. Throws FileError.
-LoadedArchive LoadHistoryArchive(const archive::Reader& r, RunHistory& h, const PotentialFn& potential = {});
+// The indices of the snapshots of an archive of `count` that a history with
+// room for `room` keeps: all when they fit, else `room` of them spread evenly
+// over the whole run, the first and the last among them.
+std::vector<std::size_t> EvenPicks(std::size_t count, std::size_t room);
+
+// Replaces the snapshots of `h` with those of the archive `r` has read from
+// `path` (EvenPicks of them when they do not all fit), their energies
+// computed under each one's force choices, and names the archive as their
+// source. Throws FileError; `h` is then as it was.
+LoadedArchive LoadHistoryArchive(const archive::Reader& r, const std::string& path, RunHistory& h,
+                                 const PotentialFn& potential = {});
 
 }  // namespace qd

@@ -74,6 +74,7 @@ std::size_t RunHistory::MemoryBytes() const { return snaps_.size() * kSnapshotBy
 
 void RunHistory::Clear() {
   snaps_.clear();
+  source_ = {};
   memoryInterval_ = 1;
   ++revision_;
 }
@@ -87,7 +88,19 @@ void RunHistory::Append(const Snapshot& snap) {
 void RunHistory::TruncateAfter(std::size_t i) {
   if (i + 1 >= snaps_.size()) return;
   snaps_.resize(i + 1);
+  if (source_.indices.size() > i + 1) source_.indices.resize(i + 1);
   ++revision_;
+}
+
+void RunHistory::Adopt(RunHistory&& other) {
+  snaps_ = std::move(other.snaps_);
+  source_ = std::move(other.source_);
+  memoryInterval_ = other.memoryInterval_;
+  // A view that saw either history must see the change.
+  revision_ = std::max(revision_, other.revision_) + 1;
+  running_ = false;
+  // The other's limit may be larger: thin to this one's.
+  while (snaps_.size() > capacity_) DropEveryOther();
 }
 
 void RunHistory::DropEveryOther() {
@@ -98,6 +111,9 @@ void RunHistory::DropEveryOther() {
     ++kept;
   }
   snaps_.resize(kept);
+  std::vector<std::size_t>& from = source_.indices;
+  for (std::size_t i = 0; 2 * i < from.size(); ++i) from[i] = from[2 * i];
+  from.resize((from.size() + 1) / 2);
   memoryInterval_ = Interval() > std::numeric_limits<std::int32_t>::max() / 2
                         ? std::numeric_limits<std::int32_t>::max()
                         : 2 * Interval();

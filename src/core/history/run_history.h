@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/common/extended.h"
 #include "core/dynamics/options.h"
@@ -41,6 +42,20 @@ Snapshot TakeSnapshot(const RunState& s, const ForceOptions& force, const Potent
 // of a window's state stay.
 void InstallSnapshot(const Snapshot& snap, RunState& s);
 
+// Where the snapshots came from when they were read from a run archive, so
+// that the window can say which of the archive's snapshots it leaves out and
+// never writes over the archive.
+struct HistorySource {
+  std::string path;  // the archive's file name
+  // For each of the first snapshots of the history, the index in the
+  // archive of the snapshot it holds; what a run adds comes after them.
+  std::vector<std::size_t> indices;
+  // The archive's snapshots up to the last one still held.
+  std::size_t Span() const { return indices.empty() ? 0 : indices.back() + 1; }
+  // Whether some of those are not held.
+  bool Thinned() const { return indices.size() < Span(); }
+};
+
 class RunHistory {
  public:
   static constexpr std::size_t kDefaultMemoryLimit = std::size_t{64} << 20;
@@ -64,6 +79,12 @@ class RunHistory {
   void Append(const Snapshot& snap);
   // Drops every snapshot after index i.
   void TruncateAfter(std::size_t i);
+  // Takes the snapshots, the spacing and the source of `other` in place of
+  // its own; the clock, the potential and the switch stay.
+  void Adopt(RunHistory&& other);
+  // The archive the first snapshots were read from; empty when recorded.
+  void SetSource(HistorySource source) { source_ = std::move(source); }
+  const HistorySource& Source() const { return source_; }
 
   std::size_t Size() const { return snaps_.size(); }
   bool Empty() const { return snaps_.empty(); }
@@ -73,6 +94,8 @@ class RunHistory {
   // What the snapshots take, bookkeeping included; never above MemoryLimit().
   std::size_t MemoryBytes() const;
   std::size_t MemoryLimit() const { return limit_; }
+  // The snapshots that fit under the limit.
+  std::size_t Capacity() const { return capacity_; }
   // What one snapshot takes, bookkeeping included.
   static std::size_t SnapshotBytes();
   // Changes whenever the snapshots do, so that a view redraws only then.
@@ -95,6 +118,7 @@ class RunHistory {
   PotentialFn potential_;
   bool enabled_ = true;
   std::deque<Snapshot> snaps_;
+  HistorySource source_;
   std::uint64_t revision_ = 0;
   std::int32_t memoryInterval_ = 1;
   // Running means of one step's time (recording left out) and of one

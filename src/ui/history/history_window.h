@@ -6,6 +6,7 @@
 // recording at most ten times a second, so that it never slows a run down.
 #include <QPointF>
 #include <QRect>
+#include <QSize>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -47,6 +48,9 @@ class THistoryWindow : public QWidget {
   QChartView* ChartView = nullptr;
   QChart* Chart = nullptr;
   QLabel* Note = nullptr;  // says why the curve has gaps
+  // Says which of an opened archive's snapshots the history holds when it
+  // could not hold them all.
+  QLabel* ArchiveNote = nullptr;
   // The energy axis on a symmetric logarithmic scale (sign * log10(1 + |E|)).
   QCheckBox* LogScale = nullptr;
   // Dragging a rectangle over the chart zooms into it; this goes back.
@@ -64,8 +68,10 @@ class THistoryWindow : public QWidget {
   QTimer* RefreshTimer = nullptr;
 
   // Brings the chart, the timeline and the buttons up to date (the timer
-  // calls it while the window is shown).
+  // calls it while the window is shown, the host when its run has ended).
   void Refresh();
+  // Enables the buttons that can act now.
+  void UpdateButtons();
   // Shows the window and brings it to the front; the first time beside the
   // main window, later where the user left it.
   void ShowBeside(const QWidget& owner);
@@ -74,8 +80,10 @@ class THistoryWindow : public QWidget {
   void ExportXyzClick();
   void SaveClick();
   // Where the snapshots are to go, asked of the user; nothing when cancelled
-  // or when it is the configuration the run came from (`refusal` says so).
-  std::optional<std::string> ChooseOutput(const QString& filter, const QString& suffix, const QString& refusal);
+  // or when it is the configuration the run came from or the archive the
+  // history was read from (`refusal` says so, with %1 for which of them).
+  std::optional<std::string> ChooseOutput(const QString& filter, const QString& suffix,
+                                          const QString& refusal);
 
   // The snapshot the timeline points at, or -1 when there is none.
   int SelectedIndex() const;
@@ -93,6 +101,7 @@ class THistoryWindow : public QWidget {
   int ChartRebuilds() const { return rebuilds_; }
 
   static constexpr int kRefreshMs = 100;
+  static constexpr QSize kPictureSize{298, 88};  // half the picture area
   enum { kKinetic, kPotential, kTotal };
 
  protected:
@@ -104,6 +113,7 @@ class THistoryWindow : public QWidget {
     std::vector<QLineSeries*> pieces;
   };
   void RebuildChart();
+  void ShowArchiveNote();
   void ShowSelection();
   void SetPieces(int which, const std::vector<std::vector<QPointF>>& runs);
   // Sets the energy range (in the axis's units) and its ticks.

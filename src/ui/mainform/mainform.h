@@ -269,6 +269,8 @@ class TMainForm : public QMainWindow, public HistoryHost {
   // ---- run, files and structures (mainform_commands.cpp) -----------------------
   void GoClick();
   RunOutcome RunSteps();
+  // After the run loop returned: what waited for its end catches up.
+  void RunLoopLeft();
   void LTimeDblClick();
   void Open1Click();
   void Save1Click();

@@ -24,6 +24,7 @@
 #include "ui/common/colours.h"
 #include "ui/common/dialogs.h"
 #include "ui/common/field_text.h"
+#include "ui/history/history_window.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
 #include "ui/view/picture_canvas.h"
@@ -91,6 +92,7 @@ void TMainForm::GoClick() {
     --runDepth_;
     ReportError(e);
     SetIdleLook();
+    RunLoopLeft();
     FinishPendingClose();
     return;
   }
@@ -101,7 +103,14 @@ void TMainForm::GoClick() {
     ReportError(FpFault(outcome.fault->message));
     SetIdleLook();
   }
+  RunLoopLeft();
   FinishPendingClose();
+}
+
+void TMainForm::RunLoopLeft() {
+  // The run's end was told while its loop was still on the stack, when
+  // nothing could be continued yet: the history window learns it now.
+  if (windows_.history && windows_.history->isVisible()) windows_.history->UpdateButtons();
 }
 
 RunOutcome TMainForm::RunSteps() {

@@ -7,7 +7,6 @@
 #include "core/history/history_archive.h"
 #include "ui/common/dialogs.h"
 #include "ui/common/field_text.h"
-
 #include "ui/history/history_window.h"
 #include "ui/mainform/form_widgets.h"
 #include "ui/mainform/mainform.h"
@@ -37,12 +36,14 @@ void TMainForm::OpenArchive(const QString& path) {
   // Read and checked whole before anything changes: a damaged archive
   // leaves the window as it was.
   const archive::Reader archived(PathBytes(path));
+  RunHistory read(run_.History().MemoryLimit());
+  const LoadedArchive loaded = LoadHistoryArchive(archived, PathBytes(path), read);
   SimState& s = state_;
   s.ImageMode = false;
   Go->setEnabled(true);
   Null00->setEnabled(true);
   run_.StateReplaced();
-  const LoadedArchive loaded = LoadHistoryArchive(archived, run_.History());
+  run_.History().Adopt(std::move(read));
   InstallSnapshot(run_.History().At(run_.History().Size() - 1), s);
   SetStepOptions(loaded.options);
   run_.Options() = loaded.options;
