@@ -32,6 +32,43 @@ std::vector<std::uint8_t> WithChecksums(const std::uint8_t* data, std::size_t si
   return b;
 }
 
+// A fault text reaches terminals and Python strings: printable (no C0 or C1
+// control code), and UTF-8
+// as Python decodes it (no overlong forms, no surrogates, nothing past
+// U+10FFFF).
+bool Printable(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return false;
+    std::size_t more = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range
+    if (c < 0x80)
+      more = 0;
+    else if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+      lo = c == 0xC2 ? 0xA0 : 0x80;  // U+0080..U+009F are control codes too
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      lo = c == 0xE0 ? 0xA0 : 0x80;
+      hi = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      lo = c == 0xF0 ? 0x90 : 0x80;
+      hi = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+      return false;
+    }
+    if (more > 0 && i + more >= text.size()) return false;
+    for (std::size_t k = 1; k <= more; ++k) {
+      const auto b = static_cast<unsigned char>(text[i + k]);
+      if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) return false;
+    }
+    i += 1 + more;
+  }
+  return true;
+}
+
 void Use(const qd::archive::Entry& e, bool last) {
   static qd::StepEngine engine;
   qd::RunState s = e.state;
@@ -61,6 +98,10 @@ void ReadArchive(qd::fuzz::ScratchFile& file, const std::uint8_t* data, std::siz
       QD_FUZZ_CHECK(e.step >= 0, which);
       QD_FUZZ_CHECK(e.state.TaonCount >= 0 && e.state.TaonCount <= qd::kSlotCount, which);
       QD_FUZZ_CHECK(e.fault.size() <= kMaxFaultText, which);
+      QD_FUZZ_CHECK(Printable(e.fault), which);
+      // Steps go up; a step comes twice only as the fault after its state.
+      if (i > 0)
+        QD_FUZZ_CHECK(e.step > r.Steps()[i - 1] || (e.step == r.Steps()[i - 1] && !e.fault.empty()), which);
       Use(e, i + 1 == r.Count());
     }
   } catch (const qd::FileError&) {

@@ -2,6 +2,7 @@
 // then the file read the way --from and the Python module read it.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,10 @@
 #include "core/common/errors.h"
 #include "core/persistence/xyz.h"
 #include "fuzz_support.h"
+
+namespace {
+constexpr std::size_t kLongestMessage = 300;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace qd;
@@ -29,7 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       InstallXyzFrame(s, f);
       ++frames;
     }
-  } catch (const FileError&) {
+  } catch (const FileError& e) {
+    // A message quotes a short piece of the file, never a whole line.
+    QD_FUZZ_CHECK(std::strlen(e.what()) <= kLongestMessage, std::string(e.what()).substr(0, 200) + "...");
     parsed = false;
   }
 
@@ -42,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool read = true;
     try {
       batch::InstallStartFrom(s, from);
-    } catch (const FileError&) {
+    } catch (const FileError& e) {
+      QD_FUZZ_CHECK(std::strlen(e.what()) <= kLongestMessage, std::string(e.what()).substr(0, 200) + "...");
       read = false;
     }
     QD_FUZZ_CHECK(read == readable, from);
