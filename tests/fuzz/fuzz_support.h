@@ -13,8 +13,22 @@
 
 namespace qd::fuzz {
 
+// The detail often quotes the input: its control and non-ASCII bytes go to
+// the log as \xNN, at most 300 of them.
 [[noreturn]] inline void Fail(const char* what, const std::string& detail) {
-  std::fprintf(stderr, "fuzz check failed: %s %s\n", what, detail.c_str());
+  std::string shown;
+  for (std::size_t i = 0; i < detail.size() && i < 300; ++i) {
+    const auto c = static_cast<unsigned char>(detail[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      shown += static_cast<char>(c);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  if (detail.size() > 300) shown += "...";
+  std::fprintf(stderr, "fuzz check failed: %s %s\n", what, shown.c_str());
   std::abort();
 }
 
