@@ -3,9 +3,11 @@ BUILD      ?= build
 SANITIZE   ?= build-sanitize
 TSAN       ?= build-tsan
 BENCHDIR   ?= build-bench
+FUZZDIR    ?= build-fuzz
+FUZZ_SECONDS ?= 60
 GENERATOR  := -G Ninja
 
-.PHONY: all deps build run test package bench sanitize tsan clean
+.PHONY: all deps build run test package bench sanitize tsan fuzz clean
 
 all: build
 
@@ -16,6 +18,7 @@ test: DEPS = build test
 package: DEPS = build package
 bench: DEPS = build bench
 sanitize: DEPS = build test
+fuzz: DEPS = build fuzz
 
 deps:
 	@scripts/install-deps $(DEPS)
@@ -60,5 +63,13 @@ tsan: deps
 	@cmake --build $(TSAN) --target quindelle_core_tests
 	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R "Identity|PreparedStep|RunObject|Energy|WorkerPool|Xyz"
 
+# Each reader of outside bytes under libFuzzer with AddressSanitizer and
+# UndefinedBehaviorSanitizer, FUZZ_SECONDS each, from the corpus in tests/fuzz.
+# Only the core is built, with clang.
+fuzz: deps
+	@cmake -S . -B $(FUZZDIR) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DQUINDELLE_FUZZ=ON >/dev/null
+	@cmake --build $(FUZZDIR)
+	scripts/fuzz $(FUZZDIR) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE) $(TSAN) $(BENCHDIR)
+	rm -rf $(BUILD) $(SANITIZE) $(TSAN) $(BENCHDIR) $(FUZZDIR)
