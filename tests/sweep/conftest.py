@@ -3,6 +3,7 @@ skipped aloud where it cannot start (ctest then counts the tests as
 skipped, not passed)."""
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -16,6 +17,15 @@ SKIPPED = 77
 unavailable = []
 
 
+def ended_by(sig, _frame):
+    # A timeout's SIGTERM still stops the daemons (at exit).
+    sys.exit(128 + sig)
+
+
+for _sig in (signal.SIGTERM, signal.SIGHUP):
+    signal.signal(_sig, ended_by)
+
+
 def pytest_sessionfinish(session, exitstatus):
     if exitstatus == 0 and unavailable:
         sys.stderr.write("\nSlurm tests skipped: %s\n" % unavailable[0])
@@ -25,6 +35,8 @@ def pytest_sessionfinish(session, exitstatus):
 def start_cluster():
     """A running cluster in a short scratch path (munge's socket path is
     bounded), or a skip that says why not."""
+    if unavailable:
+        pytest.skip("no Slurm can start here: %s" % unavailable[0])
     root = tempfile.mkdtemp(prefix="qd-slurm-", dir="/tmp")
     cluster = slurm_cluster.Cluster(root)
     try:

@@ -2,6 +2,7 @@
 key and socket, slurmctld and slurmd on free loopback ports, everything
 stopped by its PID afterwards. The sweep's tests and its efficiency
 measurement run their sweeps on it."""
+import atexit
 import os
 import pwd
 import shutil
@@ -11,6 +12,9 @@ import subprocess
 import time
 
 DAEMONS = ["munged", "slurmctld", "slurmd"]
+# Clusters still running: stopped at the interpreter's exit too, so that a
+# test run that is cut short leaves no daemon behind.
+LIVE = []
 
 
 class Unavailable(Exception):
@@ -54,6 +58,7 @@ class Cluster:
     def start(self, timeout=60):
         """Starts the three daemons and waits for the node to be idle; on
         any failure stops what started and raises Unavailable."""
+        LIVE.append(self)
         try:
             self._start(timeout)
         except BaseException:
@@ -187,9 +192,17 @@ class Cluster:
                 time.sleep(0.1)
         for name in reversed(DAEMONS):
             self.stop_daemon(name)
+        if self in LIVE:
+            LIVE.remove(self)
 
     def squeue(self, *args):
         return subprocess.run(["squeue", "-h"] + list(args), env=self.env, capture_output=True, text=True)
+
+
+@atexit.register
+def stop_all():
+    for cluster in list(LIVE):
+        cluster.stop()
 
 
 def remove(root):
