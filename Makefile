@@ -49,6 +49,8 @@ bench: deps
 		$(BENCHDIR)/quindelle_ui_bench --benchmark_filter=BM_RunLoopVsCore; fi
 	@# The Python module's runs and calls against quindelle-run's steps.
 	PYTHONPATH=$(BENCHDIR)/python /usr/bin/python3 bench/python_speed.py --runner $(BENCHDIR)/quindelle-run
+	@# A 16-job sweep against the ideal, through GNU parallel and on a single-node Slurm of its own.
+	/usr/bin/python3 bench/sweep_efficiency.py --build $(BENCHDIR)
 
 # The core, the batch runner and the window code with its tests, all under
 # AddressSanitizer and UndefinedBehaviorSanitizer; the window tests run offscreen.
