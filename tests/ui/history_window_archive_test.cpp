@@ -13,6 +13,7 @@
 #include "core/batch/batch_run.h"
 #include "core/common/errors.h"
 #include "core/persistence/run_archive.h"
+#include "tests/core/archive_craft.h"
 #include "tests/ui/history_fixture.h"
 
 namespace qd {
@@ -229,6 +230,10 @@ TEST_F(HistoryWindow, ADamagedArchiveChangesNothingAndATornOneIsTold) {
   const QByteArray bytes = ReadBytes(QString::fromStdString(o.archive));
   const QByteArray mark(reinterpret_cast<const char*>(archive::kMagic), sizeof archive::kMagic);
 
+  // A slot count no run has, with its checksum made right: only the field
+  // checks stand in the way.
+  const std::string crafted = testing_support::Crafted(bytes.toStdString(), 2, archive::kTaonAt,
+                                                       testing_support::LittleEndian(std::int32_t{-7}));
   QByteArray flipped = bytes;
   flipped[int(archive::HeaderSize()) + 700] = char(flipped[int(archive::HeaderSize()) + 700] ^ 4);
   const struct {
@@ -236,6 +241,7 @@ TEST_F(HistoryWindow, ADamagedArchiveChangesNothingAndATornOneIsTold) {
     QByteArray bytes;
   } cases[] = {
       {"a bit flipped in a snapshot", flipped},
+      {"a slot count of -7", QByteArray::fromStdString(crafted)},
       {"the mark and then text", mark + QByteArray("this is not a run archive\n").repeated(40)},
       {"the mark alone", mark},
       {"cut inside its header", bytes.left(int(archive::HeaderSize()) - 3)},
