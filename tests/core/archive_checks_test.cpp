@@ -127,6 +127,7 @@ TEST_F(ArchiveChecks, EveryFieldIsCheckedNotOnlyTheChecksum) {
       {"escape sequence", WithFault(good, 2, "\x1b[2J"), 2, "fault text that is not printable UTF-8"},
       {"line end", WithFault(good, 2, "over\nflow"), 2, "fault text that is not printable UTF-8"},
       {"NUL", WithFault(good, 2, std::string("a\0b", 3)), 2, "fault text that is not printable UTF-8"},
+      {"DEL", WithFault(good, 2, "rub\x7fout"), 2, "fault text that is not printable UTF-8"},
       {"invalid UTF-8", WithFault(good, 2, "\xff\xfe"), 2, "fault text that is not printable UTF-8"},
       {"long form of '/'", WithFault(good, 2, "\xc0\xaf"), 2, "fault text that is not printable UTF-8"},
       {"C1 control", WithFault(good, 2, "\xc2\x9b"), 2, "fault text that is not printable UTF-8"},
