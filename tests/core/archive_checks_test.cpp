@@ -123,6 +123,8 @@ TEST_F(ArchiveChecks, EveryFieldIsCheckedNotOnlyTheChecksum) {
       {"repeated step", stepped(1, 0), 1, "step 0 after step 0"},
       {"decreasing step", stepped(2, 5), 2, "step 5 after step 10"},
       {"unknown formula", Crafted(good, 1, 16, "\x07"), 1, "unknown option value"},
+      {"20 slots of the second kind", Crafted(good, 1, 18, "\x14"), 1, "unknown option value"},
+      {"a switch that is neither off nor on", Crafted(good, 1, 22, "\x02"), 1, "unknown option value"},
       {"fault text too long", Crafted(good, 2, archive::kFaultAt, "\x80"), 2, "fault text of 128 bytes"},
       {"escape sequence", WithFault(good, 2, "\x1b[2J"), 2, "fault text that is not printable UTF-8"},
       {"line end", WithFault(good, 2, "over\nflow"), 2, "fault text that is not printable UTF-8"},
