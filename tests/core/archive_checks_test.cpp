@@ -376,6 +376,8 @@ TEST_F(ArchiveChecks, ResumeKeepsTheArchivesInterval) {
       {{90, 120, 150, 155}, 30},
       {{0, 50, 100, 110, 120}, 10},
       {{0, 1000, 2000, 4000, 6000}, 2000},
+      // Gaps of 500 off their multiples: a resumed run's, not a cadence.
+      {{0, 250, 750, 1250}, 250},
       {{3}, 0},
       {{}, 0},
   };

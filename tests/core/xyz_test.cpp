@@ -317,6 +317,8 @@ TEST(Xyz, DamagedFramesNameTheLineAndTheFault) {
        "XYZ line 3: momenta without a masses column need element symbols; the frame has no species column"},
       {"1\nProperties=species:S:1:pos:R:3:momenta:R:3:masses:R:1\nH 0 0 0 1 1 1 -2\n",
        "XYZ line 3: mass '-2' is not above 0"},
+      {"1\nProperties=species:S:1:pos:R:3:momenta:R:3:masses:R:1\nH 0 0 0 1 1 1 0\n",
+       "XYZ line 3: mass '0' is not above 0"},
       {"1\nProperties=species:S:1:pos:R:3:momenta:R:3:masses:R:1\nH 0 0 0 1e4000 1 1 1e-4000\n",
        "XYZ line 3: a momentum over its mass is too large"},
       {"1\n\nCl " + std::string(59, '1') + "x" + std::string(40, '1') + " 0 0\n",
