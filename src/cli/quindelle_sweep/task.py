@@ -7,6 +7,7 @@ usage: task.py DIR"""
 
 import json
 import os
+import signal
 import socket
 import subprocess
 import sys
@@ -56,7 +57,14 @@ def main(argv):
     sys.stderr.write("job %d on %s: %s\n" % (k, status["host"], json.dumps(command)))
     sys.stderr.flush()
     try:
-        code = subprocess.call(command, stdin=subprocess.DEVNULL)
+        child = subprocess.Popen(command, stdin=subprocess.DEVNULL)
+        # scancel, a time limit or a preemption signals this task: the run
+        # must hear it too, or it would go on without a task to answer for it.
+        def forward(sig, _frame):
+            child.send_signal(sig)
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            signal.signal(sig, forward)
+        code = child.wait()
     except OSError as e:
         code = 127
         status["error"] = "cannot run %s on %s: %s (PATH=%s)" % (
