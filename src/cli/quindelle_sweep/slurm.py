@@ -139,8 +139,8 @@ class Submission:
             if name in OWN_OPTIONS or (len(name) > 2 and name[:2] in ("-a", "-W", "-D") and name[1] != "-"):
                 raise Usage("--sbatch: %s is the sweep's own (see --jobs and --out)" % name)
 
-    def throttled(self, spec):
-        return spec + ("%" + self.a["jobs"] if self.a["jobs"] else "")
+    def throttled(self, indices):
+        return indices + ("%" + self.a["jobs"] if self.a["jobs"] else "")
 
     def classify(self, r, what):
         said = (r.stderr.strip() or r.stdout.strip() or "exit status %d" % r.returncode)
