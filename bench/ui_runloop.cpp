@@ -50,6 +50,7 @@ class SilentDialogs : public qd::Dialogs {
   std::optional<QString> OpenFile(QWidget*, const qd::FileDialogSpec&) override { return std::nullopt; }
   std::optional<QString> SaveFile(QWidget*, const qd::FileDialogSpec&) override { return std::nullopt; }
   bool AskYesNo(QWidget*, const QString&) override { return false; }
+  qd::Answer AskYesNoCancel(QWidget*, const QString&) override { return qd::Answer::Cancel; }
   void Information(QWidget*, const QString& text) override { errors.push_back(text); }
   void Error(QWidget*, const QString& text) override { errors.push_back(text); }
 };
