@@ -51,7 +51,10 @@ def timed_sweep(sweep, steps, out, env, extra):
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--build", required=True, help="the build folder with quindelle-run and quindelle-sweep")
-    p.add_argument("--seconds", type=float, default=6.0, help="the length of one run (default 6)")
+    # Slurm starts pending tasks on a one-second cycle of its controller, so
+    # each wave of a sweep of runs a few seconds long would mostly measure
+    # that cycle; a cluster's runs are minutes long.
+    p.add_argument("--seconds", type=float, default=20.0, help="the length of one run (default 20)")
     a = p.parse_args()
     run = os.path.abspath(os.path.join(a.build, "quindelle-run"))
     sweep = os.path.abspath(os.path.join(a.build, "quindelle-sweep"))
@@ -79,6 +82,11 @@ def main():
             return 0
         try:
             env.update(SLURM_CONF=cluster.conf)
+            # A controller just started holds its first scheduling pass back
+            # for a second or two; a cluster a user submits to has long been
+            # running, so one job goes through it before the clock starts.
+            subprocess.run(["sbatch", "--wait", "--quiet", "--output=/dev/null", "--wrap=true"], env=env,
+                           check=True, stdout=subprocess.DEVNULL)
             wall, spent = timed_sweep(sweep, steps, os.path.join(scratch, "array"), env, ["--slurm"])
         finally:
             cluster.stop()

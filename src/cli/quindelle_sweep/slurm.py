@@ -26,6 +26,8 @@ RUNNING = {"RUNNING", "COMPLETING", "CONFIGURING", "STAGE_OUT", "SIGNALING", "RE
 # waiting (the array goes on without it).
 PATIENCE = 120
 STATE = "slurm.json"
+# How often the sweep looks at the tasks' records while it waits.
+WATCH = 0.25
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 
 
@@ -121,6 +123,11 @@ def ended(status):
     return status["exit"] in (0, 3) and status["signal"] == 0
 
 
+def fresh(tasks, status, before):
+    """True when every task has written a record since squeue first named it."""
+    return all(k in status and status[k]["end"] != before.get(k) for k in tasks)
+
+
 class Stopped(Exception):
     pass
 
@@ -194,33 +201,63 @@ class Submission:
         return array, cluster
 
     def wait(self, out, array, cluster, count, words):
-        """Waits for every task of the array to be over, saying how far it is."""
+        """Waits for every task of the array to be over, saying how far it is.
+        squeue is asked seldom on a long sweep, so as not to burden the
+        controller; between its answers the tasks' own records are watched
+        (a folder's modification time, cheap even on a shared folder), and
+        once every task squeue last named has written its record, squeue is
+        asked again at once: the end of a wave is seen within a moment, not
+        at the next slow poll."""
         self.array = (array, cluster)
-        began, said, lost = time.monotonic(), None, None
+        folder = os.path.join(out, "tasks")
+        began, said, lost, asked = time.monotonic(), None, None, 0.0
+        tasks, before, stamp, status = {}, {}, None, endings(out, count)
         while True:
-            tasks, why = squeue(array, cluster)
-            if tasks is None:
-                lost = lost or time.monotonic()
-                if time.monotonic() - lost > PATIENCE:
-                    fail("Slurm does not answer (%s); job %s goes on, and the same command later waits "
-                         "for it" % (why, array), 4, False)
-                time.sleep(5)
-                continue
-            lost = None
-            status = endings(out, count)
-            done = sum(1 for s in status.values() if ended(s))
-            running = sum(1 for s in tasks.values() if s in RUNNING)
-            progress = "job %s: %d done, %d running, %d pending, %d failed (of %d)" % (
-                array, done, running, len(tasks) - running, len(status) - done, count)
-            if progress != said:
-                note(progress)
-                said = progress
-            if not tasks:
-                break
-            # A short sweep is followed closely, a long one without
-            # burdening the controller.
-            time.sleep(min(30.0, 1.0 + (time.monotonic() - began) / 20))
+            now = time.monotonic()
+            if now >= asked:
+                answer, why = squeue(array, cluster)
+                if answer is None:
+                    lost = lost or now
+                    if now - lost > PATIENCE:
+                        fail("Slurm does not answer (%s); job %s goes on, and the same command later waits "
+                             "for it" % (why, array), 4, False)
+                    asked = now + 5
+                    continue
+                lost, tasks = None, answer
+                status = endings(out, count)
+                if not tasks:
+                    self.progress(array, tasks, status, count, said)
+                    break
+                # What each task had recorded when squeue first named it, so
+                # that its new record (a rerun's included) is told from an
+                # old one.
+                for k in tasks:
+                    if k not in before:
+                        before[k] = status[k]["end"] if k in status else None
+                asked = now + min(30.0, 1.0 + (now - began) / 20)
+                if "COMPLETING" in tasks.values() or fresh(tasks, status, before):
+                    asked = now + WATCH
+            said = self.progress(array, tasks, status, count, said)
+            time.sleep(WATCH)
+            try:
+                seen = os.stat(folder).st_mtime_ns
+            except OSError:
+                seen = None
+            if seen != stamp:
+                stamp, status = seen, endings(out, count)
+                if fresh(tasks, status, before):
+                    asked = min(asked, time.monotonic())
         self.array = None
+
+    @staticmethod
+    def progress(array, tasks, status, count, said):
+        done = sum(1 for s in status.values() if ended(s))
+        running = sum(1 for s in tasks.values() if s in RUNNING)
+        text = "job %s: %d done, %d running, %d pending, %d failed (of %d)" % (
+            array, done, running, len(tasks) - running, len(status) - done, count)
+        if text != said:
+            note(text)
+        return text
 
     def cancel(self, out, count, words, sig):
         array, cluster = self.array
