@@ -47,6 +47,8 @@ bench: deps
 	@# The run loop once more under a real X server, where every copy to the screen costs.
 	@if [ -x $(BENCHDIR)/quindelle_ui_bench ]; then QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
 		$(BENCHDIR)/quindelle_ui_bench --benchmark_filter=BM_RunLoopVsCore; fi
+	@# quindelle-run as a user runs it, at 1 to all cores, against what the machine's cores allow.
+	PYTHONPATH=$(BENCHDIR)/python /usr/bin/python3 bench/run_speed.py --runner $(BENCHDIR)/quindelle-run
 	@# The Python module's runs and calls against quindelle-run's steps.
 	PYTHONPATH=$(BENCHDIR)/python /usr/bin/python3 bench/python_speed.py --runner $(BENCHDIR)/quindelle-run
 	@# A 16-job sweep against the ideal, through GNU parallel and on a single-node Slurm of its own.
@@ -63,7 +65,7 @@ sanitize: deps
 tsan: deps
 	@cmake -S . -B $(TSAN) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUINDELLE_TSAN=ON -DQUINDELLE_CORE_ONLY=ON >/dev/null
 	@cmake --build $(TSAN) --target quindelle_core_tests
-	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R "Identity|PreparedStep|RunObject|Energy|WorkerPool|Xyz"
+	cd $(TSAN) && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -R "Identity|PreparedStep|SharedStep|RunObject|Energy|WorkerPool|Xyz"
 
 # Each reader of outside bytes under libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer, FUZZ_SECONDS each, from the corpus in tests/fuzz.

@@ -300,6 +300,49 @@ TEST(PreparedStep, UsedOnlyWhileEveryValueItDependsOnIsTheSame) {
   EXPECT_TRUE(SameDynamicState(firstPlain, again));
 }
 
+// One engine keeps the list of its pairs from step to step; every change of
+// what the list depends on, made between two steps of one run, must show in
+// the next step's results.
+TEST(SharedStep, ChangesBetweenStepsOfOneEngine) {
+  struct Change {
+    const char* name;
+    void (*apply)(SimState&, StepOptions&);
+  };
+  const Change kChanges[] = {
+      {"every slot present",
+       [](SimState& s, StepOptions&) {
+         for (int k = 1; k <= kSlotCount; ++k) s.Present[k] = 1;
+       }},
+      {"a slot removed", [](SimState& s, StepOptions&) { s.Present[9] = 0; }},
+      {"the slot back", [](SimState& s, StepOptions&) { s.Present[9] = 1; }},
+      {"fewer slots", [](SimState& s, StepOptions&) { s.TaonCount = 50; }},
+      {"kind split", [](SimState&, StepOptions& o) { o.force.secondKindCount = 10; }},
+      {"formula", [](SimState&, StepOptions& o) { o.force.formula = Formula::EPESminus; }},
+      {"both kinds alike", [](SimState& s, StepOptions&) { SetKind(s, 2, 1, 2.718L, 5, 10, 20); }},
+      {"kinds apart again", [](SimState& s, StepOptions&) { SetKind(s, 2, 0.75L, 1.9L, 3.5L, 7.25L, 12); }},
+      {"blockade", [](SimState&, StepOptions& o) { o.blockade = true; }},
+      {"blockade off", [](SimState&, StepOptions& o) { o.blockade = false; }},
+      {"nothing", [](SimState&, StepOptions&) {}},
+  };
+  Case c{"", 43, Formula::DUDI, SignMode::Gravoscope, 30, true};
+  SimState fast = CaseState(c), plain = CaseState(c);
+  StepOptions o = CaseOptions(c), plainOptions = CaseOptions(c);
+  o.threads = 2;
+  StepEngine engine;
+  std::int32_t n = 1;
+  engine.Advance(fast, o, n);
+  AdvanceStepLiteral(plain, plainOptions, n);
+  for (const Change& change : kChanges) {
+    change.apply(fast, o);
+    change.apply(plain, plainOptions);
+    ++n;
+    engine.Advance(fast, o, n);
+    AdvanceStepLiteral(plain, plainOptions, n);
+    ASSERT_TRUE(SameDynamicState(plain, fast)) << "after " << change.name;
+  }
+  EXPECT_EQ(engine.Forces().counts.parallel, static_cast<std::uint64_t>(n));
+}
+
 TEST(IdentityFaults, SameSlotComponentAndMessage) {
   // Only slot 10 is of the first kind, and its set has a huge A: the force it
   // exerts overflows. The first second-kind slot shares its x, so the fault
