@@ -18,7 +18,6 @@
 
 namespace qd {
 
-
 // ---------------------------------------------------------------------------
 // The fast law computes the very same operations as the literal one, in the
 // same order for every sum, but computes each of them once:
@@ -293,9 +292,8 @@ void FastForceEngine::Compute(const RunState& s, const ForceOptions& o, int firs
   }
   if (potential) {
     const ShareScales scales(serialLaw, n);
-    potential_ = SumShares(s, [&](int lo, int hi) {
-      return scales.Of(lo, hi, [&](int set) { return w.potOf[hi][lo][set]; });
-    });
+    potential_ = SumShares(
+        s, [&](int lo, int hi) { return scales.Of(lo, hi, [&](int set) { return w.potOf[hi][lo][set]; }); });
   }
 }
 

@@ -147,10 +147,12 @@ Extended SharedPairs::Pairs(int part) {
         const Extended towardLo = law.Term({setLo, factors[setLo]}, sigma, d[c], r);
         w.terms[t.hi][t.lo][c] = towardLo;
         if (t.lo >= first_)
-          w.back[t.hi][t.lo][c] = setLo == setHi ? -towardLo : law.Term({setHi, factors[setHi]}, sigma, -d[c], r);
+          w.back[t.hi][t.lo][c] =
+              setLo == setHi ? -towardLo : law.Term({setHi, factors[setHi]}, sigma, -d[c], r);
         last = towardLo;
       }
-      if (potential_) w.share[t.hi][t.lo] = scales_->Of(t.lo, t.hi, [&](int set) { return factors[set].pot; });
+      if (potential_)
+        w.share[t.hi][t.lo] = scales_->Of(t.lo, t.hi, [&](int set) { return factors[set].pot; });
     }
     owner_[w.tasks[from].hi] = part;
     rowDone_[row].store(job_, std::memory_order_release);
