@@ -145,6 +145,15 @@ struct PySnapshot {
 
 enum class Triple { Positions, Velocities };
 
+// The arrays handed out are copies of the state: writing into one would
+// change nothing and say nothing, so they are read-only and the mistake
+// raises. A changed copy (a.copy()) is installed by assignment.
+template <class T>
+py::array_t<T> ReadOnly(py::array_t<T> a) {
+  py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return a;
+}
+
 py::array_t<long double> GetTriples(const qd::RunState& s, Triple which) {
   const bool pos = which == Triple::Positions;
   const qd::SlotArray<Extended>* cols[3] = {pos ? &s.X : &s.UX, pos ? &s.Y : &s.UY, pos ? &s.Z : &s.UZ};
@@ -152,7 +161,7 @@ py::array_t<long double> GetTriples(const qd::RunState& s, Triple which) {
   long double* p = a.mutable_data();
   for (int k = 1; k <= kSlotCount; ++k)
     for (int c = 0; c < 3; ++c) PutExtended(p + (k - 1) * 3 + c, (*cols[c])[k]);
-  return a;
+  return ReadOnly(std::move(a));
 }
 
 void SetTriples(qd::python::Simulation& sim, py::handle value, Triple which) {
@@ -177,7 +186,7 @@ py::array_t<bool> GetPresent(const qd::RunState& s) {
   py::array_t<bool> a(kSlotCount);
   bool* p = a.mutable_data();
   for (int k = 1; k <= kSlotCount; ++k) p[k - 1] = s.Present[k] != 0;
-  return a;
+  return ReadOnly(std::move(a));
 }
 
 void SetPresent(qd::python::Simulation& sim, py::handle value) {
@@ -680,18 +689,18 @@ PYBIND11_MODULE(quindelle, m) {
   Property(
       sim, "positions", [](auto& s) { return GetTriples(s.State(), Triple::Positions); },
       [](auto& s, py::handle v) { SetTriples(s, v, Triple::Positions); },
-      "The positions, a (60, 3) numpy.longdouble array (a copy); row k-1 is\n"
+      "The positions, a read-only (60, 3) numpy.longdouble array (a copy); row k-1 is\n"
       "slot k. Assign an array of that shape, of any float dtype, to install\n"
       "new positions as a load would; the history starts anew.");
   Property(
       sim, "velocities", [](auto& s) { return GetTriples(s.State(), Triple::Velocities); },
       [](auto& s, py::handle v) { SetTriples(s, v, Triple::Velocities); },
-      "The velocities, a (60, 3) numpy.longdouble array (a copy); row k-1 is\n"
+      "The velocities, a read-only (60, 3) numpy.longdouble array (a copy); row k-1 is\n"
       "slot k. Assign an array of that shape to install new velocities.");
   Property(
       sim, "present", [](auto& s) { return GetPresent(s.State()); },
       [](auto& s, py::handle v) { SetPresent(s, v); },
-      "Which slots hold a particle: a numpy bool array of 60 (a copy);\n"
+      "Which slots hold a particle: a read-only numpy bool array of 60 (a copy);\n"
       "element k-1 is slot k. Assign 60 truth values to change it.");
   Property(
       sim, "dt", [](auto& s) { return LongDouble(s.State().Dt); },

@@ -27,9 +27,17 @@ def test_arrays_are_longdouble_of_the_slots():
     assert sim.present.dtype == np.bool_ and sim.present.shape == (60,)
     assert sim.present.sum() == 7
     assert isinstance(sim.params["Dt"], np.longdouble)
-    # The arrays are copies: changing one leaves the state alone.
-    sim.positions[0, 0] = 99
-    assert sim.positions[0, 0] != 99
+    # The arrays are copies, read-only so that writing into one raises
+    # rather than silently changing nothing; a changed copy is assigned.
+    sim.step()
+    snap = sim.history[-1]
+    for values in (sim.positions, sim.velocities, sim.present, snap.positions, snap.velocities, snap.present):
+        with pytest.raises(ValueError, match="read-only"):
+            values[0] = values[1]
+    moved = sim.positions.copy()
+    moved[0, 0] = 99
+    sim.positions = moved
+    assert sim.positions[0, 0] == 99
 
 
 def test_every_bit_survives_numpy_the_state_and_a_file(tmp_path):
