@@ -19,6 +19,7 @@
 #include "core/persistence/file_io.h"
 #include "core/persistence/run_archive.h"
 #include "python/simulation.h"
+#include "python/values.h"
 
 namespace py = pybind11;
 
@@ -28,9 +29,9 @@ using qd::Extended;
 using qd::kSlotCount;
 using qd::python::BadValue;
 using qd::python::FileProblem;
-
-// The significant bytes of an Extended; numpy's longdouble pads them to 16.
-constexpr std::size_t kExtendedBytes = 10;
+using qd::python::GetExtended;
+using qd::python::PutExtended;
+using qd::python::ToExtended;
 
 // quindelle.FloatingPointFault, made at import and kept for the process.
 PyObject* g_faultType = nullptr;
@@ -46,19 +47,6 @@ PyObject* g_faultType = nullptr;
 
 // ---- values between Extended and numpy ------------------------------------
 
-// Values are copied as bytes, never through the FPU, so that every bit
-// pattern a file may hold comes through unchanged.
-void PutExtended(long double* to, const Extended& v) {
-  std::memset(static_cast<void*>(to), 0, sizeof(long double));
-  std::memcpy(static_cast<void*>(to), &v, kExtendedBytes);
-}
-
-Extended GetExtended(const long double* from) {
-  Extended v = 0;
-  std::memcpy(&v, static_cast<const void*>(from), kExtendedBytes);
-  return v;
-}
-
 // A numpy.longdouble scalar.
 py::object LongDouble(const Extended& v) {
   py::array_t<long double> a(std::vector<py::ssize_t>{});
@@ -72,29 +60,6 @@ std::string ShapeText(const py::array& a) {
   std::string text = "(";
   for (py::ssize_t i = 0; i < a.ndim(); ++i) text += (i ? ", " : "") + std::to_string(a.shape(i));
   return text + (a.ndim() == 1 ? ",)" : ")");
-}
-
-// One number for `name`: a Python or numpy number, or text read as
-// quindelle-run reads --set (with a full stop), which gives the Extended
-// nearest to a decimal such as 0.1 where a Python float cannot.
-Extended ToExtended(py::handle value, const std::string& name) {
-  if (py::isinstance<py::str>(value)) {
-    const auto text = value.cast<std::string>();
-    try {
-      return qd::TextToFloat(text, '.');
-    } catch (const qd::ConvertError& e) {
-      const bool comma = text.find(',') != std::string::npos;
-      throw BadValue(name + ": " + e.what() + (comma ? " (numbers take a full stop here)" : ""));
-    }
-  }
-  // None would pass numpy's conversion as a NaN.
-  if (PyNumber_Check(value.ptr()) != 0) {
-    auto a = ExtendedArray::ensure(value);
-    if (a && a.ndim() == 0) return GetExtended(a.data());
-    PyErr_Clear();
-  }
-  throw py::type_error(name + " needs a number or its text, not " +
-                       std::string(py::str(py::type::handle_of(value).attr("__name__"))));
 }
 
 // ---- the Python objects ----------------------------------------------------

@@ -1,5 +1,7 @@
 """Values keep every bit between numpy, the state and the files; bad input
 raises an ordinary Python exception and changes nothing."""
+import decimal
+import fractions
 import gc
 import os
 
@@ -88,6 +90,51 @@ def test_parameter_text_is_read_as_the_command_line_reads_it():
     gc.collect()
     params["A1"] = 3
     assert params["A1"] == 3 and len(history) == 0
+
+
+EXACT_NUMBERS = [
+    (decimal.Decimal("0.1"), "0.1"),
+    (decimal.Decimal("-2.5E+3"), "-2500"),
+    (fractions.Fraction(1, 10), "0.1"),
+    (fractions.Fraction(-7, 3), None),
+    (10**30, "1e30"),
+    (-(10**30), "-1e30"),
+    (2**64 + 1, "18446744073709551617"),  # a tie: to the even neighbour below
+    (2**64 + 3, "18446744073709551619"),  # a tie: to the even neighbour above
+    (2**64 - 1, "18446744073709551615"),  # exact
+    (2**16383, None),
+]
+
+
+@pytest.mark.parametrize("value,text", EXACT_NUMBERS, ids=[type(v).__name__ + ":" + (t or "computed") for v, t in EXACT_NUMBERS])
+def test_integers_decimals_and_fractions_round_once_to_80_bits(value, text):
+    sim = qd.Simulation()
+    sim.params["A1"] = value
+    if text is not None:
+        expected = np.longdouble(text)
+    elif isinstance(value, fractions.Fraction):
+        expected = np.longdouble(value.numerator) / np.longdouble(value.denominator)
+    else:
+        expected = np.longdouble(2) ** 16383
+    assert sim.params["A1"].tobytes() == expected.tobytes()
+
+
+REFUSED_NUMBERS = [
+    (10**5000, "too large for an 80-bit number"),
+    (decimal.Decimal("NaN"), "not a finite number"),
+    (decimal.Decimal("1E+5000"), "not a valid floating point value"),
+    (fractions.Fraction(1, 3**50), "give its decimal text"),
+    ("1" * 100000 + "x", "not a valid floating point value"),
+]
+
+
+@pytest.mark.parametrize("value,message", REFUSED_NUMBERS, ids=[m for _, m in REFUSED_NUMBERS])
+def test_numbers_beyond_the_format_are_refused_in_short_words(value, message):
+    sim = qd.Simulation()
+    with pytest.raises(ValueError, match=message) as e:
+        sim.params["A1"] = value
+    assert str(e.value).startswith("A1: ") and len(str(e.value)) < 200
+    assert sim.params["A1"] == 0
 
 
 def fingerprint(sim):

@@ -1,0 +1,133 @@
+#include "python/values.h"
+
+#include <pybind11/numpy.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "core/common/errors.h"
+#include "core/editing/number_text.h"
+#include "python/simulation.h"
+
+namespace py = pybind11;
+
+namespace qd::python {
+
+namespace {
+
+// The significant bytes of an Extended; numpy's longdouble pads them to 16.
+constexpr std::size_t kExtendedBytes = 10;
+// The largest finite 80-bit value is below 2^16384.
+constexpr long long kMaxIntegerBits = 16384;
+// A text quoted in a message is cut to this many characters.
+constexpr std::size_t kQuoted = 40;
+
+using ExtendedArray = py::array_t<long double, py::array::c_style | py::array::forcecast>;
+
+std::string Quoted(std::string text) {
+  if (text.size() > kQuoted) text = text.substr(0, kQuoted) + "…";
+  return text;
+}
+
+Extended FromText(const std::string& text, const std::string& name) {
+  try {
+    return qd::TextToFloat(text, '.');
+  } catch (const qd::ConvertError&) {
+    const bool comma = text.find(',') != std::string::npos;
+    throw BadValue(name + ": '" + Quoted(text) + "' is not a valid floating point value" +
+                   (comma ? " (numbers take a full stop here)" : ""));
+  }
+}
+
+// The Extended nearest to a Python integer, ties to even, computed from its
+// top 64 bits and what lies below them. False when it is beyond the format.
+bool IntegerToExtended(py::handle value, Extended& out) {
+  const py::int_ n = py::reinterpret_borrow<py::int_>(value);
+  const bool negative = PyObject_RichCompareBool(n.ptr(), py::int_(0).ptr(), Py_LT) == 1;
+  const py::object magnitude = py::reinterpret_steal<py::object>(PyNumber_Absolute(n.ptr()));
+  if (!magnitude) throw py::error_already_set();
+  const long long bits = magnitude.attr("bit_length")().cast<long long>();
+  if (bits > kMaxIntegerBits) return false;
+  const long long shift = bits > 64 ? bits - 64 : 0;
+  const py::int_ s(shift);
+  std::uint64_t top = (magnitude.attr("__rshift__")(s)).cast<std::uint64_t>();
+  if (shift > 0) {
+    const py::object one = py::int_(1);
+    const py::object rest = magnitude.attr("__and__")(one.attr("__lshift__")(s).attr("__sub__")(one));
+    const py::object half = one.attr("__lshift__")(py::int_(shift - 1));
+    const int above = PyObject_RichCompareBool(rest.ptr(), half.ptr(), Py_GT);
+    const int tie = PyObject_RichCompareBool(rest.ptr(), half.ptr(), Py_EQ);
+    if (above == 1 || (tie == 1 && (top & 1) != 0)) {
+      if (++top == 0) {
+        // 2^64: one bit more.
+        top = std::uint64_t{1} << 63;
+        if (bits - 63 > kMaxIntegerBits) return false;
+        out = std::ldexp(static_cast<Extended>(top), static_cast<int>(shift + 1));
+        if (std::isinf(out)) return false;
+        if (negative) out = -out;
+        return true;
+      }
+    }
+  }
+  // Both steps are exact: 64 bits fit the significand, and the scaling
+  // only moves the exponent.
+  out = std::ldexp(static_cast<Extended>(top), static_cast<int>(shift));
+  if (std::isinf(out)) return false;
+  if (negative) out = -out;
+  return true;
+}
+
+bool IsInstance(py::handle value, const char* module, const char* type) {
+  return py::isinstance(value, py::module_::import(module).attr(type));
+}
+
+}  // namespace
+
+void PutExtended(long double* to, const Extended& v) {
+  std::memset(static_cast<void*>(to), 0, sizeof(long double));
+  std::memcpy(static_cast<void*>(to), &v, kExtendedBytes);
+}
+
+Extended GetExtended(const long double* from) {
+  Extended v = 0;
+  std::memcpy(&v, static_cast<const void*>(from), kExtendedBytes);
+  return v;
+}
+
+Extended ToExtended(py::handle value, const std::string& name) {
+  if (py::isinstance<py::str>(value)) return FromText(value.cast<std::string>(), name);
+  // Through numpy, an integer, a Decimal or a Fraction would pass through a
+  // double: 0.1 would come out as 0.10000000000000000555.
+  if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value)) {
+    Extended v = 0;
+    if (!IntegerToExtended(value, v))
+      throw BadValue(name + ": the integer is too large for an 80-bit number (about 1.19e4932 at most)");
+    return v;
+  }
+  if (IsInstance(value, "decimal", "Decimal")) {
+    if (!value.attr("is_finite")().cast<bool>())
+      throw BadValue(name + ": " + std::string(py::str(value)) + " is not a finite number");
+    return FromText(std::string(py::str(value)), name);
+  }
+  if (IsInstance(value, "numbers", "Rational")) {
+    Extended num = 0, den = 0;
+    if (!IntegerToExtended(value.attr("numerator"), num) ||
+        !IntegerToExtended(value.attr("denominator"), den) || std::fabs(num) >= 0x1p64L || den >= 0x1p64L)
+      throw BadValue(name +
+                     ": a fraction of more than 64 bits above or below cannot be rounded exactly; "
+                     "give its decimal text");
+    // Both are exact, so the quotient is rounded once.
+    return num / den;
+  }
+  // None would pass numpy's conversion as a NaN.
+  if (PyNumber_Check(value.ptr()) != 0) {
+    auto a = ExtendedArray::ensure(value);
+    if (a && a.ndim() == 0) return GetExtended(a.data());
+    PyErr_Clear();
+  }
+  throw py::type_error(name + " needs a number or its text, not " +
+                       std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+}
+
+}  // namespace qd::python

@@ -1,0 +1,24 @@
+#pragma once
+// Values between Python and the module: 80-bit numbers in and out of numpy,
+// and one number from whatever a user gives for a parameter.
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "core/common/extended.h"
+
+namespace qd::python {
+
+// Every bit pattern a file may hold comes through unchanged: the values are
+// copied as bytes, never through the FPU.
+void PutExtended(long double* to, const Extended& v);
+Extended GetExtended(const long double* from);
+
+// One number for `name`: text read as quindelle-run reads --set (with a
+// full stop), an integer, a Decimal (by its text) or a Fraction (numerator
+// over denominator, rounded once), each to the nearest 80-bit value, or any
+// other Python or numpy number as numpy converts it. Throws BadValue or
+// TypeError naming `name`.
+Extended ToExtended(pybind11::handle value, const std::string& name);
+
+}  // namespace qd::python
