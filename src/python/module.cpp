@@ -131,6 +131,7 @@ py::array_t<long double> GetTriples(const qd::RunState& s, Triple which) {
 
 void SetTriples(qd::python::Simulation& sim, py::handle value, Triple which) {
   const char* name = which == Triple::Positions ? "positions" : "velocities";
+  qd::python::RefuseComplex(value, name);
   auto a = ExtendedArray::ensure(value);
   if (!a) {
     PyErr_Clear();
@@ -560,7 +561,9 @@ PYBIND11_MODULE(quindelle, m) {
   sim.def("step", &Step,
           "Advances the state by one time step, exactly as the program's Go\n"
           "button does. Raises FloatingPointFault when the step faults.");
-  sim.def("run", &Run, py::arg("steps"),
+  sim.def(
+      "run", [](PySimulation& self, py::handle steps) { Run(self, qd::python::StepCount(steps, "run")); },
+      py::arg("steps"),
           "Runs `steps` time steps (0 or more), as quindelle-run --steps does.\n"
           "Other Python threads go on meanwhile. Ctrl+C (SIGINT) stops the run\n"
           "after the step in hand and raises KeyboardInterrupt, with the state\n"
@@ -673,10 +676,11 @@ PYBIND11_MODULE(quindelle, m) {
       "The time step, as params['Dt'] (--dt).");
   Property(
       sim, "formula", [](auto& s) { return s.Formula(); },
-      [](auto& s, py::handle v) { s.SetFormula(py::str(v)); },
+      [](auto& s, py::handle v) { s.SetFormula(qd::python::Text(v, "formula")); },
       "The interaction formula: 'E', 'PE', 'PES', 'DUDI' or 'EPESminus'.");
   Property(
-      sim, "sign", [](auto& s) { return s.Sign(); }, [](auto& s, py::handle v) { s.SetSign(py::str(v)); },
+      sim, "sign", [](auto& s) { return s.Sign(); },
+      [](auto& s, py::handle v) { s.SetSign(qd::python::Text(v, "sign")); },
       "The sign mode: 'gravoscope' or 'taoscope'.");
   Property(
       sim, "kinds", [](auto& s) { return std::stoi(s.Kinds()); },

@@ -130,4 +130,35 @@ Extended ToExtended(py::handle value, const std::string& name) {
                        std::string(py::str(py::type::handle_of(value).attr("__name__"))));
 }
 
+long long StepCount(py::handle value, const char* call) {
+  const std::string type = py::str(py::type::handle_of(value).attr("__name__"));
+  if (py::isinstance<py::bool_>(value) || PyIndex_Check(value.ptr()) == 0)
+    throw py::type_error(std::string(call) + " needs a whole number of steps, not " +
+                         (py::isinstance<py::bool_>(value) ? std::string("a truth value") : type));
+  const py::object n = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!n) throw py::error_already_set();
+  int overflow = 0;
+  const long long steps = PyLong_AsLongLongAndOverflow(n.ptr(), &overflow);
+  if (overflow != 0) throw BadValue(std::string(call) + " needs a number of steps below 2**63");
+  return steps;
+}
+
+std::string Text(py::handle value, const char* name) {
+  if (!py::isinstance<py::str>(value))
+    throw py::type_error(std::string(name) + " needs a text, not " +
+                         std::string(py::str(py::type::handle_of(value).attr("__name__"))));
+  return value.cast<std::string>();
+}
+
+void RefuseComplex(py::handle value, const char* name) {
+  py::object kind;
+  try {
+    kind = py::module_::import("numpy").attr("asarray")(value).attr("dtype").attr("kind");
+  } catch (const py::error_already_set&) {
+    return;  // not an array at all: the conversion that follows says so
+  }
+  if (kind.cast<std::string>() == "c")
+    throw py::type_error(std::string(name) + " needs real numbers, not complex ones");
+}
+
 }  // namespace qd::python

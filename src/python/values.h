@@ -21,4 +21,17 @@ Extended GetExtended(const long double* from);
 // TypeError naming `name`.
 Extended ToExtended(pybind11::handle value, const std::string& name);
 
+// A number of steps for `call`: a whole number (numpy's included), not a
+// truth value, which Python would otherwise count as 1. Throws TypeError, or
+// BadValue beyond 64 bits.
+long long StepCount(pybind11::handle value, const char* call);
+
+// The text of a choice such as the formula; anything else is a TypeError,
+// None included.
+std::string Text(pybind11::handle value, const char* name);
+
+// Throws TypeError when `value` holds complex numbers, whose imaginary parts
+// numpy's conversion to real numbers would drop.
+void RefuseComplex(pybind11::handle value, const char* name);
+
 }  // namespace qd::python

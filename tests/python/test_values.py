@@ -159,6 +159,10 @@ BAD_SETTINGS = [
     ("present", np.ones(61), ValueError, r"shape \(60,\), not \(61,\)"),
     ("dt", "1,5", ValueError, "'1,5' is not a valid floating point value.*full stop"),
     ("dt", None, TypeError, "Dt needs a number"),
+    ("formula", None, TypeError, "formula needs a text, not NoneType"),
+    ("sign", 1, TypeError, "sign needs a text, not int"),
+    ("positions", np.zeros((60, 3), complex), TypeError, "positions needs real numbers, not complex"),
+    ("velocities", [[1j, 0, 0]] * 60, TypeError, "velocities needs real numbers"),
 ]
 
 
@@ -183,7 +187,10 @@ def test_bad_calls_are_refused_and_change_nothing(tmp_path):
         (lambda: sim.params["g1"], KeyError, "Dt, A1"),
         (lambda: sim.params.update({"A1": 2, "B1": "x"}), ValueError, "B1: 'x' is not a valid"),
         (lambda: sim.run(-1), ValueError, "at least 0"),
-        (lambda: sim.run("5"), TypeError, ""),
+        (lambda: sim.run("5"), TypeError, "run needs a whole number of steps, not str"),
+        (lambda: sim.run(True), TypeError, "not a truth value"),
+        (lambda: sim.run(2.0), TypeError, "not float"),
+        (lambda: sim.run(2**70), ValueError, "below 2"),
         (lambda: sim.continue_from(5), IndexError, "history index"),
         (lambda: sim.continue_from(len(sim.history)), IndexError, "history index"),
         (lambda: sim.continue_from(-len(sim.history) - 1), IndexError, "history index"),
@@ -196,6 +203,8 @@ def test_bad_calls_are_refused_and_change_nothing(tmp_path):
             call()
         assert fingerprint(sim) == before
     assert sorted(os.listdir(tmp_path)) == ["start.pln"]
+    sim.run(np.int64(2))  # numpy's whole numbers count as steps
+    assert sim.step_count == 3
 
 
 def test_files_that_cannot_be_loaded(tmp_path):
