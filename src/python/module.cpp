@@ -5,9 +5,9 @@
 #include <pybind11/stl.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -564,17 +564,21 @@ PYBIND11_MODULE(quindelle, m) {
   sim.def(
       "run", [](PySimulation& self, py::handle steps) { Run(self, qd::python::StepCount(steps, "run")); },
       py::arg("steps"),
-          "Runs `steps` time steps (0 or more), as quindelle-run --steps does.\n"
-          "Other Python threads go on meanwhile. Ctrl+C (SIGINT) stops the run\n"
-          "after the step in hand and raises KeyboardInterrupt, with the state\n"
-          "that of the last step done. Raises FloatingPointFault when a step\n"
-          "faults; the steps before it are kept.");
+      "Runs `steps` time steps (0 or more), as quindelle-run --steps does.\n"
+      "Other Python threads go on meanwhile. Ctrl+C (SIGINT) stops the run\n"
+      "after the step in hand and raises KeyboardInterrupt, with the state\n"
+      "that of the last step done. Raises FloatingPointFault when a step\n"
+      "faults; the steps before it are kept.");
   sim.def(
       "save", [](PySimulation& self, py::handle path) { self.Use().Save(PathText(path)); }, py::arg("path"),
       "Writes the configuration to `path` as quindelle-run --out does: into a\n"
       "temporary file beside it, then renamed over it, so an older file there is\n"
       "only ever replaced by a complete one. The file this simulation was loaded\n"
-      "from is refused (ValueError).");
+      "from is refused (ValueError). The configuration record holds the state\n"
+      "and the parameters only: the formula, sign, kinds, walls, switches and\n"
+      "the step count are not in it, and load() gives quindelle-run's defaults\n"
+      "for them. A run archive (run(..., archive=...) or quindelle-run\n"
+      "--archive) keeps a simulation whole: load('run.qra') gives it back.");
   sim.def(
       "copy",
       [](PySimulation& self) {
@@ -787,9 +791,11 @@ PYBIND11_MODULE(quindelle, m) {
             }
             return a.At(static_cast<std::size_t>(at - steps.begin()));
           },
-          py::arg("step"), "The snapshot of that step as a Simulation; ValueError naming the nearest if none.")
+          py::arg("step"),
+          "The snapshot of that step as a Simulation; ValueError naming the nearest if none.")
       .def_property_readonly(
-          "steps", [](const PyArchive& a) { return a.reader->Steps(); }, "The step of each snapshot, in order.")
+          "steps", [](const PyArchive& a) { return a.reader->Steps(); },
+          "The step of each snapshot, in order.")
       .def_property_readonly(
           "faults",
           [](const PyArchive& a) {
@@ -814,14 +820,23 @@ PYBIND11_MODULE(quindelle, m) {
 
   m.def(
       "load",
-      [](py::handle path) {
+      [m](py::handle path) -> py::object {
+        // A run archive opens as the window opens it: its last snapshot,
+        // with the choices of that run.
+        if (qd::archive::LooksLikeArchive(PathText(path))) {
+          py::object archive = m.attr("Archive")(path);
+          if (py::len(archive) == 0) throw BadValue(PathText(path) + ": the archive holds no whole snapshot");
+          return archive.attr("__getitem__")(-1);
+        }
         PySimulation s;
         s.sim = qd::python::Simulation::Load(PathText(path));
-        return s;
+        return py::cast(std::move(s));
       },
       py::arg("path"),
       "Reads a configuration file (*.pln) as quindelle-run does, with step\n"
-      "count 0 and the choices quindelle-run starts with. An extended XYZ file\n"
+      "count 0 and the choices quindelle-run starts with. A run archive (.qra)\n"
+      "gives its last snapshot with the choices and the step count of its run,\n"
+      "as Archive(path)[-1] does. An extended XYZ file\n"
       "('run.xyz', or 'run.xyz@N' for frame N: 0 the first, -1 the last, by\n"
       "default the last) gives the frame's positions, velocities and slots to a\n"
       "simulation whose parameters are all 0, as quindelle-run --from reads it.\n"

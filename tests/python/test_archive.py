@@ -33,6 +33,11 @@ def test_each_snapshot_goes_on_as_the_run_did(tmp_path, start_file, quindelle_ru
     assert not archive.torn_tail and archive.faults == [None] * len(snapshots)
     end = qd.load(tmp_path / "end.pln")
     same_state(archive[-1], end)
+    # load() opens an archive as the window does: its last snapshot, whole.
+    whole = qd.load(tmp_path / "run.qra")
+    same_state(whole, end)
+    assert (whole.formula, whole.walls, whole.cooler, whole.step_count) == (
+        archive[-1].formula, archive[-1].walls, archive[-1].cooler, steps)
     for i, step in enumerate(snapshots):
         sim = archive.at_step(step)
         assert sim.formula == options[1]
