@@ -469,6 +469,20 @@ PYBIND11_MODULE(quindelle, m) {
             return PySnapshot{std::make_shared<const qd::Snapshot>(hist.At(static_cast<std::size_t>(i)))};
           },
           py::arg("index"))
+      .def(
+          "__getitem__",
+          [](PyHistory& h, const py::slice& range) {
+            const qd::RunHistory& hist = h.owner->Use().GetRun().History();
+            py::ssize_t start = 0, stop = 0, step = 0, length = 0;
+            if (!range.compute(static_cast<py::ssize_t>(hist.Size()), &start, &stop, &step, &length))
+              throw py::error_already_set();
+            py::list out;
+            for (py::ssize_t i = 0; i < length; ++i, start += step)
+              out.append(
+                  PySnapshot{std::make_shared<const qd::Snapshot>(hist.At(static_cast<std::size_t>(start)))});
+            return out;
+          },
+          py::arg("range"), "A slice gives a list of snapshots.")
       .def_property_readonly(
           "interval", [](PyHistory& h) { return h.owner->Use().GetRun().History().Interval(); },
           "K, the steps between two snapshots as recording goes now.")
@@ -531,17 +545,22 @@ PYBIND11_MODULE(quindelle, m) {
           "The value of `name`, or `default` for no such name.")
       .def(
           "update",
-          [](PyParameters& p, py::dict values) {
+          [](PyParameters& p, py::object values, py::kwargs named) {
             // All or nothing: every name and value is checked first.
             auto& sim = p.owner->Use();
             std::vector<std::pair<int, Extended>> changes;
-            for (auto [key, value] : values) {
+            const auto take = [&](py::handle key, py::handle value) {
               const int i = ParameterIndexOrKeyError(key);
               changes.emplace_back(i, ToExtended(value, qd::batch::kParameterNames[i]));
-            }
+            };
+            if (!values.is_none())
+              for (auto [key, value] : py::dict(values)) take(key, value);
+            for (auto [key, value] : named) take(key, value);
             for (const auto& [i, v] : changes) sim.Parameter(i) = v;
           },
-          py::arg("values"), "Sets several parameters from a dict; none is set if one is wrong.")
+          py::arg("values") = py::none(),
+          "Sets several parameters, from a mapping and as keywords (update(A1=2));\n"
+          "none is set if one is wrong.")
       .def("__repr__", [](PyParameters& p) {
         std::string text = "{";
         const auto& sim = p.owner->Use();
@@ -618,6 +637,22 @@ PYBIND11_MODULE(quindelle, m) {
   sim.def_property_readonly(
       "step_count", [](PySimulation& self) { return self.Use().State().StepCount; },
       "The steps done since the configuration was loaded.");
+  sim.def_property_readonly(
+      "time",
+      [](PySimulation& self) {
+        const qd::RunState& s = self.Use().State();
+        return LongDouble(static_cast<Extended>(s.StepCount) * s.Dt);
+      },
+      "The simulated time: step_count times Dt (numpy.longdouble).");
+  sim.def_property_readonly(
+      "particle_count",
+      [](PySimulation& self) {
+        const qd::RunState& s = self.Use().State();
+        int n = 0;
+        for (int k = 1; k <= kSlotCount; ++k) n += s.Present[k] != 0;
+        return n;
+      },
+      "How many slots hold a particle.");
   sim.def_property_readonly(
       "kinetic", [](PySimulation& self) { return LongDouble(self.Use().GetRun().Kinetic()); },
       "Half the sum of the squared velocities (numpy.longdouble).");
@@ -776,6 +811,18 @@ PYBIND11_MODULE(quindelle, m) {
             return a.At(static_cast<std::size_t>(i));
           },
           py::arg("index"))
+      .def(
+          "__getitem__",
+          [](const PyArchive& a, const py::slice& range) {
+            py::ssize_t start = 0, stop = 0, step = 0, length = 0;
+            if (!range.compute(static_cast<py::ssize_t>(a.reader->Count()), &start, &stop, &step, &length))
+              throw py::error_already_set();
+            py::list out;
+            for (py::ssize_t i = 0; i < length; ++i, start += step)
+              out.append(a.At(static_cast<std::size_t>(start)));
+            return out;
+          },
+          py::arg("range"), "A slice gives a list of simulations.")
       .def(
           "at_step",
           [](const PyArchive& a, std::int64_t step) {

@@ -30,6 +30,8 @@ def test_each_snapshot_goes_on_as_the_run_did(tmp_path, start_file, quindelle_ru
                   "--out", tmp_path / "end.pln")
     archive = qd.Archive(tmp_path / "run.qra")
     assert len(archive) == len(snapshots) and archive.steps == snapshots
+    assert [s.step_count for s in archive[1:]] == snapshots[1:]
+    assert [s.step_count for s in archive[::-2]] == snapshots[::-2]
     assert not archive.torn_tail and archive.faults == [None] * len(snapshots)
     end = qd.load(tmp_path / "end.pln")
     same_state(archive[-1], end)

@@ -84,6 +84,9 @@ def test_history_replays_the_run(start_file):
     assert snaps[0].step == 0 and {10, 20} <= {s.step for s in snaps} and snaps[-1].step <= 30
     assert [s.step for s in snaps] == sorted(s.step for s in snaps)
     assert sim.history[-1].step == snaps[-1].step
+    assert [x.step for x in sim.history[1::2]] == [x.step for x in snaps[1::2]]
+    assert [x.step for x in sim.history[::-1]] == [x.step for x in reversed(snaps)] and sim.history[5:2] == []
+    assert sim.time == sim.step_count * sim.dt and sim.particle_count == int(sim.present.sum())
     assert sim.history.csv().startswith("step,slot,x,y,z,ux,uy,uz")
 
     # A snapshot holds the state and the energies of its step.

@@ -85,6 +85,11 @@ def test_parameter_text_is_read_as_the_command_line_reads_it():
     assert "A1" in sim.params and "G1" not in sim.params and len(sim.params) == 11
     assert list(sim.params) == list(qd.PARAMETERS) == sim.params.keys()
     assert sim.params.get("G1", "none") == "none"
+    sim.params.update({"C1": "0.5"}, D1=2, F2="0.1")
+    assert (sim.params["C1"], sim.params["D1"], sim.params["F2"]) == (0.5, 2, np.longdouble("0.1"))
+    with pytest.raises(KeyError):
+        sim.params.update(C1=1, G7=2)
+    assert sim.params["C1"] == 0.5
     # The views keep their simulation alive.
     params, history = qd.Simulation().params, cloud().history
     gc.collect()
