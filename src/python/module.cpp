@@ -405,7 +405,8 @@ PYBIND11_MODULE(quindelle, m) {
       }
       // OSError(errno, ...) gives FileNotFoundError, PermissionError,
       // IsADirectoryError and their kin.
-      py::object exc = py::reinterpret_borrow<py::object>(PyExc_OSError)(e.Errno(), e.what(), e.Path());
+      py::object exc = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+          e.Errno(), qd::python::FileProblemText(e.Errno(), e.what(), e.Path()), e.Path());
       PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
     } catch (const BadValue& e) {
       PyErr_SetString(PyExc_ValueError, e.what());

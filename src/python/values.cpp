@@ -1,7 +1,9 @@
 #include "python/values.h"
 
 #include <pybind11/numpy.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -159,6 +161,19 @@ void RefuseComplex(py::handle value, const char* name) {
   }
   if (kind.cast<std::string>() == "c")
     throw py::type_error(std::string(name) + " needs real numbers, not complex ones");
+}
+
+std::string FileProblemText(int err, const std::string& text, const std::string& path) {
+  if (err == EISDIR) return "Is a folder, not a file";
+  if (err == ENOENT) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+      const std::string folder = path.substr(0, slash);
+      struct stat st;
+      if (::stat(folder.c_str(), &st) != 0) return "No such folder: '" + folder + "'";
+    }
+  }
+  return text;
 }
 
 }  // namespace qd::python

@@ -34,4 +34,9 @@ std::string Text(pybind11::handle value, const char* name);
 // numpy's conversion to real numbers would drop.
 void RefuseComplex(pybind11::handle value, const char* name);
 
+// The words of an OSError about `path`: the program's own text, except
+// where it would mislead in Python, which names the file: a folder is not
+// "denied", and a file in a missing folder is not itself the missing part.
+std::string FileProblemText(int err, const std::string& text, const std::string& path);
+
 }  // namespace qd::python
