@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/batch/batch_run.h"
 #include "core/common/errors.h"
 #include "core/editing/number_text.h"
+#include "python/bindings.h"
 #include "python/simulation.h"
 
 namespace py = pybind11;
@@ -174,6 +176,99 @@ std::string FileProblemText(int err, const std::string& text, const std::string&
     }
   }
   return text;
+}
+
+// ---- the state's arrays ----------------------------------------------------
+
+py::object LongDouble(const Extended& v) {
+  py::array_t<long double> a(std::vector<py::ssize_t>{});
+  PutExtended(a.mutable_data(), v);
+  return a[py::tuple()];
+}
+
+std::string ShapeText(const py::array& a) {
+  std::string text = "(";
+  for (py::ssize_t i = 0; i < a.ndim(); ++i) text += (i ? ", " : "") + std::to_string(a.shape(i));
+  return text + (a.ndim() == 1 ? ",)" : ")");
+}
+
+std::string PathText(py::handle path) {
+  return py::module_::import("os").attr("fsdecode")(path).cast<std::string>();
+}
+
+// The arrays handed out are copies of the state: writing into one would
+// change nothing and say nothing, so they are read-only and the mistake
+// raises. A changed copy (a.copy()) is installed by assignment.
+template <class T>
+py::array_t<T> ReadOnly(py::array_t<T> a) {
+  py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return a;
+}
+
+py::array_t<long double> GetTriples(const RunState& s, Triple which) {
+  const bool pos = which == Triple::Positions;
+  const qd::SlotArray<Extended>* cols[3] = {pos ? &s.X : &s.UX, pos ? &s.Y : &s.UY, pos ? &s.Z : &s.UZ};
+  py::array_t<long double> a({kSlotCount, 3});
+  long double* p = a.mutable_data();
+  for (int k = 1; k <= kSlotCount; ++k)
+    for (int c = 0; c < 3; ++c) PutExtended(p + (k - 1) * 3 + c, (*cols[c])[k]);
+  return ReadOnly(std::move(a));
+}
+
+void SetTriples(Simulation& sim, py::handle value, Triple which) {
+  const char* name = which == Triple::Positions ? "positions" : "velocities";
+  qd::python::RefuseComplex(value, name);
+  auto a = ExtendedArray::ensure(value);
+  if (!a) {
+    PyErr_Clear();
+    throw py::type_error(std::string(name) + " needs an array of numbers of shape (60, 3)");
+  }
+  if (a.ndim() != 2 || a.shape(0) != kSlotCount || a.shape(1) != 3)
+    throw BadValue(std::string(name) + " must have shape (60, 3), not " + ShapeText(a));
+  RunState& s = sim.State();
+  const bool pos = which == Triple::Positions;
+  qd::SlotArray<Extended>* cols[3] = {pos ? &s.X : &s.UX, pos ? &s.Y : &s.UY, pos ? &s.Z : &s.UZ};
+  const long double* p = a.data();
+  for (int k = 1; k <= kSlotCount; ++k)
+    for (int c = 0; c < 3; ++c) (*cols[c])[k] = GetExtended(p + (k - 1) * 3 + c);
+  sim.Installed();
+}
+
+py::array_t<bool> GetPresent(const RunState& s) {
+  py::array_t<bool> a(kSlotCount);
+  bool* p = a.mutable_data();
+  for (int k = 1; k <= kSlotCount; ++k) p[k - 1] = s.Present[k] != 0;
+  return ReadOnly(std::move(a));
+}
+
+void SetPresent(Simulation& sim, py::handle value) {
+  auto a = py::array_t<bool, py::array::c_style | py::array::forcecast>::ensure(value);
+  if (!a) {
+    PyErr_Clear();
+    throw py::type_error("present needs an array of 60 truth values");
+  }
+  if (a.ndim() != 1 || a.shape(0) != kSlotCount)
+    throw BadValue("present must have shape (60,), not " + ShapeText(a));
+  RunState& s = sim.State();
+  const bool* p = a.data();
+  // A slot that stays present keeps its byte, so that a file read and
+  // written back is the same file.
+  for (int k = 1; k <= kSlotCount; ++k) s.Present[k] = p[k - 1] ? (s.Present[k] != 0 ? s.Present[k] : 1) : 0;
+  sim.Installed();
+}
+
+py::dict ParameterDict(const RunState& s) {
+  py::dict d;
+  for (int i = 0; i < 11; ++i) d[qd::batch::kParameterNames[i]] = LongDouble(s.*qd::kParameterBlock[i]);
+  return d;
+}
+
+int ParameterIndexOrKeyError(py::handle key) {
+  const int i = py::isinstance<py::str>(key) ? Simulation::ParameterIndex(key.cast<std::string>()) : -1;
+  if (i < 0)
+    throw py::key_error("no parameter " + std::string(py::repr(key)) +
+                        "; the parameters are Dt, A1, B1, C1, D1, F1, A2, B2, C2, D2, F2");
+  return i;
 }
 
 }  // namespace qd::python

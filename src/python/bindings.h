@@ -1,0 +1,118 @@
+#pragma once
+// What the module's files share: the objects Python holds, the state's
+// arrays and values, the calls that run steps, and the bindings of each
+// class.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <memory>
+#include <string>
+
+#include "core/common/errors.h"
+#include "core/history/run_history.h"
+#include "core/persistence/run_archive.h"
+#include "core/run/run.h"
+#include "python/simulation.h"
+
+namespace qd::python {
+
+namespace py = pybind11;
+
+// A simulation as Python holds it. While `run` or `step` works without the
+// interpreter lock, another Python thread could reach the same state: every
+// access checks `busy` first.
+struct PySimulation {
+  std::unique_ptr<Simulation> sim = std::make_unique<Simulation>();
+  bool busy = false;
+
+  Simulation& Use() {
+    if (busy) throw std::runtime_error("the simulation is running in another thread");
+    return *sim;
+  }
+};
+
+// Marks the simulation busy for a call that lets go of the interpreter lock.
+class Busy {
+ public:
+  explicit Busy(PySimulation& s) : s_(s) {
+    s_.Use();
+    s_.busy = true;
+  }
+  ~Busy() { s_.busy = false; }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  PySimulation& s_;
+};
+
+struct PyParameters {
+  PySimulation* owner;
+};
+
+struct PyHistory {
+  PySimulation* owner;
+};
+
+// A snapshot taken out of the history: it stays as it was whatever the
+// simulation does afterwards.
+struct PySnapshot {
+  std::shared_ptr<const Snapshot> snap;
+};
+
+// A run archive opened for reading; each snapshot becomes a Simulation.
+struct PyArchive {
+  std::string path;
+  std::shared_ptr<const qd::archive::Reader> reader;
+
+  // The reader's FileError as the module's file problem: an OSError with its
+  // errno where the file itself failed, a ValueError where it is no archive.
+  template <class Fn>
+  auto Read(Fn fn) const {
+    try {
+      return fn();
+    } catch (const qd::FileError& e) {
+      throw FileProblem(0, e.what(), path);
+    }
+  }
+
+  PySimulation At(std::size_t i) const {
+    const qd::archive::Entry e = Read([&] { return reader->At(i); });
+    PySimulation s;
+    s.sim = Simulation::FromSnapshot(e.state, e.options, path);
+    return s;
+  }
+};
+
+// ---- values and arrays (values.cpp) ----------------------------------------
+
+// A numpy.longdouble scalar.
+py::object LongDouble(const Extended& v);
+std::string ShapeText(const py::array& a);
+// A path as os.fsdecode gives it (str, bytes or os.PathLike).
+std::string PathText(py::handle path);
+
+enum class Triple { Positions, Velocities };
+py::array_t<long double> GetTriples(const RunState& s, Triple which);
+void SetTriples(Simulation& sim, py::handle value, Triple which);
+py::array_t<bool> GetPresent(const RunState& s);
+void SetPresent(Simulation& sim, py::handle value);
+py::dict ParameterDict(const RunState& s);
+int ParameterIndexOrKeyError(py::handle key);
+
+// ---- runs (running.cpp) ------------------------------------------------------
+
+// quindelle.FloatingPointFault, made at import and kept for the process.
+extern PyObject* g_faultType;
+[[noreturn]] void RaiseFault(const Fault& f);
+void Run(PySimulation& self, long long steps);
+void Step(PySimulation& self);
+Extended Potential(qd::Run& run);
+
+// ---- the classes -------------------------------------------------------------
+
+void BindRecords(py::module_& m);     // Snapshot, History, Parameters (records.cpp)
+void BindSimulation(py::module_& m);  // simulation_bindings.cpp
+void BindArchive(py::module_& m);     // archive_bindings.cpp
+
+}  // namespace qd::python

@@ -1,0 +1,268 @@
+// quindelle.Simulation: one run, its state, its choices and its calls.
+#include <pybind11/stl.h>
+
+#include <string>
+
+#include "core/batch/batch_run.h"
+#include "python/bindings.h"
+#include "python/values.h"
+
+namespace qd::python {
+
+namespace {
+
+std::string WallsText(py::handle value) {
+  if (value.is_none()) return "none";
+  if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+  if (py::isinstance<py::bool_>(value)) throw BadValue("walls takes none, 1.5, 10 or 100, not a truth value");
+  if (py::isinstance<py::int_>(value)) return std::string(py::str(value));
+  if (py::isinstance<py::float_>(value)) {
+    const double d = value.cast<double>();
+    if (d == 1.5) return "1.5";
+    if (d == 10) return "10";
+    if (d == 100) return "100";
+    return std::string(py::repr(value));
+  }
+  throw py::type_error("walls needs a text such as '10', or a number");
+}
+
+std::string KindsText(py::handle value) {
+  if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+  if (py::isinstance<py::int_>(value) && !py::isinstance<py::bool_>(value))
+    return std::string(py::str(value));
+  throw py::type_error("kinds needs 30, 15 or 10");
+}
+
+std::string Repr(PySimulation& self) {
+  if (self.busy) return "<quindelle.Simulation (running)>";
+  const auto& sim = *self.sim;
+  const int n = qd::CountPresent(sim.State());
+  return "<quindelle.Simulation step " + std::to_string(sim.State().StepCount) + ", " + std::to_string(n) +
+         (n == 1 ? " particle" : " particles") + ", formula " + sim.Formula() + ">";
+}
+
+// A property of the simulation that reads and writes through Use().
+template <class Get, class Set>
+void Property(py::class_<PySimulation>& c, const char* name, Get get, Set set, const char* doc) {
+  c.def_property(
+      name, [get](PySimulation& self) { return get(self.Use()); },
+      [set](PySimulation& self, py::handle v) { set(self.Use(), v); }, doc);
+}
+
+}  // namespace
+
+void BindSimulation(py::module_& m) {
+  // ---- Simulation
+  py::class_<PySimulation> sim(m, "Simulation",
+                               "One run of the simulation. Simulation() is empty (no particle, every\n"
+                               "parameter 0, the choices quindelle-run starts with); quindelle.load()\n"
+                               "reads a configuration file.");
+  sim.def(py::init<>());
+  sim.def("step", &Step,
+          "Advances the state by one time step, exactly as the program's Go\n"
+          "button does. Raises FloatingPointFault when the step faults.");
+  sim.def(
+      "run", [](PySimulation& self, py::handle steps) { Run(self, qd::python::StepCount(steps, "run")); },
+      py::arg("steps"),
+      "Runs `steps` time steps (0 or more), as quindelle-run --steps does.\n"
+      "Other Python threads go on meanwhile. Ctrl+C (SIGINT) stops the run\n"
+      "after the step in hand and raises KeyboardInterrupt, with the state\n"
+      "that of the last step done. Raises FloatingPointFault when a step\n"
+      "faults; the steps before it are kept.");
+  sim.def(
+      "save", [](PySimulation& self, py::handle path) { self.Use().Save(PathText(path)); }, py::arg("path"),
+      "Writes the configuration to `path` as quindelle-run --out does: into a\n"
+      "temporary file beside it, then renamed over it, so an older file there is\n"
+      "only ever replaced by a complete one. The file this simulation was loaded\n"
+      "from is refused (ValueError). The configuration record holds the state\n"
+      "and the parameters only: the formula, sign, kinds, walls, switches and\n"
+      "the step count are not in it, and load() gives quindelle-run's defaults\n"
+      "for them. A run archive (run(..., archive=...) or quindelle-run\n"
+      "--archive) keeps a simulation whole: load('run.qra') gives it back.");
+  sim.def(
+      "copy",
+      [](PySimulation& self) {
+        PySimulation copy;
+        copy.sim = self.Use().Copy();
+        return copy;
+      },
+      "An independent copy, history included, to branch a run.");
+  sim.def("__copy__", [](PySimulation& self) {
+    PySimulation copy;
+    copy.sim = self.Use().Copy();
+    return copy;
+  });
+  sim.def(
+      "__deepcopy__",
+      [](PySimulation& self, py::handle) {
+        PySimulation copy;
+        copy.sim = self.Use().Copy();
+        return copy;
+      },
+      py::arg("memo"));
+  sim.def(
+      "continue_from",
+      [](PySimulation& self, py::ssize_t i) {
+        auto& run = self.Use().GetRun();
+        // Negative indices count from the end, as in a list; the run itself
+        // says whether there is such a snapshot.
+        if (i < 0) i += static_cast<py::ssize_t>(run.History().Size());
+        if (i < 0 || !run.ContinueFrom(static_cast<std::size_t>(i)))
+          throw py::index_error("history index out of range");
+      },
+      py::arg("index"),
+      "Installs snapshot `index` of the history as the state and drops the\n"
+      "later snapshots; the next run goes on as the original run did.");
+  sim.def("__repr__", &Repr);
+
+  sim.def_property_readonly(
+      "step_count", [](PySimulation& self) { return self.Use().State().StepCount; },
+      "The steps done since the configuration was loaded.");
+  sim.def_property_readonly(
+      "time",
+      [](PySimulation& self) {
+        const qd::RunState& s = self.Use().State();
+        return LongDouble(static_cast<Extended>(s.StepCount) * s.Dt);
+      },
+      "The simulated time: step_count times Dt (numpy.longdouble).");
+  sim.def_property_readonly(
+      "particle_count",
+      [](PySimulation& self) {
+        const qd::RunState& s = self.Use().State();
+        int n = 0;
+        for (int k = 1; k <= kSlotCount; ++k) n += s.Present[k] != 0;
+        return n;
+      },
+      "How many slots hold a particle.");
+  sim.def_property_readonly(
+      "kinetic", [](PySimulation& self) { return LongDouble(self.Use().GetRun().Kinetic()); },
+      "Half the sum of the squared velocities (numpy.longdouble).");
+  sim.def_property_readonly(
+      "potential", [](PySimulation& self) { return LongDouble(Potential(self.Use().GetRun())); },
+      "The sum over pairs of the formula's pair potential (numpy.longdouble),\n"
+      "as quindelle-run --csv computes it.");
+  sim.def_property_readonly(
+      "total",
+      [](PySimulation& self) {
+        qd::Run& run = self.Use().GetRun();
+        return LongDouble(run.Kinetic() + Potential(run));
+      },
+      "kinetic + potential (numpy.longdouble).");
+  sim.def_property_readonly("params",
+                            // The view keeps its simulation alive; keep_alive only acts when
+                            // built into the getter itself.
+                            py::cpp_function(
+                                [](PySimulation& self) {
+                                  self.Use();
+                                  return PyParameters{&self};
+                                },
+                                py::keep_alive<0, 1>()),
+                            "The eleven parameters by name: sim.params['A1'] = 1.5, as --set A1=1.5.");
+  sim.def_property_readonly("history",
+                            py::cpp_function(
+                                [](PySimulation& self) {
+                                  self.Use();
+                                  return PyHistory{&self};
+                                },
+                                py::keep_alive<0, 1>()),
+                            "The recorder's snapshots (a History).");
+  sim.def_property_readonly(
+      "source",
+      [](PySimulation& self) -> py::object {
+        const std::string& s = self.Use().Source();
+        return s.empty() ? py::object(py::none()) : py::object(py::str(s));
+      },
+      "The file the configuration was loaded from, or None.");
+
+  Property(
+      sim, "positions", [](auto& s) { return GetTriples(s.State(), Triple::Positions); },
+      [](auto& s, py::handle v) { SetTriples(s, v, Triple::Positions); },
+      "The positions, a read-only (60, 3) numpy.longdouble array (a copy); row k-1 is\n"
+      "slot k. Assign an array of that shape, of any float dtype, to install\n"
+      "new positions as a load would; the history starts anew.");
+  Property(
+      sim, "velocities", [](auto& s) { return GetTriples(s.State(), Triple::Velocities); },
+      [](auto& s, py::handle v) { SetTriples(s, v, Triple::Velocities); },
+      "The velocities, a read-only (60, 3) numpy.longdouble array (a copy); row k-1 is\n"
+      "slot k. Assign an array of that shape to install new velocities.");
+  Property(
+      sim, "present", [](auto& s) { return GetPresent(s.State()); },
+      [](auto& s, py::handle v) { SetPresent(s, v); },
+      "Which slots hold a particle: a read-only numpy bool array of 60 (a copy);\n"
+      "element k-1 is slot k. Assign 60 truth values to change it.");
+  Property(
+      sim, "dt", [](auto& s) { return LongDouble(s.State().Dt); },
+      [](auto& s, py::handle v) { s.State().Dt = ToExtended(v, "Dt"); },
+      "The time step, as params['Dt'] (--dt).");
+  Property(
+      sim, "formula", [](auto& s) { return s.Formula(); },
+      [](auto& s, py::handle v) { s.SetFormula(qd::python::Text(v, "formula")); },
+      "The interaction formula: 'E', 'PE', 'PES', 'DUDI' or 'EPESminus'.");
+  Property(
+      sim, "sign", [](auto& s) { return s.Sign(); },
+      [](auto& s, py::handle v) { s.SetSign(qd::python::Text(v, "sign")); },
+      "The sign mode: 'gravoscope' or 'taoscope'.");
+  Property(
+      sim, "kinds", [](auto& s) { return std::stoi(s.Kinds()); },
+      [](auto& s, py::handle v) { s.SetKinds(KindsText(v)); },
+      "How many slots (the last ones) are of the second kind: 30, 15 or 10.");
+  Property(
+      sim, "walls", [](auto& s) { return s.Walls(); },
+      [](auto& s, py::handle v) { s.SetWalls(WallsText(v)); },
+      "The walls: 'none', '1.5', '10' or '100' (None and the numbers are\n"
+      "taken too).");
+  Property(
+      sim, "threads",
+      [](auto& s) -> py::object {
+        const int t = s.GetRun().Options().threads;
+        return t == 0 ? py::object(py::none()) : py::object(py::int_(t));
+      },
+      [](auto& s, py::handle v) {
+        if (v.is_none()) {
+          s.GetRun().Options().threads = 0;
+          return;
+        }
+        if (!py::isinstance<py::int_>(v) || py::isinstance<py::bool_>(v))
+          throw py::type_error("threads needs a whole number, or None for one per core");
+        const long long t = v.cast<long long>();
+        if (t < 1 || t > 1024)
+          throw BadValue("threads needs a whole number from 1 to 1024, not " + std::to_string(t));
+        s.GetRun().Options().threads = static_cast<int>(t);
+      },
+      "The worker threads of a step (None: one per core). The results are the\n"
+      "same, bit for bit, for any number.");
+  Property(
+      sim, "recording", [](auto& s) { return s.GetRun().History().Enabled(); },
+      [](auto& s, py::handle v) { s.GetRun().History().SetEnabled(v.cast<bool>()); },
+      "Whether runs add snapshots to the history (default True).");
+
+  // The switches of quindelle-run, each a bool.
+  struct Switch {
+    const char* name;
+    bool qd::StepOptions::*member;
+    bool qd::ForceOptions::*forceMember;
+    const char* doc;
+  };
+  static const Switch kSwitches[] = {
+      {"cooler", &qd::StepOptions::cooler, nullptr, "Damping (--cooler)."},
+      {"heater", &qd::StepOptions::heater, nullptr, "Heating (--heater)."},
+      {"blockade", &qd::StepOptions::blockade, nullptr, "Slots 1 to 4 held in place (--blockade)."},
+      {"drop_b", nullptr, &qd::ForceOptions::dropB, "PES without its B term (--drop-b)."},
+      {"drop_cdf", nullptr, &qd::ForceOptions::dropCDF, "PES without its C, D and F terms (--drop-cdf)."}};
+  for (const Switch& sw : kSwitches) {
+    auto flag = [&sw](qd::python::Simulation& s) -> bool& {
+      auto& o = s.GetRun().Options();
+      return sw.member != nullptr ? o.*sw.member : o.force.*sw.forceMember;
+    };
+    Property(
+        sim, sw.name, [flag](auto& s) { return flag(s); },
+        [flag, &sw](auto& s, py::handle v) {
+          if (!py::isinstance<py::bool_>(v) && !py::isinstance<py::int_>(v))
+            throw py::type_error(std::string(sw.name) + " needs True or False");
+          flag(s) = v.cast<bool>();
+        },
+        sw.doc);
+  }
+}
+
+}  // namespace qd::python
