@@ -5,6 +5,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,12 +24,27 @@ namespace py = pybind11;
 // interpreter lock, another Python thread could reach the same state: every
 // access checks `busy` first.
 struct PySimulation {
+  // What other threads may touch while a run works without the lock.
+  struct Live {
+    std::atomic<bool> stop{false};      // stop() asks the run to end
+    std::atomic<std::int32_t> step{0};  // the step last done
+  };
   std::unique_ptr<Simulation> sim = std::make_unique<Simulation>();
+  std::unique_ptr<Live> live = std::make_unique<Live>();
   bool busy = false;
+  // The run has handed the simulation to its callback, to be read.
+  bool inCallback = false;
 
   Simulation& Use() {
-    if (busy) throw std::runtime_error("the simulation is running in another thread");
+    if (busy && !inCallback) throw std::runtime_error("the simulation is running in another thread");
     return *sim;
+  }
+  // For what changes the simulation or runs it: not from a run's callback,
+  // whose run goes on from the state it handed over.
+  Simulation& Change() {
+    if (inCallback)
+      throw std::runtime_error("a run's callback may read the simulation, not change or run it");
+    return Use();
   }
 };
 
@@ -35,7 +52,7 @@ struct PySimulation {
 class Busy {
  public:
   explicit Busy(PySimulation& s) : s_(s) {
-    s_.Use();
+    s_.Change();
     s_.busy = true;
   }
   ~Busy() { s_.busy = false; }
@@ -105,7 +122,11 @@ int ParameterIndexOrKeyError(py::handle key);
 // quindelle.FloatingPointFault, made at import and kept for the process.
 extern PyObject* g_faultType;
 [[noreturn]] void RaiseFault(const Fault& f);
-void Run(PySimulation& self, long long steps);
+// Runs `steps` steps; every `every` steps calls `callback` (when not None)
+// with `self`, the simulation's Python object, readable meanwhile. The run
+// ends early at stop(), Ctrl+C, a callback's False or its exception.
+void Run(PySimulation& self, long long steps, long long every, const py::object& callback,
+         const py::object& self_object);
 void Step(PySimulation& self);
 Extended Potential(qd::Run& run);
 

@@ -102,7 +102,7 @@ void BindRecords(py::module_& m) {
       .def(
           "__setitem__",
           [](PyParameters& p, py::handle key, py::handle value) {
-            auto& sim = p.owner->Use();
+            auto& sim = p.owner->Change();
             const int i = ParameterIndexOrKeyError(key);
             sim.Parameter(i) = ToExtended(value, qd::batch::kParameterNames[i]);
           },
@@ -139,7 +139,7 @@ void BindRecords(py::module_& m) {
           "update",
           [](PyParameters& p, py::object values, py::kwargs named) {
             // All or nothing: every name and value is checked first.
-            auto& sim = p.owner->Use();
+            auto& sim = p.owner->Change();
             std::vector<std::pair<int, Extended>> changes;
             const auto take = [&](py::handle key, py::handle value) {
               const int i = ParameterIndexOrKeyError(key);

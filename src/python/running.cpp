@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <optional>
 #include <string>
 
@@ -102,26 +103,47 @@ class SignalWatch {
 
 }  // namespace
 
-void Run(PySimulation& self, long long steps) {
+void Run(PySimulation& self, long long steps, long long every, const py::object& callback,
+         const py::object& self_object) {
   if (steps < 0) throw BadValue("run needs a number of steps of at least 0, not " + std::to_string(steps));
-  qd::Run& run = self.Use().GetRun();
+  qd::Run& run = self.Change().GetRun();
+  PySimulation::Live& live = *self.live;
+  live.stop.store(false);
+  live.step.store(run.State().StepCount);
   SignalWatch watch;
   bool stopped = false;
+  std::exception_ptr failed;
   qd::RunOutcome outcome;
   {
     Busy busy(self);
     py::gil_scoped_release release;
-    outcome = run.Go(steps, [&](std::int64_t) {
+    outcome = run.Go(steps, [&](std::int64_t done) {
+      live.step.store(run.State().StepCount, std::memory_order_relaxed);
+      if (live.stop.load(std::memory_order_relaxed)) return false;
       stopped = watch.Stop();
-      return !stopped;
+      if (stopped) return false;
+      if (callback.is_none() || done % every != 0) return true;
+      py::gil_scoped_acquire gil;
+      self.inCallback = true;
+      try {
+        const py::object answer = callback(self_object);
+        self.inCallback = false;
+        // Only False stops: a function that returns nothing lets the run go on.
+        return !(py::isinstance<py::bool_>(answer) && !answer.cast<bool>());
+      } catch (...) {
+        self.inCallback = false;
+        failed = std::current_exception();
+        return false;
+      }
     });
   }
+  if (failed) std::rethrow_exception(failed);
   if (stopped) throw py::error_already_set();
   if (outcome.fault) RaiseFault(*outcome.fault);
 }
 
 void Step(PySimulation& self) {
-  qd::Run& run = self.Use().GetRun();
+  qd::Run& run = self.Change().GetRun();
   std::optional<qd::Fault> fault;
   {
     Busy busy(self);

@@ -46,7 +46,7 @@ template <class Get, class Set>
 void Property(py::class_<PySimulation>& c, const char* name, Get get, Set set, const char* doc) {
   c.def_property(
       name, [get](PySimulation& self) { return get(self.Use()); },
-      [set](PySimulation& self, py::handle v) { set(self.Use(), v); }, doc);
+      [set](PySimulation& self, py::handle v) { set(self.Change(), v); }, doc);
 }
 
 }  // namespace
@@ -62,13 +62,34 @@ void BindSimulation(py::module_& m) {
           "Advances the state by one time step, exactly as the program's Go\n"
           "button does. Raises FloatingPointFault when the step faults.");
   sim.def(
-      "run", [](PySimulation& self, py::handle steps) { Run(self, qd::python::StepCount(steps, "run")); },
-      py::arg("steps"),
+      "run",
+      [](py::object self_object, py::handle steps, py::handle every, py::object callback) {
+        PySimulation& self = self_object.cast<PySimulation&>();
+        const long long n = StepCount(steps, "run");
+        const long long k = every.is_none() ? 1 : StepCount(every, "every");
+        if (k < 1) throw BadValue("every needs a number of steps of at least 1, not " + std::to_string(k));
+        if (!callback.is_none() && PyCallable_Check(callback.ptr()) == 0)
+          throw py::type_error("callback needs a function of the simulation");
+        Run(self, n, k, callback, self_object);
+      },
+      py::arg("steps"), py::kw_only(), py::arg("every") = py::none(), py::arg("callback") = py::none(),
       "Runs `steps` time steps (0 or more), as quindelle-run --steps does.\n"
-      "Other Python threads go on meanwhile. Ctrl+C (SIGINT) stops the run\n"
-      "after the step in hand and raises KeyboardInterrupt, with the state\n"
-      "that of the last step done. Raises FloatingPointFault when a step\n"
-      "faults; the steps before it are kept.");
+      "Other Python threads go on meanwhile, and may read step_count and\n"
+      "running, or call stop(). With `callback`, calls callback(sim) on the\n"
+      "running thread every `every` steps (default 1), the state readable\n"
+      "but not to be changed; a callback that returns False ends the run, one\n"
+      "that raises ends it and its exception comes out of run(). Ctrl+C\n"
+      "(SIGINT) stops the run after the step in hand and raises\n"
+      "KeyboardInterrupt, with the state that of the last step done. Raises\n"
+      "FloatingPointFault when a step faults; the steps before it are kept.");
+  sim.def(
+      "stop", [](PySimulation& self) { self.live->stop.store(true); },
+      "Ends the run in progress after the step in hand; run() then returns\n"
+      "normally. Safe from any thread; does nothing when no run is going on.");
+  sim.def_property_readonly(
+      "running", [](PySimulation& self) { return self.busy && !self.inCallback; },
+      "Whether a run or a step is going on (in another thread); readable\n"
+      "from any thread.");
   sim.def(
       "save", [](PySimulation& self, py::handle path) { self.Use().Save(PathText(path)); }, py::arg("path"),
       "Writes the configuration to `path` as quindelle-run --out does: into a\n"
@@ -103,7 +124,7 @@ void BindSimulation(py::module_& m) {
   sim.def(
       "continue_from",
       [](PySimulation& self, py::ssize_t i) {
-        auto& run = self.Use().GetRun();
+        auto& run = self.Change().GetRun();
         // Negative indices count from the end, as in a list; the run itself
         // says whether there is such a snapshot.
         if (i < 0) i += static_cast<py::ssize_t>(run.History().Size());
@@ -116,8 +137,13 @@ void BindSimulation(py::module_& m) {
   sim.def("__repr__", &Repr);
 
   sim.def_property_readonly(
-      "step_count", [](PySimulation& self) { return self.Use().State().StepCount; },
-      "The steps done since the configuration was loaded.");
+      "step_count",
+      [](PySimulation& self) {
+        if (self.busy && !self.inCallback) return self.live->step.load(std::memory_order_relaxed);
+        return self.Use().State().StepCount;
+      },
+      "The steps done since the configuration was loaded; during a run, read\n"
+      "from another thread, the last step done.");
   sim.def_property_readonly(
       "time",
       [](PySimulation& self) {
