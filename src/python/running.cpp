@@ -136,6 +136,8 @@ void Run(PySimulation& self, long long steps, long long every, const py::object&
         return false;
       }
     });
+    // However the run ended, its last step is in the history.
+    run.History().RunEnded(run.State(), run.Options().force);
   }
   if (failed) std::rethrow_exception(failed);
   if (stopped) throw py::error_already_set();

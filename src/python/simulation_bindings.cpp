@@ -258,6 +258,25 @@ void BindSimulation(py::module_& m) {
       "The worker threads of a step (None: one per core). The results are the\n"
       "same, bit for bit, for any number.");
   Property(
+      sim, "record_every",
+      [](auto& s) -> py::object {
+        const std::int32_t k = s.GetRun().History().FixedInterval();
+        return k == 0 ? py::object(py::none()) : py::object(py::int_(k));
+      },
+      [](auto& s, py::handle v) {
+        long long k = 0;
+        if (!v.is_none()) {
+          k = StepCount(v, "record_every");
+          if (k < 1 || k > 0x7fffffff)
+            throw BadValue("record_every needs a number of steps from 1 to 2147483647, or None");
+        }
+        s.GetRun().History().SetFixedInterval(static_cast<std::int32_t>(k));
+      },
+      "The steps between two snapshots of the history, fixed: a snapshot at\n"
+      "every multiple of it, whatever the machine's speed and however a run is\n"
+      "split into run() calls. None (the default): chosen so that recording\n"
+      "costs about 1.5% of a run. The last step of every run is recorded too.");
+  Property(
       sim, "recording", [](auto& s) { return s.GetRun().History().Enabled(); },
       [](auto& s, py::handle v) { s.GetRun().History().SetEnabled(v.cast<bool>()); },
       "Whether runs add snapshots to the history (default True).");

@@ -372,5 +372,57 @@ TEST_F(History, SingleStepsRecordTheirStartAndTheFirstSnapshotContinues) {
   EXPECT_TRUE(SameDynamicState(run.State(), fifth));
 }
 
+// With a fixed K the snapshots fall on the multiples of K, and a run split
+// into shorter ones ends with the snapshots of the unbroken run; each run's
+// last step is recorded, off the multiples only while it is the last.
+TEST(FixedInterval, SnapshotsDoNotDependOnHowARunIsSplit) {
+  struct Case {
+    std::int32_t every;
+    std::vector<int> runs;
+    std::vector<std::int32_t> steps;  // the snapshots' steps at the end
+  };
+  std::vector<std::int32_t> grid;
+  for (std::int32_t k = 0; k <= 1000; k += 100) grid.push_back(k);
+  const Case kCases[] = {
+      {100, {1000}, grid},
+      {100, {150, 350, 500}, grid},
+      {100, {1, 1, 998}, grid},
+      {100, {170, 20, 810}, grid},
+      {100, {999, 1}, grid},
+      {100, {150}, {0, 100, 150}},
+      {100, {170, 20}, {0, 100, 170, 190}},
+      {100, {170, 20, 10}, {0, 100, 200}},
+      {100, {0, 50, 0}, {0, 50}},
+      {300, {1000}, {0, 300, 600, 900, 1000}},
+      {0, {5000}, {}},  // chosen by the clock; only the end is known
+  };
+  const ForceOptions force;
+  for (const Case& c : kCases) {
+    RunHistory h(RunHistory::kDefaultMemoryLimit, Ticking(1000));
+    h.SetFixedInterval(c.every);
+    RunState s = testing_support::TwoParticles();
+    s.StepCount = 0;
+    for (const int length : c.runs) {
+      h.RunStarted(s, force);
+      for (int i = 0; i < length; ++i) {
+        ++s.StepCount;
+        h.StepDone(s, force);
+      }
+      h.RunEnded(s, force);
+    }
+    std::vector<std::int32_t> got;
+    for (std::size_t i = 0; i < h.Size(); ++i) got.push_back(h.At(i).State.StepCount);
+    std::string runs;
+    for (const int length : c.runs) runs += " " + std::to_string(length);
+    if (c.every > 0) {
+      EXPECT_EQ(got, c.steps) << "every " << c.every << ", runs" << runs;
+    } else {
+      ASSERT_FALSE(got.empty());
+      EXPECT_EQ(got.front(), 0);
+      EXPECT_EQ(got.back(), s.StepCount) << "runs" << runs;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qd

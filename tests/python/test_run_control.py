@@ -101,3 +101,33 @@ def test_bad_run_options_are_refused(kwargs, error, message):
     with pytest.raises(error, match=message):
         sim.run(10, **kwargs)
     assert sim.step_count == 0
+
+
+@pytest.mark.parametrize("splits", [[1000], [150, 350, 500], [999, 1], [1] * 10 + [990]])
+def test_a_fixed_record_interval_gives_the_same_history_however_a_run_is_split(splits):
+    unbroken = cloud(particles=8)
+    unbroken.record_every = 100
+    unbroken.run(1000)
+    sim = cloud(particles=8)
+    sim.record_every = 100
+    assert sim.record_every == 100
+    for n in splits:
+        sim.run(n)
+        # Each run's last step is in the history.
+        assert sim.history[-1].step == sim.step_count
+    assert [s.step for s in sim.history] == list(range(0, 1001, 100))
+    assert [s.positions.tobytes() + s.total.tobytes() for s in sim.history] == [
+        s.positions.tobytes() + s.total.tobytes() for s in unbroken.history]
+
+
+def test_the_chosen_record_interval_records_each_run_end_too():
+    sim = cloud(particles=8)
+    assert sim.record_every is None
+    sim.run(777)
+    assert sim.history[0].step == 0 and sim.history[-1].step == 777
+    for value, error in [(0, ValueError), (2.5, TypeError), (True, TypeError)]:
+        with pytest.raises(error, match="record_every"):
+            sim.record_every = value
+    sim.record_every = 10
+    sim.record_every = None
+    assert sim.record_every is None

@@ -59,8 +59,8 @@ std::int64_t RunHistory::Now() const {
 }
 
 std::int32_t RunHistory::Interval() const {
-  std::int64_t k = 1;
-  if (recordNs_ > 0 && stepNs_ > 0) {
+  std::int64_t k = fixed_ > 0 ? fixed_ : 1;
+  if (fixed_ == 0 && recordNs_ > 0 && stepNs_ > 0) {
     const double wanted = std::ceil(recordNs_ / (kRecordingShare * stepNs_));
     k = wanted >= double(std::numeric_limits<std::int32_t>::max()) ? std::numeric_limits<std::int32_t>::max()
                                                                    : static_cast<std::int64_t>(wanted);
@@ -74,12 +74,14 @@ std::size_t RunHistory::MemoryBytes() const { return snaps_.size() * kSnapshotBy
 
 void RunHistory::Clear() {
   snaps_.clear();
+  endsOffGrid_ = 0;
   source_ = {};
   memoryInterval_ = 1;
   ++revision_;
 }
 
 void RunHistory::Append(const Snapshot& snap) {
+  endsOffGrid_ = 0;
   if (snaps_.size() >= capacity_) DropEveryOther();
   snaps_.push_back(snap);
   ++revision_;
@@ -87,6 +89,7 @@ void RunHistory::Append(const Snapshot& snap) {
 
 void RunHistory::TruncateAfter(std::size_t i) {
   if (i + 1 >= snaps_.size()) return;
+  endsOffGrid_ = 0;
   snaps_.resize(i + 1);
   if (source_.indices.size() > i + 1) source_.indices.resize(i + 1);
   ++revision_;
@@ -96,6 +99,7 @@ void RunHistory::Adopt(RunHistory&& other) {
   snaps_ = std::move(other.snaps_);
   source_ = std::move(other.source_);
   memoryInterval_ = other.memoryInterval_;
+  endsOffGrid_ = 0;
   // A view that saw either history must see the change.
   revision_ = std::max(revision_, other.revision_) + 1;
   running_ = false;
@@ -111,6 +115,7 @@ void RunHistory::DropEveryOther() {
     ++kept;
   }
   snaps_.resize(kept);
+  endsOffGrid_ = 0;
   std::vector<std::size_t>& from = source_.indices;
   for (std::size_t i = 0; 2 * i < from.size(); ++i) from[i] = from[2 * i];
   from.resize((from.size() + 1) / 2);
@@ -134,8 +139,10 @@ void RunHistory::RunStarted(const RunState& s, const ForceOptions& force) {
   if (!enabled_) return;
   if (!snaps_.empty() && snaps_.back().State.StepCount == s.StepCount) {
     snaps_.pop_back();
-  } else if (snaps_.size() >= capacity_) {
-    DropEveryOther();
+  } else {
+    // A start elsewhere (another state) is no continuation of the ends.
+    endsOffGrid_ = 0;
+    if (snaps_.size() >= capacity_) DropEveryOther();
   }
   Record(s, force);
   running_ = true;
@@ -147,6 +154,20 @@ void RunHistory::StepDone(const RunState& s, const ForceOptions& force) {
   if (running_) Follow(stepNs_, double(now - lastStepEnd_));
   lastStepEnd_ = now;
   running_ = true;
+  if (fixed_ > 0) {
+    if (s.StepCount % Interval() != 0) return;
+    // The end of an earlier run gives way to the multiple of K that an
+    // unbroken run would have recorded after it.
+    for (; endsOffGrid_ > 0 && snaps_.size() > 1; --endsOffGrid_) {
+      snaps_.pop_back();
+      ++revision_;
+    }
+    endsOffGrid_ = 0;
+    if (snaps_.size() >= capacity_) DropEveryOther();
+    if (!snaps_.empty() && snaps_.back().State.StepCount == s.StepCount) return;
+    Record(s, force);
+    return;
+  }
   if (!snaps_.empty()) {
     const std::int64_t since = std::int64_t{s.StepCount} - snaps_.back().State.StepCount;
     // A step count that went back (it wraps after 2^31 - 1 steps) starts
@@ -159,6 +180,13 @@ void RunHistory::StepDone(const RunState& s, const ForceOptions& force) {
     }
   }
   Record(s, force);
+}
+
+void RunHistory::RunEnded(const RunState& s, const ForceOptions& force) {
+  if (!enabled_ || (!snaps_.empty() && snaps_.back().State.StepCount == s.StepCount)) return;
+  if (snaps_.size() >= capacity_) DropEveryOther();
+  Record(s, force);
+  if (fixed_ > 0 && s.StepCount % Interval() != 0) ++endsOffGrid_;
 }
 
 std::string HistoryCsv(const RunHistory& h) {

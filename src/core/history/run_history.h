@@ -68,8 +68,18 @@ class RunHistory {
   // A run starts on `s`. A snapshot of the same step as the last one
   // replaces it (the parameters may have been changed between the runs).
   void RunStarted(const RunState& s, const ForceOptions& force);
-  // One step of the run is done; takes a snapshot when K steps have passed.
+  // One step of the run is done; takes a snapshot when K steps have passed
+  // (with a fixed K, at every multiple of K).
   void StepDone(const RunState& s, const ForceOptions& force);
+  // A run ended on `s`: its last step is recorded. With a fixed K, such
+  // snapshots off the multiples of K are dropped again once a later run
+  // that goes on from them records the next multiple, so that the
+  // snapshots of a run do not depend on how it was split into shorter runs.
+  void RunEnded(const RunState& s, const ForceOptions& force);
+
+  // K fixed at `k` steps, or chosen by the costs as by default (0).
+  void SetFixedInterval(std::int32_t k) { fixed_ = k > 0 ? k : 0; }
+  std::int32_t FixedInterval() const { return fixed_; }
 
   // A new state was installed: the next run starts a new history.
   void Clear();
@@ -121,6 +131,10 @@ class RunHistory {
   HistorySource source_;
   std::uint64_t revision_ = 0;
   std::int32_t memoryInterval_ = 1;
+  std::int32_t fixed_ = 0;
+  // How many of the last snapshots are runs' ends off the multiples of a
+  // fixed K.
+  std::size_t endsOffGrid_ = 0;
   // Running means of one step's time (recording left out) and of one
   // snapshot's cost; negative until measured.
   double stepNs_ = -1, recordNs_ = -1;
