@@ -1,6 +1,7 @@
 // The history's snapshots and the parameters, as Python sees them.
 #include <pybind11/stl.h>
 
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -153,6 +154,26 @@ void BindRecords(py::module_& m) {
           py::arg("values") = py::none(),
           "Sets several parameters, from a mapping and as keywords (update(A1=2));\n"
           "none is set if one is wrong.")
+      .def(
+          "__eq__",
+          [](PyParameters& p, py::handle other) -> py::object {
+            const auto& mine = p.owner->Use();
+            if (py::isinstance<PyParameters>(other)) {
+              // Two simulations' parameters: bit for bit.
+              const auto& theirs = other.cast<PyParameters&>().owner->Use();
+              for (int i = 0; i < 11; ++i) {
+                const Extended a = mine.Parameter(i), b = theirs.Parameter(i);
+                if (std::memcmp(&a, &b, 10) != 0) return py::bool_(false);
+              }
+              return py::bool_(true);
+            }
+            // Anything else that is a mapping: as a dict of the values.
+            if (!py::isinstance(other, py::module_::import("collections.abc").attr("Mapping")))
+              return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+            return py::bool_(
+                ParameterDict(mine.State()).equal(py::dict(py::reinterpret_borrow<py::object>(other))));
+          },
+          py::arg("other"))
       .def("__repr__", [](PyParameters& p) {
         std::string text = "{";
         const auto& sim = p.owner->Use();
@@ -162,6 +183,7 @@ void BindRecords(py::module_& m) {
         return text + "}";
       });
   py::module_::import("collections.abc").attr("MutableMapping").attr("register")(m.attr("Parameters"));
+  m.attr("Parameters").attr("__hash__") = py::none();
 }
 
 }  // namespace qd::python

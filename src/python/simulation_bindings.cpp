@@ -1,6 +1,7 @@
 // quindelle.Simulation: one run, its state, its choices and its calls.
 #include <pybind11/stl.h>
 
+#include <cstring>
 #include <string>
 
 #include "core/batch/batch_run.h"
@@ -47,6 +48,33 @@ void Property(py::class_<PySimulation>& c, const char* name, Get get, Set set, c
   c.def_property(
       name, [get](PySimulation& self) { return get(self.Use()); },
       [set](PySimulation& self, py::handle v) { set(self.Change(), v); }, doc);
+}
+
+bool SameBits(const Extended& a, const Extended& b) {
+  // The ten bytes of the 80-bit format; the rest is padding.
+  return std::memcmp(&a, &b, 10) == 0;
+}
+
+// Whether two simulations would go on alike: the committed and working
+// state, presence, parameters and step count bit for bit, and every choice
+// a step reads. Threads, history and source do not count.
+bool SameSimulation(const Simulation& a, const Simulation& b) {
+  const RunState &s = a.State(), &t = b.State();
+  using Slots = SlotArray<Extended> RunState::*;
+  static constexpr Slots kSlots[] = {&RunState::X,    &RunState::Y,     &RunState::Z,     &RunState::UX,
+                                     &RunState::UY,   &RunState::UZ,    &RunState::XNew,  &RunState::YNew,
+                                     &RunState::ZNew, &RunState::UXNew, &RunState::UYNew, &RunState::UZNew};
+  for (const Slots slots : kSlots)
+    for (int k = 0; k <= kSlotCount; ++k)
+      if (!SameBits((s.*slots)[k], (t.*slots)[k])) return false;
+  if (s.Present != t.Present || s.TaonCount != t.TaonCount || s.StepCount != t.StepCount) return false;
+  for (const auto parameter : kParameterBlock)
+    if (!SameBits(s.*parameter, t.*parameter)) return false;
+  const StepOptions &o = a.GetRun().Options(), &p = b.GetRun().Options();
+  return o.cooler == p.cooler && o.heater == p.heater && o.blockade == p.blockade && o.walls == p.walls &&
+         o.force.formula == p.force.formula && o.force.sign == p.force.sign &&
+         o.force.secondKindCount == p.force.secondKindCount && o.force.dropB == p.force.dropB &&
+         o.force.dropCDF == p.force.dropCDF;
 }
 
 }  // namespace
@@ -135,6 +163,19 @@ void BindSimulation(py::module_& m) {
       "Installs snapshot `index` of the history as the state and drops the\n"
       "later snapshots; the next run goes on as the original run did.");
   sim.def("__repr__", &Repr);
+  sim.def(
+      "__eq__",
+      [](PySimulation& self, py::handle other) -> py::object {
+        if (!py::isinstance<PySimulation>(other))
+          return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+        return py::bool_(SameSimulation(self.Use(), other.cast<PySimulation&>().Use()));
+      },
+      py::arg("other"),
+      "Equal when both would go on alike: the state, presence, parameters and\n"
+      "step count bit for bit, and the same formula, sign, kinds, walls and\n"
+      "switches (threads and history aside).");
+  // A simulation changes: it has no hash.
+  sim.attr("__hash__") = py::none();
 
   sim.def_property_readonly(
       "step_count",

@@ -234,3 +234,32 @@ def test_save_replaces_a_file_whole(tmp_path):
     assert target.stat().st_size == 3776
     assert os.listdir(tmp_path) == ["out.pln"]
     assert qd.load(target).positions.tobytes() == sim.positions.tobytes()
+
+
+CHANGES = [
+    # (what is changed, whether the copy still equals the original)
+    ("nothing", lambda s: None, True),
+    ("threads", lambda s: setattr(s, "threads", 3), True),
+    ("recording", lambda s: setattr(s, "recording", False), True),
+    ("a step", lambda s: s.step(), False),
+    ("formula", lambda s: setattr(s, "formula", "PES"), False),
+    ("walls", lambda s: setattr(s, "walls", "10"), False),
+    ("cooler", lambda s: setattr(s, "cooler", True), False),
+    ("kinds", lambda s: setattr(s, "kinds", 10), False),
+    ("a parameter by its sign only", lambda s: s.params.__setitem__("A2", "-0"), False),
+    ("a slot", lambda s: setattr(s, "present", np.arange(60) < 3), False),
+]
+
+
+@pytest.mark.parametrize("name,change,equal", CHANGES, ids=[c[0] for c in CHANGES])
+def test_equality_is_of_state_and_choices_bit_for_bit(name, change, equal):
+    sim = cloud(particles=6)
+    sim.formula = "DUDI"
+    sim.params["A2"] = 0
+    other = sim.copy()
+    change(other)
+    assert (sim == other) is equal and (sim != other) is not equal
+    assert (sim.params == other.params) is (name != "a parameter by its sign only")
+    assert sim != "a simulation" and sim.params == dict(sim.params.items())
+    with pytest.raises(TypeError):
+        hash(sim)
