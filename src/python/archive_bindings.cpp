@@ -30,6 +30,11 @@ void BindArchive(py::module_& m) {
            }),
            py::arg("path"))
       .def("__len__", [](const PyArchive& a) { return a.reader->Count(); })
+      .def("__reduce__",
+           [m](const PyArchive& a) {
+             // Pickled and copied by its file, which is read again.
+             return py::make_tuple(m.attr("Archive"), py::make_tuple(a.path));
+           })
       .def(
           "__getitem__",
           [](const PyArchive& a, py::ssize_t i) {

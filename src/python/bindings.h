@@ -130,6 +130,17 @@ void Run(PySimulation& self, long long steps, long long every, const py::object&
 void Step(PySimulation& self);
 Extended Potential(qd::Run& run);
 
+// ---- pickling (pickling.cpp) -------------------------------------------------
+
+// A simulation as bytes a run archive would hold (its state and choices,
+// and each snapshot of its history, every field checked when read back),
+// with what the archive does not keep: the record's unused bytes, the
+// threads, the recording switches and the source.
+py::tuple PickleSimulation(PySimulation& self);
+PySimulation UnpickleSimulation(const py::tuple& t);
+py::tuple PickleSnapshot(const PySnapshot& s);
+PySnapshot UnpickleSnapshot(const py::tuple& t);
+
 // ---- the classes -------------------------------------------------------------
 
 void BindRecords(py::module_& m);     // Snapshot, History, Parameters (records.cpp)

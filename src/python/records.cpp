@@ -40,6 +40,8 @@ void BindRecords(py::module_& m) {
       .def_property_readonly(
           "params", [](const PySnapshot& s) { return ParameterDict(s.snap->State); },
           "The eleven parameters, a dict from name to numpy.longdouble.")
+      .def(py::pickle([](const PySnapshot& s) { return PickleSnapshot(s); },
+                      [](const py::tuple& t) { return UnpickleSnapshot(t); }))
       .def("__repr__", [](const PySnapshot& s) {
         return "<quindelle.Snapshot step " + std::to_string(s.snap->State.StepCount) + ", total " +
                qd::batch::LosslessText(s.snap->Kinetic + s.snap->Potential) + ">";
@@ -174,6 +176,12 @@ void BindRecords(py::module_& m) {
                 ParameterDict(mine.State()).equal(py::dict(py::reinterpret_borrow<py::object>(other))));
           },
           py::arg("other"))
+      .def("__reduce__",
+           [](PyParameters& p) {
+             // A view of its simulation: pickled, it is the dict of its values.
+             return py::make_tuple(py::module_::import("builtins").attr("dict"),
+                                   py::make_tuple(ParameterDict(p.owner->Use().State())));
+           })
       .def("__repr__", [](PyParameters& p) {
         std::string text = "{";
         const auto& sim = p.owner->Use();

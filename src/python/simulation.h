@@ -56,6 +56,11 @@ class Simulation {
   // refused (BadValue). Throws FileProblem.
   void Save(const std::string& path);
 
+  // The configuration record as read, whose unused bytes a save keeps.
+  const ConfigRecordBuffer& Record() const { return record_; }
+  void SetRecord(const ConfigRecordBuffer& record) { record_ = record; }
+  void SetSource(const std::string& source) { source_ = source; }
+
   Run& GetRun() { return *run_; }
   const Run& GetRun() const { return *run_; }
   RunState& State() { return run_->State(); }

@@ -174,6 +174,8 @@ void BindSimulation(py::module_& m) {
       "Equal when both would go on alike: the state, presence, parameters and\n"
       "step count bit for bit, and the same formula, sign, kinds, walls and\n"
       "switches (threads and history aside).");
+  sim.def(py::pickle([](PySimulation& self) { return PickleSimulation(self); },
+                     [](const py::tuple& t) { return UnpickleSimulation(t); }));
   // A simulation changes: it has no hash.
   sim.attr("__hash__") = py::none();
 

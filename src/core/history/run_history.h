@@ -8,6 +8,7 @@
 // most a twentieth of the time the steps between two snapshots take. Memory
 // is bounded: when the snapshots fill it, every other one is dropped and K
 // doubles, so the history keeps covering the whole run.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -80,6 +81,10 @@ class RunHistory {
   // K fixed at `k` steps, or chosen by the costs as by default (0).
   void SetFixedInterval(std::int32_t k) { fixed_ = k > 0 ? k : 0; }
   std::int32_t FixedInterval() const { return fixed_; }
+  // How many of the last snapshots are such ends, for a history that is
+  // rebuilt elsewhere (a pickled simulation) to go on as this one would.
+  std::size_t EndsOffGrid() const { return endsOffGrid_; }
+  void SetEndsOffGrid(std::size_t n) { endsOffGrid_ = std::min(n, snaps_.size()); }
 
   // A new state was installed: the next run starts a new history.
   void Clear();
