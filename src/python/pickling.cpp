@@ -14,7 +14,6 @@ namespace {
 // A pickle made by a later version of the module is refused rather than
 // read wrongly.
 constexpr int kPickleVersion = 1;
-constexpr std::size_t kExtendedBytes = 10;
 
 py::bytes Bytes(const std::vector<std::uint8_t>& v) {
   return py::bytes(reinterpret_cast<const char*>(v.data()), v.size());

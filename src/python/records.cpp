@@ -165,7 +165,7 @@ void BindRecords(py::module_& m) {
               const auto& theirs = other.cast<PyParameters&>().owner->Use();
               for (int i = 0; i < 11; ++i) {
                 const Extended a = mine.Parameter(i), b = theirs.Parameter(i);
-                if (std::memcmp(&a, &b, 10) != 0) return py::bool_(false);
+                if (!SameBits(a, b)) return py::bool_(false);
               }
               return py::bool_(true);
             }

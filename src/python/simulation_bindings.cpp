@@ -50,11 +50,6 @@ void Property(py::class_<PySimulation>& c, const char* name, Get get, Set set, c
       [set](PySimulation& self, py::handle v) { set(self.Change(), v); }, doc);
 }
 
-bool SameBits(const Extended& a, const Extended& b) {
-  // The ten bytes of the 80-bit format; the rest is padding.
-  return std::memcmp(&a, &b, 10) == 0;
-}
-
 // Whether two simulations would go on alike: the committed and working
 // state, presence, parameters and step count bit for bit, and every choice
 // a step reads. Threads, history and source do not count.

@@ -20,8 +20,6 @@ namespace qd::python {
 
 namespace {
 
-// The significant bytes of an Extended; numpy's longdouble pads them to 16.
-constexpr std::size_t kExtendedBytes = 10;
 // The largest finite 80-bit value is below 2^16384.
 constexpr long long kMaxIntegerBits = 16384;
 // A text quoted in a message is cut to this many characters.

@@ -3,11 +3,20 @@
 // and one number from whatever a user gives for a parameter.
 #include <pybind11/pybind11.h>
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "core/common/extended.h"
 
 namespace qd::python {
+
+// The significant bytes of an Extended; numpy's longdouble pads them to 16.
+inline constexpr std::size_t kExtendedBytes = 10;
+// Equal to the last bit, signs of zeros and NaN payloads included.
+inline bool SameBits(const Extended& a, const Extended& b) {
+  return std::memcmp(&a, &b, kExtendedBytes) == 0;
+}
 
 // Every bit pattern a file may hold comes through unchanged: the values are
 // copied as bytes, never through the FPU.

@@ -4,20 +4,20 @@
 
 #include <atomic>
 #include <cfenv>
-#include <chrono>
-#include <functional>
-#include <thread>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
-#include <iterator>
 #include <cstring>
-#include <optional>
+#include <functional>
+#include <iterator>
 #include <limits>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "core/common/errors.h"
-#include "core/dynamics/fast_force.h"
 #include "core/dynamics/energy.h"
+#include "core/dynamics/fast_force.h"
 #include "core/dynamics/force.h"
 #include "core/dynamics/step.h"
 #include "core/dynamics/worker_pool.h"
