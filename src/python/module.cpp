@@ -7,6 +7,7 @@
 
 #include "core/batch/batch_run.h"
 #include "core/persistence/run_archive.h"
+#include "python/ase_support.h"
 #include "python/bindings.h"
 #include "python/values.h"
 
@@ -78,6 +79,7 @@ PYBIND11_MODULE(_quindelle, m) {
   qd::python::BindRecords(m);
   qd::python::BindSimulation(m);
   qd::python::BindArchive(m);
+  qd::python::BindAseSupport(m);
 
   m.def(
       "load",

@@ -1,18 +1,27 @@
 """The package's face: the compiled part's classes under their public names,
-and what is written in Python on top of them."""
+and what is written in Python on top of them (the ASE bridge)."""
 from collections.abc import Iterator
 
 from . import _quindelle
+from ._ase import from_ase, to_ase
 from ._quindelle import (FORMULAS, PARAMETERS, Archive, FloatingPointFault, History, Parameters, Simulation,
                          Snapshot, __version__)
 from ._signatures import load
 
 __doc__ = (_quindelle.__doc__ or "") + """
-The package carries type stubs (PEP 561) for mypy and editors.
+Beyond the run itself: sim.to_ase() and quindelle.from_ase(atoms) go to and
+from ASE's Atoms. The package carries type stubs (PEP 561) for mypy and
+editors.
 """
 
 __all__ = ["Archive", "FORMULAS", "FloatingPointFault", "History", "PARAMETERS", "Parameters", "Simulation",
-           "Snapshot", "__version__", "load"]
+           "Snapshot", "__version__", "from_ase", "load"]
+
+# What is written in Python is the package's too, for help() and pickles.
+for _call, _name in [(from_ase, "from_ase"), (to_ase, "Simulation.to_ase")]:
+    _call.__module__, _call.__qualname__ = "quindelle", _name
+setattr(Simulation, "to_ase", to_ase)
+
 
 def _iterate(self: History | Archive) -> Iterator[Snapshot | Simulation]:
     for i in range(len(self)):

@@ -6,6 +6,7 @@ from typing import Any, Generic, SupportsIndex, TypeVar, overload
 
 import numpy as np
 import numpy.typing as npt
+from ase import Atoms
 
 from ._signatures import Number, StrPath
 
@@ -25,6 +26,8 @@ class _Settable(Generic[_Get, _Set]):
 __version__: str
 FORMULAS: tuple[str, ...]
 PARAMETERS: tuple[str, ...]
+_KIND_SPECIES: tuple[str, str]
+_WALL_HALF_WIDTHS: dict[str, float]
 
 class FloatingPointFault(FloatingPointError):
     step: int
@@ -58,6 +61,7 @@ class Simulation:
     __hash__: None  # type: ignore[assignment]
     def __getstate__(self) -> tuple[Any, ...]: ...
     def __setstate__(self, state: tuple[Any, ...]) -> None: ...
+    def to_ase(self) -> Atoms: ...
     @property
     def step_count(self) -> int: ...
     @property
@@ -158,3 +162,4 @@ class Archive:
     def torn_tail(self) -> bool: ...
 
 def load(path: StrPath) -> Simulation: ...
+def _slot_kinds(simulation: Simulation) -> npt.NDArray[np.int8]: ...
