@@ -174,7 +174,7 @@ grep -q '\[  PASSED  \] 1 test' "$work/help.log" || { cat "$work/help.log" >&2; 
 pydir="$root/usr/lib/python3/dist-packages"
 compgen -G "$pydir/quindelle/_quindelle.cpython-*.so" >/dev/null ||
   fail "no compiled Python module in usr/lib/python3/dist-packages/quindelle"
-for file in __init__.py _ase.py _signatures.py _quindelle.pyi py.typed; do
+for file in __init__.py _ase.py _notebook.py _signatures.py _quindelle.pyi py.typed; do
   [ -f "$pydir/quindelle/$file" ] || fail "the Python package lacks $file"
 done
 [ -z "$(find "$pydir" -name __pycache__)" ] || fail "byte-code in the package"

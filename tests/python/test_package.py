@@ -15,7 +15,7 @@ from conftest import cloud
 
 PACKAGE = pathlib.Path(qd.__file__).resolve().parent
 CLASSES = ["Archive", "FloatingPointFault", "History", "Parameters", "Simulation", "Snapshot"]
-FUNCTIONS = ["from_ase", "load"]
+FUNCTIONS = ["from_ase", "load", "plot_energies"]
 # Run's parameters that the compiled run may not take yet; none may stay
 # here once it takes them all.
 PENDING_RUN = {"archive", "archive_every", "xyz", "csv", "resume", "progress"}
@@ -130,7 +130,7 @@ quindelle(\\._quindelle)?\\.(Archive|History|Parameters|Simulation|Snapshot)
 # constructor of their own.
 quindelle(\\._quindelle)?\\.(History|Parameters|Snapshot)\\.__init__
 # The parts written in Python are checked where the package exports them.
-quindelle\\._(ase|signatures)\\..*
+quindelle\\._(ase|notebook|signatures)\\..*
 """
 
 
