@@ -1,14 +1,21 @@
 """The examples run as a user runs them: the scan as a script, with or
-without matplotlib; and they, with the package, pass mypy --strict."""
+without matplotlib, the notebook headless in a kernel of its own; and both,
+with the package, pass mypy --strict."""
+import json
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
+
+import nbclient
+import nbformat
 
 import quindelle as qd
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 EXAMPLE = ROOT / "examples" / "parameter_scan.py"
+NOTEBOOK = ROOT / "examples" / "sweep.ipynb"
 # The folder that holds the package, wherever the working folder is.
 PACKAGE_PATH = str(pathlib.Path(qd.__file__).resolve().parents[1])
 
@@ -25,7 +32,45 @@ def test_example_scan_runs(tmp_path):
     assert plotted == ("plot written to parameter_scan.png" in lines)
 
 
+def test_the_notebook_runs_headless(tmp_path):
+    # A kernel of the test's own: this interpreter, the build's package,
+    # matplotlib without a screen, and Jupyter's and IPython's files kept here.
+    spec = tmp_path / "jupyter" / "kernels" / "quindelle-test"
+    spec.mkdir(parents=True)
+    (spec / "kernel.json").write_text(json.dumps({
+        "argv": [sys.executable, "-Xfrozen_modules=off", "-m", "ipykernel_launcher", "-f", "{connection_file}"],
+        "display_name": "quindelle test", "language": "python",
+        "env": {"PYTHONPATH": PACKAGE_PATH, "MPLBACKEND": "Agg"}}))
+    work = tmp_path / "work"
+    work.mkdir()
+    shutil.copy(ROOT / "dist" / "examples" / "two-squares.pln", work)
+    notebook = nbformat.read(NOTEBOOK, as_version=4)
+    env = {"JUPYTER_PATH": str(tmp_path / "jupyter"), "JUPYTER_RUNTIME_DIR": str(tmp_path / "runtime"),
+           "JUPYTER_CONFIG_DIR": str(tmp_path / "config"), "IPYTHONDIR": str(tmp_path / "ipython")}
+    saved = {name: os.environ.get(name) for name in env}
+    os.environ.update(env)
+    try:
+        nbclient.NotebookClient(notebook, timeout=120, kernel_name="quindelle-test",
+                                resources={"metadata": {"path": str(work)}}).execute()
+    finally:
+        for name, value in saved.items():
+            if value is None:
+                os.environ.pop(name, None)
+            else:
+                os.environ[name] = value
+    outputs = [o for cell in notebook.cells if cell.cell_type == "code" for o in cell.outputs]
+    assert not [o for o in outputs if o.output_type == "error"]
+    tables = [o.data["text/html"] for o in outputs if "text/html" in o.get("data", {})]
+    # The start and the read-back export show themselves as tables.
+    assert len(tables) == 2 and all('class="quindelle-simulation"' in t for t in tables)
+    printed = "".join(o.get("text", "") for o in outputs if o.output_type == "stream" and o.name == "stdout")
+    assert printed.count("step 4000") == 4
+    assert "slot" in printed and (work / "steadiest.xyz").exists()
+
+
 def test_the_examples_and_the_package_pass_mypy_strict(tmp_path):
+    notebook = nbformat.read(NOTEBOOK, as_version=4)
+    (tmp_path / "notebook.py").write_text("\n\n".join(c.source for c in notebook.cells if c.cell_type == "code"))
     files = [str(EXAMPLE)] + sorted(str(p) for p in tmp_path.glob("*.py"))
     # On MYPYPATH the package is checked as strictly as the examples, not
     # passed over as an installed one would be.
