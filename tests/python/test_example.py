@@ -63,9 +63,9 @@ def test_the_guides_sweeps_run_as_scripts(tmp_path, block, first):
 def test_the_notebook_runs_headless(tmp_path):
     # A kernel of the test's own: this interpreter, the build's package,
     # matplotlib without a screen, and Jupyter's and IPython's files kept here.
-    spec = tmp_path / "jupyter" / "kernels" / "quindelle-test"
-    spec.mkdir(parents=True)
-    (spec / "kernel.json").write_text(json.dumps({
+    kernel = tmp_path / "jupyter" / "kernels" / "quindelle-test"
+    kernel.mkdir(parents=True)
+    (kernel / "kernel.json").write_text(json.dumps({
         "argv": [sys.executable, "-Xfrozen_modules=off", "-m", "ipykernel_launcher", "-f", "{connection_file}"],
         "display_name": "quindelle test", "language": "python",
         "env": {"PYTHONPATH": PACKAGE_PATH, "MPLBACKEND": "Agg"}}))
