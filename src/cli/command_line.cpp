@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 
+#include "core/batch/run_outputs.h"
 #include "core/batch/start_from.h"
 #include "core/common/errors.h"
 #include "core/editing/number_text.h"
@@ -225,23 +226,6 @@ std::string Convert(const Texts& t, const CLI::App& app, Command& c) {
   return {};
 }
 
-// No output may overwrite the input or another output.
-std::string DistinctFiles(const batch::Options& o) {
-  // An archive's step is split off already; an XYZ frame's number is not.
-  const batch::StartPointer frame = batch::SplitStartPointer(o.from);
-  const std::string from = frame.xyz ? frame.path : o.from;
-  const std::pair<const char*, const std::string*> files[] = {
-      {"the input", &o.in}, {"--from", &from},         {"--out", &o.out},        {"--csv", &o.csv},
-      {"--xyz", &o.xyz},    {"--summary", &o.summary}, {"--archive", &o.archive}};
-  for (std::size_t i = 0; i < std::size(files); ++i)
-    for (std::size_t j = i + 1; j < std::size(files); ++j)
-      if (!files[i].second->empty() && !files[j].second->empty() &&
-          SameFile(*files[i].second, *files[j].second))
-        return std::string(files[i].first) + " and " + files[j].first + " are the same file ('" +
-               *files[j].second + "')";
-  return {};
-}
-
 // One line on standard error, redrawn at most ten times a second.
 class Progress {
  public:
@@ -354,7 +338,7 @@ std::string ParseArguments(const std::vector<std::string>& args, Command& c) {
     return {};
   }
   if (auto problem = Convert(t, app, c); !problem.empty()) return problem;
-  return DistinctFiles(c.run);
+  return batch::DistinctFiles(c.run);
 }
 
 int Main(const std::vector<std::string>& args, Console& console) {
@@ -384,7 +368,7 @@ int Main(const std::vector<std::string>& args, Console& console) {
     return CheckedOutput(console, status);
   }
   Progress progress(console, c.progress, c.run.steps);
-  batch::Hooks hooks{[&progress](std::int32_t done) { progress.Update(done); }, console.stopSignal};
+  batch::Hooks hooks{[&progress](std::int32_t done) { progress.Update(done); }, console.stopSignal, {}};
   auto state = std::make_unique<SimState>();
   const batch::Outcome outcome = batch::Run(c.run, *state, hooks);
   progress.Finish();

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/common/errors.h"
@@ -34,6 +35,9 @@ struct PySimulation {
   bool busy = false;
   // The run has handed the simulation to its callback, to be read.
   bool inCallback = false;
+  // The potential of the state as it is: as dear as half a step of some
+  // formulas, so read once until the state or the choices change.
+  std::optional<Extended> potential;
 
   Simulation& Use() {
     if (busy && !inCallback) throw std::runtime_error("the simulation is running in another thread");
@@ -44,7 +48,9 @@ struct PySimulation {
   Simulation& Change() {
     if (inCallback)
       throw std::runtime_error("a run's callback may read the simulation, not change or run it");
-    return Use();
+    Simulation& s = Use();
+    potential.reset();
+    return s;
   }
 };
 
@@ -55,7 +61,10 @@ class Busy {
     s_.Change();
     s_.busy = true;
   }
-  ~Busy() { s_.busy = false; }
+  ~Busy() {
+    s_.busy = false;
+    s_.potential.reset();
+  }
   Busy(const Busy&) = delete;
   Busy& operator=(const Busy&) = delete;
 
@@ -122,13 +131,22 @@ int ParameterIndexOrKeyError(py::handle key);
 // quindelle.FloatingPointFault, made at import and kept for the process.
 extern PyObject* g_faultType;
 [[noreturn]] void RaiseFault(const Fault& f);
+// The files a run writes as quindelle-run would: empty names write none.
+struct RunFiles {
+  std::string archive, xyz, csv;
+  long long archiveEvery = 0;  // 0: as quindelle-run chooses
+  bool resume = false;         // append to `archive`, where the simulation stands
+  bool Any() const { return !archive.empty() || !xyz.empty() || !csv.empty(); }
+};
 // Runs `steps` steps; every `every` steps calls `callback` (when not None)
-// with `self`, the simulation's Python object, readable meanwhile. The run
-// ends early at stop(), Ctrl+C, a callback's False or its exception.
+// with `self`, the simulation's Python object, readable meanwhile, and
+// writes the table and the trajectory. The run ends early at stop(),
+// Ctrl+C, a callback's False or its exception; `progress` shows a tqdm bar.
 void Run(PySimulation& self, long long steps, long long every, const py::object& callback,
-         const py::object& self_object);
+         const py::object& self_object, const RunFiles& files = {}, bool progress = false);
 void Step(PySimulation& self);
-Extended Potential(qd::Run& run);
+// The potential energy, kept until the state changes.
+Extended Potential(PySimulation& self);
 
 // ---- pickling (pickling.cpp) -------------------------------------------------
 

@@ -9,6 +9,7 @@
 #include "core/persistence/config_record.h"
 #include "core/persistence/file_io.h"
 #include "core/persistence/xyz.h"
+#include "python/values.h"
 
 namespace qd::python {
 
@@ -134,6 +135,23 @@ int Simulation::ParameterIndex(const std::string& name) {
 void Simulation::Installed() {
   InstallAll(State());
   run_->StateReplaced();
+}
+
+bool SameRun(const RunState& s, const StepOptions& o, const RunState& t, const StepOptions& p) {
+  using Slots = SlotArray<Extended> RunState::*;
+  static constexpr Slots kSlots[] = {&RunState::X,    &RunState::Y,     &RunState::Z,     &RunState::UX,
+                                     &RunState::UY,   &RunState::UZ,    &RunState::XNew,  &RunState::YNew,
+                                     &RunState::ZNew, &RunState::UXNew, &RunState::UYNew, &RunState::UZNew};
+  for (const Slots slots : kSlots)
+    for (int k = 0; k <= kSlotCount; ++k)
+      if (!SameBits((s.*slots)[k], (t.*slots)[k])) return false;
+  if (s.Present != t.Present || s.TaonCount != t.TaonCount || s.StepCount != t.StepCount) return false;
+  for (const auto parameter : kParameterBlock)
+    if (!SameBits(s.*parameter, t.*parameter)) return false;
+  return o.cooler == p.cooler && o.heater == p.heater && o.blockade == p.blockade && o.walls == p.walls &&
+         o.force.formula == p.force.formula && o.force.sign == p.force.sign &&
+         o.force.secondKindCount == p.force.secondKindCount && o.force.dropB == p.force.dropB &&
+         o.force.dropCDF == p.force.dropCDF;
 }
 
 }  // namespace qd::python

@@ -32,6 +32,11 @@ class FileProblem : public std::runtime_error {
   std::string path_;
 };
 
+// Whether two states under their choices would go on alike: the committed
+// and working state, presence, parameters and step count bit for bit, and
+// every choice a step reads. Threads do not count.
+bool SameRun(const RunState& s, const StepOptions& o, const RunState& t, const StepOptions& p);
+
 class Simulation {
  public:
   // An empty configuration: no particle, every parameter 0.

@@ -34,6 +34,13 @@ std::string KindsText(py::handle value) {
   throw py::type_error("kinds needs 30, 15 or 10");
 }
 
+// A keyword's True or False; None and other objects are no answer.
+bool OnOff(py::handle v, const char* name) {
+  if (!py::isinstance<py::bool_>(v) && !py::isinstance<py::int_>(v))
+    throw py::type_error(std::string(name) + " needs True or False");
+  return v.cast<bool>();
+}
+
 std::string Repr(PySimulation& self) {
   if (self.busy) return "<quindelle.Simulation (running)>";
   const auto& sim = *self.sim;
@@ -50,26 +57,9 @@ void Property(py::class_<PySimulation>& c, const char* name, Get get, Set set, c
       [set](PySimulation& self, py::handle v) { set(self.Change(), v); }, doc);
 }
 
-// Whether two simulations would go on alike: the committed and working
-// state, presence, parameters and step count bit for bit, and every choice
-// a step reads. Threads, history and source do not count.
+// Whether two simulations would go on alike (history and source aside).
 bool SameSimulation(const Simulation& a, const Simulation& b) {
-  const RunState &s = a.State(), &t = b.State();
-  using Slots = SlotArray<Extended> RunState::*;
-  static constexpr Slots kSlots[] = {&RunState::X,    &RunState::Y,     &RunState::Z,     &RunState::UX,
-                                     &RunState::UY,   &RunState::UZ,    &RunState::XNew,  &RunState::YNew,
-                                     &RunState::ZNew, &RunState::UXNew, &RunState::UYNew, &RunState::UZNew};
-  for (const Slots slots : kSlots)
-    for (int k = 0; k <= kSlotCount; ++k)
-      if (!SameBits((s.*slots)[k], (t.*slots)[k])) return false;
-  if (s.Present != t.Present || s.TaonCount != t.TaonCount || s.StepCount != t.StepCount) return false;
-  for (const auto parameter : kParameterBlock)
-    if (!SameBits(s.*parameter, t.*parameter)) return false;
-  const StepOptions &o = a.GetRun().Options(), &p = b.GetRun().Options();
-  return o.cooler == p.cooler && o.heater == p.heater && o.blockade == p.blockade && o.walls == p.walls &&
-         o.force.formula == p.force.formula && o.force.sign == p.force.sign &&
-         o.force.secondKindCount == p.force.secondKindCount && o.force.dropB == p.force.dropB &&
-         o.force.dropCDF == p.force.dropCDF;
+  return SameRun(a.State(), a.GetRun().Options(), b.State(), b.GetRun().Options());
 }
 
 }  // namespace
@@ -86,16 +76,31 @@ void BindSimulation(py::module_& m) {
           "button does. Raises FloatingPointFault when the step faults.");
   sim.def(
       "run",
-      [](py::object self_object, py::handle steps, py::handle every, py::object callback) {
+      [](py::object self_object, py::handle steps, py::handle every, py::object callback, py::handle archive,
+         py::handle archiveEvery, py::handle xyz, py::handle csv, py::handle resume, py::handle progress) {
         PySimulation& self = self_object.cast<PySimulation&>();
         const long long n = StepCount(steps, "run");
         const long long k = every.is_none() ? 1 : StepCount(every, "every");
         if (k < 1) throw BadValue("every needs a number of steps of at least 1, not " + std::to_string(k));
         if (!callback.is_none() && PyCallable_Check(callback.ptr()) == 0)
           throw py::type_error("callback needs a function of the simulation");
-        Run(self, n, k, callback, self_object);
+        RunFiles files;
+        auto path = [](py::handle p) { return p.is_none() ? std::string() : PathText(p); };
+        files.archive = path(archive);
+        files.xyz = path(xyz);
+        files.csv = path(csv);
+        if (!archiveEvery.is_none()) {
+          files.archiveEvery = StepCount(archiveEvery, "archive_every");
+          if (files.archiveEvery < 1)
+            throw BadValue("archive_every needs a number of steps of at least 1, not " +
+                           std::to_string(files.archiveEvery));
+        }
+        files.resume = OnOff(resume, "resume");
+        Run(self, n, k, callback, self_object, files, OnOff(progress, "progress"));
       },
       py::arg("steps"), py::kw_only(), py::arg("every") = py::none(), py::arg("callback") = py::none(),
+      py::arg("archive") = py::none(), py::arg("archive_every") = py::none(), py::arg("xyz") = py::none(),
+      py::arg("csv") = py::none(), py::arg("resume") = false, py::arg("progress") = false,
       "Runs `steps` time steps (0 or more), as quindelle-run --steps does.\n"
       "Other Python threads go on meanwhile, and may read step_count and\n"
       "running, or call stop(). With `callback`, calls callback(sim) on the\n"
@@ -103,8 +108,22 @@ void BindSimulation(py::module_& m) {
       "but not to be changed; a callback that returns False ends the run, one\n"
       "that raises ends it and its exception comes out of run(). Ctrl+C\n"
       "(SIGINT) stops the run after the step in hand and raises\n"
-      "KeyboardInterrupt, with the state that of the last step done. Raises\n"
-      "FloatingPointFault when a step faults; the steps before it are kept.");
+      "KeyboardInterrupt, with the state that of the last step done; it stops\n"
+      "the runs of other threads too, each with KeyboardInterrupt. Raises\n"
+      "FloatingPointFault when a step faults; the steps before it are kept.\n\n"
+      "`csv`, `xyz` and `archive` write what quindelle-run --csv, --xyz and\n"
+      "--archive write, byte for byte: the table and the trajectory at the\n"
+      "start, every `every` steps and after the last step, put in place\n"
+      "only when the run is done (after a fault, up to the last good step);\n"
+      "the archive a snapshot every `archive_every` steps (by default as\n"
+      "quindelle-run chooses), a new file that may not exist yet. With\n"
+      "resume=True the archive exists and the simulation is where its run\n"
+      "ended (load('run.qra') gives that): the snapshots go on in it, as\n"
+      "--resume does. No file may be the one the simulation came from, or\n"
+      "another of them. A run ended by an exception (Ctrl+C, the callback's)\n"
+      "writes no table and no trajectory; the archive keeps its steps.\n"
+      "stop() and a callback's False end a run as if it had been asked for\n"
+      "the steps it took. progress=True shows a tqdm bar (python3-tqdm).");
   sim.def(
       "stop", [](PySimulation& self) { self.live->stop.store(true); },
       "Ends the run in progress after the step in hand; run() then returns\n"
@@ -202,15 +221,11 @@ void BindSimulation(py::module_& m) {
       "kinetic", [](PySimulation& self) { return LongDouble(self.Use().GetRun().Kinetic()); },
       "Half the sum of the squared velocities (numpy.longdouble).");
   sim.def_property_readonly(
-      "potential", [](PySimulation& self) { return LongDouble(Potential(self.Use().GetRun())); },
+      "potential", [](PySimulation& self) { return LongDouble(Potential(self)); },
       "The sum over pairs of the formula's pair potential (numpy.longdouble),\n"
       "as quindelle-run --csv computes it.");
   sim.def_property_readonly(
-      "total",
-      [](PySimulation& self) {
-        qd::Run& run = self.Use().GetRun();
-        return LongDouble(run.Kinetic() + Potential(run));
-      },
+      "total", [](PySimulation& self) { return LongDouble(self.Use().GetRun().Kinetic() + Potential(self)); },
       "kinetic + potential (numpy.longdouble).");
   sim.def_property_readonly("params",
                             // The view keeps its simulation alive; keep_alive only acts when
@@ -339,12 +354,7 @@ void BindSimulation(py::module_& m) {
     };
     Property(
         sim, sw.name, [flag](auto& s) { return flag(s); },
-        [flag, &sw](auto& s, py::handle v) {
-          if (!py::isinstance<py::bool_>(v) && !py::isinstance<py::int_>(v))
-            throw py::type_error(std::string(sw.name) + " needs True or False");
-          flag(s) = v.cast<bool>();
-        },
-        sw.doc);
+        [flag, &sw](auto& s, py::handle v) { flag(s) = OnOff(v, sw.name); }, sw.doc);
   }
 }
 

@@ -319,7 +319,7 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
   auto o = Command(in, 1000);
   o.out = Path("no/such/dir/out.pln");
   int steps = 0;  // the folder is found missing before the first step
-  EXPECT_EQ(Run(o, {[&steps](std::int32_t) { ++steps; }, {}}), 4);
+  EXPECT_EQ(Run(o, {[&steps](std::int32_t) { ++steps; }, {}, {}}), 4);
   EXPECT_EQ(steps, 0);
   EXPECT_EQ(err_.str().rfind(Path("no/such/dir/out.pln") + ": ", 0), 0u) << err_.str();
 
@@ -341,7 +341,7 @@ TEST_F(Batch, FileErrorsExitWithFourNamingThePath) {
     auto s = Command(in, 1000);
     s.summary = summary.empty() ? Path(".") : summary;
     steps = 0;
-    EXPECT_EQ(Run(s, {[&steps](std::int32_t) { ++steps; }, {}}), 4) << summary;
+    EXPECT_EQ(Run(s, {[&steps](std::int32_t) { ++steps; }, {}, {}}), 4) << summary;
     EXPECT_EQ(steps, 0) << summary;
   }
 
@@ -449,7 +449,7 @@ TEST_F(Batch, UnfinishedRunsLeaveTheOldOutputs) {
     o.out = Path("out.pln");
     o.csv = csvPath;
     int calls = 0;
-    EXPECT_EQ(Run(o, {{}, [&] { return ++calls == c.stopAtCall ? SIGTERM : 0; }}), c.status) << err_.str();
+    EXPECT_EQ(Run(o, {{}, [&] { return ++calls == c.stopAtCall ? SIGTERM : 0; }, {}}), c.status) << err_.str();
     if (c.message != nullptr) {
       EXPECT_EQ(err_.str(), c.message);
     }

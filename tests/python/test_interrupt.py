@@ -99,3 +99,53 @@ def test_run_lets_other_threads_work():
         worker.join()
     assert counted > 1000
     assert sim.step_count == 150
+
+
+SWEEP = r"""
+import concurrent.futures, json, sys, time
+import quindelle as qd
+ended = {}
+
+def work(i):
+    sim = qd.load(sys.argv[1])
+    sim.formula = "DUDI"
+    sim.threads = 1
+    try:
+        sim.run(2_000_000_000)
+    finally:
+        ended[i] = (time.monotonic(), sim.step_count)
+
+result = {}
+pool = concurrent.futures.ThreadPoolExecutor(3)
+futures = [pool.submit(work, i) for i in range(3)]
+try:
+    time.sleep(0.2)
+    print("running", flush=True)
+    concurrent.futures.wait(futures)
+    result["caught"] = None
+except KeyboardInterrupt:
+    result["caught"] = time.monotonic()
+pool.shutdown(wait=True)
+result["ended"] = [ended[i][0] for i in range(3)]
+result["steps"] = [ended[i][1] for i in range(3)]
+result["errors"] = [type(f.exception()).__name__ for f in futures]
+print(json.dumps(result), flush=True)
+"""
+
+
+def test_ctrl_c_ends_every_run_of_a_thread_sweep(tmp_path):
+    start = tmp_path / "start.pln"
+    cloud(particles=30, formula="DUDI").save(start)
+    child = subprocess.Popen([sys.executable, "-c", SWEEP, str(start)], stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "running"
+        time.sleep(0.2)
+        sent = time.monotonic()
+        child.send_signal(signal.SIGINT)
+        out, _ = child.communicate(timeout=60)
+    finally:
+        child.kill()
+    result = json.loads(out)
+    assert result["caught"] is not None and result["caught"] - sent < 0.5
+    assert result["errors"] == ["KeyboardInterrupt"] * 3
+    assert all(end - sent < 0.5 for end in result["ended"]) and min(result["steps"]) > 0

@@ -122,11 +122,19 @@ struct Hooks {
   // stops before its next step, or before its output is put in place, and
   // leaves every output path as it was.
   std::function<int()> stopSignal;
+  // After each step, with the steps done: false ends the run there, its
+  // outputs written as those of a run asked for that many steps.
+  std::function<bool(std::int64_t done)> between;
 };
 
 struct Outcome {
-  int status = kDone;   // an ExitStatus, or 128 + the signal that stopped the run
-  std::string message;  // for standard error; empty when done
+  Outcome() = default;
+  Outcome(int status_, std::string message_) : status(status_), message(std::move(message_)) {}
+  int status = kDone;          // an ExitStatus, or 128 + the signal that stopped the run
+  std::string message;         // for standard error; empty when done
+  std::int64_t steps = 0;      // the steps taken
+  std::string fault;           // the floating-point fault that ended the run, if one did
+  std::int64_t faultStep = 0;  // the step that faulted
 };
 
 // Runs the command; `s` holds the final state afterwards. The table, the
@@ -159,6 +167,6 @@ std::string LosslessText(Extended v);
 
 // The largest distance of a present particle from the particles' centre of
 // mass (unit masses); 0 with no particle.
-Extended LargestDistanceFromCentre(const SimState& s);
+Extended LargestDistanceFromCentre(const RunState& s);
 
 }  // namespace qd::batch

@@ -132,6 +132,7 @@ void RunHistory::Record(const RunState& s, const ForceOptions& force) {
   const std::int64_t end = Now();
   Follow(recordNs_, double(end - start));
   lastStepEnd_ = end;
+  armed_ = true;
 }
 
 void RunHistory::RunStarted(const RunState& s, const ForceOptions& force) {
@@ -150,9 +151,16 @@ void RunHistory::RunStarted(const RunState& s, const ForceOptions& force) {
 
 void RunHistory::StepDone(const RunState& s, const ForceOptions& force) {
   if (!enabled_) return;
-  const std::int64_t now = Now();
-  if (running_) Follow(stepNs_, double(now - lastStepEnd_));
-  lastStepEnd_ = now;
+  if (!running_ || armed_) {
+    const std::int64_t now = Now();
+    if (running_) Follow(stepNs_, double(now - lastStepEnd_));
+    lastStepEnd_ = now;
+    armed_ = !running_;
+    sinceProbe_ = 0;
+  } else if (++sinceProbe_ >= kProbeEvery - 1) {
+    lastStepEnd_ = Now();
+    armed_ = true;
+  }
   running_ = true;
   if (fixed_ > 0) {
     if (s.StepCount % Interval() != 0) return;

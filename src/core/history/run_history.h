@@ -145,6 +145,13 @@ class RunHistory {
   double stepNs_ = -1, recordNs_ = -1;
   std::int64_t lastStepEnd_ = 0;
   bool running_ = false;
+  // Reading the processor time is a system call of about a microsecond,
+  // dear beside a step of a few particles: one step in kProbeEvery is timed,
+  // and the first after a snapshot. `armed_`: the clock was read at the end
+  // of the last step, so this one is timed.
+  static constexpr int kProbeEvery = 16;
+  bool armed_ = false;
+  int sinceProbe_ = 0;
 };
 
 // The snapshots as `quindelle-run --csv` writes its table.

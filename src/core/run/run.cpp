@@ -24,9 +24,10 @@ Run::Run() : owned_(std::make_unique<RunState>(EmptyState())), state_(owned_.get
 
 void Run::BindHistory() {
   history_.SetPotential([this](const RunState& s, const ForceOptions& o) {
-    // With the costly laws a snapshot's energies take as long as a few
-    // hundred steps' drawing, and start every run.
-    return engine_->Potential(s, o, ResolveThreadCount(0));
+    // On the run's own threads: a run told to keep to one thread (one of a
+    // sweep's processes, say) must not wake others, whose spinning after
+    // each snapshot would cost more than the snapshot itself.
+    return engine_->Potential(s, o, ResolveThreadCount(options_.threads));
   });
 }
 
