@@ -16,9 +16,6 @@ from conftest import cloud
 PACKAGE = pathlib.Path(qd.__file__).resolve().parent
 CLASSES = ["Archive", "FloatingPointFault", "History", "Parameters", "Simulation", "Snapshot"]
 FUNCTIONS = ["from_ase", "load", "plot_energies"]
-# Run's parameters that the compiled run may not take yet; none may stay
-# here once it takes them all.
-PENDING_RUN = {"archive", "archive_every", "xyz", "csv", "resume", "progress"}
 
 
 def globals_of(data):
@@ -117,8 +114,7 @@ def test_the_typed_calls_take_what_their_compiled_bodies_take():
         # Every parameter of the body is shown, in its order and kind...
         assert [p for p in ours if p in theirs] == theirs, name
         # ...and none is shown that the body would refuse.
-        assert {n for n, kind in ours if (n, kind) not in theirs} <= (
-            PENDING_RUN if name == "Simulation.run" else set()), name
+        assert [p for p in ours if p not in theirs] == [], name
     assert checked >= 4
 
 
