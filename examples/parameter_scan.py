@@ -79,8 +79,8 @@ except ImportError:
     print("matplotlib is not installed: no plot")
 else:
     fig, ax = plt.subplots(figsize=(7, 4))
-    for value, (steps, totals) in curves.items():
-        ax.plot(steps, totals.astype(float), label=f"A1 = {value}")
+    for value, (curve_steps, curve_totals) in curves.items():
+        ax.plot(curve_steps, curve_totals.astype(float), label=f"A1 = {value}")
     ax.set_xlabel("step")
     ax.set_ylabel("total energy")
     ax.legend()

@@ -1,5 +1,5 @@
-// The Python module `quindelle`: a run of the program driven from Python,
-// with the program's own arithmetic and files.
+// The compiled part of the Python package `quindelle`: a run of the program
+// driven from Python, with the program's own arithmetic and files.
 #include <pybind11/pybind11.h>
 
 #include <iterator>
@@ -7,6 +7,7 @@
 
 #include "core/batch/batch_run.h"
 #include "core/persistence/run_archive.h"
+#include "python/ase_support.h"
 #include "python/bindings.h"
 #include "python/values.h"
 
@@ -17,7 +18,12 @@ using qd::python::FileProblem;
 using qd::python::PathText;
 using qd::python::PySimulation;
 
-PYBIND11_MODULE(quindelle, m) {
+PYBIND11_MODULE(_quindelle, m) {
+  // The classes and functions are the package's: defined while the module
+  // bears its name, they carry it in their __module__, their signatures and
+  // their pickles (quindelle.Simulation), which stay valid wherever the
+  // package keeps its compiled part.
+  m.attr("__name__") = "quindelle";
   m.doc() =
       "Quindelle's simulation driven from Python.\n\n"
       "A Simulation holds one run: the 60 slots' positions, velocities and\n"
@@ -73,6 +79,7 @@ PYBIND11_MODULE(quindelle, m) {
   qd::python::BindRecords(m);
   qd::python::BindSimulation(m);
   qd::python::BindArchive(m);
+  qd::python::BindAseSupport(m);
 
   m.def(
       "load",
@@ -99,4 +106,5 @@ PYBIND11_MODULE(quindelle, m) {
       "Raises FileNotFoundError, PermissionError, IsADirectoryError and the like,\n"
       "and ValueError for a file too short to be a configuration or a damaged\n"
       "XYZ file.");
+  m.attr("__name__") = "quindelle._quindelle";
 }

@@ -168,16 +168,23 @@ QD_INSTALLED_BIN_DIR="$bin" "$build/quindelle_ui_tests" \
   { cat "$work/help.log" >&2; fail "help documents not found in the unpacked package"; }
 grep -q '\[  PASSED  \] 1 test' "$work/help.log" || { cat "$work/help.log" >&2; fail "the help check did not run"; }
 
-# The Python module: in Debian's folder for the system's python3, importable
-# from the unpacked package alone, and computing what quindelle-run computes.
+# The Python package: in Debian's folder for the system's python3, with its
+# stubs and PEP 561 marker beside the compiled part, importable from the
+# unpacked package alone, and computing what quindelle-run computes.
 pydir="$root/usr/lib/python3/dist-packages"
-compgen -G "$pydir/quindelle.cpython-*.so" >/dev/null || fail "no Python module in usr/lib/python3/dist-packages"
+compgen -G "$pydir/quindelle/_quindelle.cpython-*.so" >/dev/null ||
+  fail "no compiled Python module in usr/lib/python3/dist-packages/quindelle"
+for file in __init__.py _ase.py _notebook.py _signatures.py _quindelle.pyi py.typed; do
+  [ -f "$pydir/quindelle/$file" ] || fail "the Python package lacks $file"
+done
+[ -z "$(find "$pydir" -name __pycache__)" ] || fail "byte-code in the package"
 [[ ", $depends," == *", python3-numpy"[\ ,]* ]] || fail "Depends lacks python3-numpy: $depends"
-PYTHONPATH="$pydir" /usr/bin/python3 -s -c '
-import sys, quindelle
+PYTHONPATH="$pydir" /usr/bin/python3 -s -B -c '
+import pickle, sys, quindelle
 assert quindelle.__file__.startswith(sys.argv[1]), quindelle.__file__
 sim = quindelle.load(sys.argv[2])
 sim.run(200)
+assert type(sim).__module__ == "quindelle" and pickle.loads(pickle.dumps(sim)) == sim
 sim.save(sys.argv[3])' "$pydir" "$input" "$work/python.pln" >"$work/python.log" 2>&1 ||
   { cat "$work/python.log" >&2; fail "import quindelle from the unpacked package failed"; }
 cmp "$work/python.pln" "$work/packaged.pln" || fail "the packaged Python module saved another result"

@@ -31,6 +31,16 @@ def cloud(seed=1, particles=20, side=4.0, formula="DUDI"):
     return sim
 
 
+def faulting_potential(monkeypatch):
+    """Makes every simulation's potential fault, as the program's arithmetic
+    may, until the test ends."""
+    def fault(self):
+        error = qd.FloatingPointFault(f"step {self.step_count}: Floating point overflow")
+        error.step, error.message = self.step_count, "Floating point overflow"
+        raise error
+    monkeypatch.setattr(qd.Simulation, "potential", property(fault))
+
+
 @pytest.fixture
 def quindelle_run():
     """Runs quindelle-run with the given arguments; returns the finished process."""
