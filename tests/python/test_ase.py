@@ -80,6 +80,13 @@ def test_a_trip_through_ase_keeps_the_particles(tmp_path, state):
     for name in ("positions", "velocities"):
         want = getattr(sim, name).astype(np.float64) * sim.present[:, None]
         assert np.array_equal(getattr(back, name), want.astype(np.longdouble)), name
+    # Through ASE's trajectory file: float64 to the bit, the slots as tags.
+    ase_io.write(tmp_path / "sim.traj", sim.to_ase())
+    whole = qd.from_ase(ase_io.read(tmp_path / "sim.traj"))
+    assert np.array_equal(whole.present, sim.present) and (whole.kinds, whole.walls) == (sim.kinds, sim.walls)
+    for name in ("positions", "velocities"):
+        want = getattr(sim, name).astype(np.float64) * sim.present[:, None]
+        assert np.array_equal(getattr(whole, name), want.astype(np.longdouble)), name
     # Through ASE's own extended XYZ: the eight decimals it writes.
     ase_io.write(tmp_path / "sim.xyz", sim.to_ase(), format="extxyz")
     read = ase_io.read(tmp_path / "sim.xyz")

@@ -32,7 +32,7 @@ def to_ase(self: Simulation) -> Atoms:
     """The present particles as an ase.Atoms, in slot order: positions and
     velocities rounded to float64, the species as quindelle-run --xyz writes
     them (Cl for the first kind, S for the second), the arrays "slot" (1 to
-    60) and "kind" (1 or 2), every mass 1 (the program's particles have unit
+    60, also as the tags) and "kind" (1 or 2), every mass 1 (the program's particles have unit
     mass, so that get_kinetic_energy() is sim.kinetic), and with walls their
     box as the cell, with its corner in info["Origin"]. info also holds the
     step and the energies; a potential that faults is left out."""
@@ -46,6 +46,9 @@ def to_ase(self: Simulation) -> Atoms:
     atoms.set_velocities(self.velocities[present].astype(np.float64))
     atoms.arrays["slot"] = slots
     atoms.arrays["kind"] = kinds
+    # ASE's own files (.traj, .json) keep tags but no arrays of their own:
+    # the slots go there too, so that a trip through them loses nothing.
+    atoms.set_tags(slots)
     half = _WALL_HALF_WIDTHS[self.walls]
     if half > 0:
         atoms.cell = np.eye(3) * 2 * half
@@ -120,7 +123,9 @@ def _walls(atoms: Any) -> str:
 def from_ase(atoms: Atoms, slots: npt.ArrayLike | None = None) -> Simulation:
     """A new simulation of the atoms' particles: every parameter 0 and step 0,
     as quindelle.load of an XYZ frame gives. Each atom goes to the slot that
-    `slots` names, else that of its "slot" array, else one given as
+    `slots` names, else that of its "slot" array, else its tag (to_ase
+    puts the slot there too, for ASE's .traj files; atoms with a tag 0 take
+    none), else one given as
     quindelle-run --from gives it (the second kind's species, S, in the last
     30 slots, the rest in the first 30, in order). The velocities are ASE's
     (get_velocities()) when the atoms have momenta, else those of a "velo"
@@ -141,6 +146,8 @@ def from_ase(atoms: Atoms, slots: npt.ArrayLike | None = None) -> Simulation:
         where = _given_slots(slots, count)
     elif "slot" in atoms.arrays:
         where = _given_slots(atoms.arrays["slot"], count)
+    elif count and atoms.get_tags().all():
+        where = _given_slots(atoms.get_tags(), count)
     else:
         where = _placed(by_species, KINDS[0])
     if atoms.has("momenta"):
