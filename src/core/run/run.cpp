@@ -113,6 +113,8 @@ bool Run::ContinueFrom(std::size_t index) {
 
 Extended Run::Kinetic() const { return KineticEnergy(*state_); }
 
-Extended Run::Potential() { return engine_->Potential(*state_, options_.force, ResolveThreadCount(options_.threads)); }
+Extended Run::Potential() {
+  return engine_->Potential(*state_, options_.force, ResolveThreadCount(options_.threads));
+}
 
 }  // namespace qd
