@@ -43,12 +43,11 @@ print(json.dumps(result), flush=True)
 """
 
 
-@pytest.mark.parametrize("threads", [1, 2])
-def test_ctrl_c_stops_a_long_run_after_the_step_in_hand(tmp_path, quindelle_run, threads):
-    start = tmp_path / "start.pln"
-    cloud(particles=40, formula="DUDI").save(start)
-    child = subprocess.Popen([sys.executable, "-c", CHILD, str(start), str(tmp_path / "stopped.pln"), str(threads)],
-                             stdout=subprocess.PIPE, text=True)
+def interrupted(script, *args):
+    """Runs `script` in a child Python, sends it SIGINT a moment after it
+    says "running", and returns the JSON it prints last and when the signal
+    went."""
+    child = subprocess.Popen([sys.executable, "-c", script, *map(str, args)], stdout=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline().strip() == "running"
         time.sleep(0.3)
@@ -57,7 +56,13 @@ def test_ctrl_c_stops_a_long_run_after_the_step_in_hand(tmp_path, quindelle_run,
         out, _ = child.communicate(timeout=60)
     finally:
         child.kill()
-    result = json.loads(out)
+    return json.loads(out), sent
+
+@pytest.mark.parametrize("threads", [1, 2])
+def test_ctrl_c_stops_a_long_run_after_the_step_in_hand(tmp_path, quindelle_run, threads):
+    start = tmp_path / "start.pln"
+    cloud(particles=40, formula="DUDI").save(start)
+    result, sent = interrupted(CHILD, start, tmp_path / "stopped.pln", threads)
     assert result["stopped"] and result["restored"]
     # Stopped promptly: the step in hand, and room for a loaded machine.
     assert result["caught"] - sent < 3 * result["step_time"] + 0.5
@@ -136,16 +141,7 @@ print(json.dumps(result), flush=True)
 def test_ctrl_c_ends_every_run_of_a_thread_sweep(tmp_path):
     start = tmp_path / "start.pln"
     cloud(particles=30, formula="DUDI").save(start)
-    child = subprocess.Popen([sys.executable, "-c", SWEEP, str(start)], stdout=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline().strip() == "running"
-        time.sleep(0.2)
-        sent = time.monotonic()
-        child.send_signal(signal.SIGINT)
-        out, _ = child.communicate(timeout=60)
-    finally:
-        child.kill()
-    result = json.loads(out)
+    result, sent = interrupted(SWEEP, start)
     assert result["caught"] is not None and result["caught"] - sent < 0.5
     assert result["errors"] == ["KeyboardInterrupt"] * 3
     assert all(end - sent < 0.5 for end in result["ended"]) and min(result["steps"]) > 0
