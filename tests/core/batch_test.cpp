@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <thread>
 #include <atomic>
 #include <cfloat>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include <iterator>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "core/batch/batch_run.h"
 #include "core/common/errors.h"
@@ -178,8 +178,8 @@ TEST_F(Batch, CsvColumnsHoldTheValuesTheyName) {
   const RunState& s = *state_;
   using Array = decltype(&RunState::X);
   const std::pair<const char*, Array> columns[] = {{"x", &RunState::X},   {"y", &RunState::Y},
-                                                  {"z", &RunState::Z},   {"ux", &RunState::UX},
-                                                  {"uy", &RunState::UY}, {"uz", &RunState::UZ}};
+                                                   {"z", &RunState::Z},   {"ux", &RunState::UX},
+                                                   {"uy", &RunState::UY}, {"uz", &RunState::UZ}};
   std::ifstream f(Path("run.csv"));
   std::string line;
   std::getline(f, line);
@@ -197,7 +197,8 @@ TEST_F(Batch, CsvColumnsHoldTheValuesTheyName) {
     for (const auto& [name, array] : columns) {
       const auto at = std::find(header.begin(), header.end(), name) - header.begin();
       ASSERT_LT(std::size_t(at), cells.size()) << name;
-      EXPECT_EQ(std::strtold(cells[std::size_t(at)].c_str(), nullptr), (s.*array)[k]) << name << " of slot " << k;
+      EXPECT_EQ(std::strtold(cells[std::size_t(at)].c_str(), nullptr), (s.*array)[k])
+          << name << " of slot " << k;
     }
     if (finalRows == 1) {
       const auto at = std::find(header.begin(), header.end(), "kinetic") - header.begin();
@@ -449,7 +450,8 @@ TEST_F(Batch, UnfinishedRunsLeaveTheOldOutputs) {
     o.out = Path("out.pln");
     o.csv = csvPath;
     int calls = 0;
-    EXPECT_EQ(Run(o, {{}, [&] { return ++calls == c.stopAtCall ? SIGTERM : 0; }, {}}), c.status) << err_.str();
+    EXPECT_EQ(Run(o, {{}, [&] { return ++calls == c.stopAtCall ? SIGTERM : 0; }, {}}), c.status)
+        << err_.str();
     if (c.message != nullptr) {
       EXPECT_EQ(err_.str(), c.message);
     }
